@@ -1,0 +1,104 @@
+#include "console/charset.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstring>
+
+namespace fcloak::charset {
+
+namespace {
+
+bool utf8 = false;
+
+constexpr int kRemembered = 4;
+struct Remembered {
+  const char* gbk;
+  int gbk_length;
+  const char* original;
+  int original_length;
+};
+Remembered remembered[kRemembered];
+int remembered_count = 0;
+
+// Converts with iconv; a byte that does not convert is copied as it is and
+// the conversion goes on after it.
+int convert(const char* to, const char* from, const char* in, int n, char* out, int capacity) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    if (n > capacity) return -1;
+    std::memcpy(out, in, static_cast<std::size_t>(n));
+    return n;
+  }
+  char* src = const_cast<char*>(in);
+  std::size_t src_left = static_cast<std::size_t>(n);
+  char* dst = out;
+  std::size_t dst_left = static_cast<std::size_t>(capacity);
+  int result = 0;
+  while (src_left > 0) {
+    if (iconv(cd, &src, &src_left, &dst, &dst_left) != static_cast<std::size_t>(-1)) break;
+    if (errno == E2BIG || dst_left == 0) {
+      result = -1;
+      break;
+    }
+    *dst++ = *src++;
+    --src_left;
+    --dst_left;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  iconv_close(cd);
+  return result < 0 ? -1 : static_cast<int>(dst - out);
+}
+
+}  // namespace
+
+void start() {
+  std::setlocale(LC_CTYPE, "");
+  const char* codeset = nl_langinfo(CODESET);
+  utf8 = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
+}
+
+bool utf8_locale() { return utf8; }
+
+int utf8_to_gbk(const char* in, int n, char* out, int capacity) {
+  return convert("GBK", "UTF-8", in, n, out, capacity);
+}
+
+int gbk_to_utf8(const char* in, int n, char* out, int capacity) {
+  return convert("UTF-8", "GBK", in, n, out, capacity);
+}
+
+void remember_argument(const char* gbk, int gbk_length, const char* original, int original_length) {
+  if (remembered_count == kRemembered) return;
+  remembered[remembered_count++] = Remembered{gbk, gbk_length, original, original_length};
+}
+
+int native_name(const char* name, int length, char* out, int capacity) {
+  const char* source = name;
+  int n = length;
+  bool as_is = !utf8;
+  for (int i = 0; i < remembered_count; ++i) {
+    const Remembered& r = remembered[i];
+    if (r.gbk_length == length && std::memcmp(r.gbk, name, static_cast<std::size_t>(length)) == 0) {
+      source = r.original;
+      n = r.original_length;
+      as_is = true;
+      break;
+    }
+  }
+  int written;
+  if (as_is) {
+    if (n >= capacity) return -1;
+    std::memcpy(out, source, static_cast<std::size_t>(n));
+    written = n;
+  } else {
+    written = gbk_to_utf8(source, n, out, capacity - 1);
+    if (written < 0) return -1;
+  }
+  out[written] = '\0';
+  return written;
+}
+
+}  // namespace fcloak::charset

@@ -1,0 +1,174 @@
+#include "console/console.h"
+
+#include "console/terminal.h"
+#include "console/texts.h"
+#include "files/units.h"
+
+namespace fcloak::console {
+
+unsigned char end_pause = 1;
+
+namespace {
+
+// The console line buffer: a typed line of this many bytes or more does not
+// fit with its line end.
+constexpr int kLineBufferSize = 132;
+constexpr unsigned char kCtrlZ = 0x1A;
+
+OutputState state{false, false};
+int pending_key = -1;
+bool reporting_error = false;
+
+void put(const char* bytes, int n) {
+  if (n <= 0) return;
+  if (terminal::write_out(bytes, n) == terminal::kFatal && !reporting_error) {
+    runtime_error(texts::kOutputFailed);
+  }
+}
+
+void end_line() { put("\r\n", 2); }
+
+bool all_blanks(Text text) {
+  for (int i = 0; i < text.length; ++i) {
+    if (text.bytes[i] != ' ') return false;
+  }
+  return true;
+}
+
+// Reads one line of standard input into line; returns its length, or -1 at
+// the end of the input before a line. Bytes past the buffer are read and
+// dropped; too_long tells whether there were 132 or more before the end.
+int read_input_line(char (&line)[kLineBufferSize], bool& too_long) {
+  int n = 0;
+  int seen = 0;
+  too_long = false;
+  bool ended_by_ctrl_z = false;
+  for (;;) {
+    unsigned char byte = 0;
+    int got = terminal::read_input_byte(byte);
+    if (terminal::interrupted()) message_and_exit(texts::kInterrupted, kExitRefused);
+    if (got <= 0) {
+      if (seen == 0) return -1;
+      break;
+    }
+    ++seen;
+    if (byte == '\n') break;
+    if (byte == kCtrlZ) {
+      if (seen == 1) return -1;
+      ended_by_ctrl_z = true;
+      break;
+    }
+    if (n < kLineBufferSize) line[n] = static_cast<char>(byte);
+    ++n;
+  }
+  // The rest of a line cut by Ctrl+Z is not part of the next line.
+  if (ended_by_ctrl_z) {
+    unsigned char byte = 0;
+    while (terminal::read_input_byte(byte) > 0 && byte != '\n') {
+    }
+  }
+  if (n > 0 && n <= kLineBufferSize && line[n - 1] == '\r') --n;
+  if (n >= kLineBufferSize) {
+    too_long = true;
+    n = kLineBufferSize;
+  }
+  return n;
+}
+
+}  // namespace
+
+const OutputState& output_state() { return state; }
+
+void write_record(std::initializer_list<Text> items, bool left_open) {
+  // A record that starts a line drops its first byte, the control byte.
+  bool drop_control_byte = !state.continuation;
+  if (!state.continuation && state.line_open) end_line();
+  for (const Text& item : items) {
+    const char* bytes = item.bytes;
+    int n = item.length;
+    if (drop_control_byte && n > 0) {
+      ++bytes;
+      --n;
+      drop_control_byte = false;
+    }
+    put(bytes, n);
+  }
+  state.line_open = true;
+  state.continuation = left_open;
+}
+
+void write_empty_record() { write_record({Text(" ")}, false); }
+
+unsigned char read_key() {
+  if (pending_key >= 0) {
+    unsigned char key = static_cast<unsigned char>(pending_key);
+    pending_key = -1;
+    return key;
+  }
+  unsigned char key[2] = {0, 0};
+  int n = terminal::read_key_press(key);
+  if (n <= 0) return 255;
+  if (n == 2) pending_key = key[1];
+  return key[0];
+}
+
+void read_line(char* field, int size) {
+  const bool at_console = terminal::stdin_is_console() && terminal::stdout_is_console();
+  if (at_console) {
+    if (state.line_open && !state.continuation) end_line();
+    state.continuation = false;
+  }
+  char line[kLineBufferSize];
+  bool too_long = false;
+  int n = read_input_line(line, too_long);
+  if (n < 0) runtime_error(texts::kInputEnded);
+  if (too_long && terminal::stdin_is_console()) runtime_error(texts::kLineTooLong);
+  terminal::typed_line_to_gbk(line, n, kLineBufferSize);
+  for (int i = 0; i < size; ++i) field[i] = i < n ? line[i] : ' ';
+  if (at_console) state.line_open = false;
+}
+
+void message_and_exit(Text message, int status) {
+  write_record({Text("\r"), message}, false);
+  if (files::scratch_must_be_kept()) {
+    write_record({Text("\r"), texts::kScratchKept, files::scratch_path()}, false);
+  }
+  if (!all_blanks(message)) write_empty_record();
+  if (end_pause == 1) {
+    write_record({Text("\r"), texts::kPressAnyKey}, false);
+    read_key();
+  }
+  stop_program(status);
+}
+
+void runtime_error(Text message) {
+  reporting_error = true;
+  terminal::write_error("\r\n", 2);
+  terminal::write_error(message.bytes, message.length);
+  if (files::scratch_must_be_kept()) {
+    terminal::write_error("\r\n", 2);
+    terminal::write_error(texts::kScratchKept.bytes, texts::kScratchKept.length);
+    Text path = files::scratch_path();
+    terminal::write_error(path.bytes, path.length);
+  }
+  terminal::write_error("\r\n", 2);
+  files::close_all_units();
+  terminal::exit_process(kExitRefused);
+}
+
+void stop_program(int status) {
+  if (state.line_open) end_line();
+  put(" \r\n", 3);
+  files::close_all_units();
+  if (state.line_open) end_line();
+  terminal::exit_process(status);
+}
+
+void reset_for_test() {
+  state = OutputState{false, false};
+  pending_key = -1;
+  reporting_error = false;
+  end_pause = 1;
+}
+
+}  // namespace fcloak::console

@@ -1,0 +1,263 @@
+// The console on POSIX systems: standard output and input as file
+// descriptors, the controlling terminal (/dev/tty) as the console input
+// device for single keys, and signals for the user's requests to stop.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+
+#include "console/charset.h"
+#include "console/keys.h"
+#include "console/terminal.h"
+
+namespace fcloak::terminal {
+
+namespace {
+
+bool stdin_console = false;
+bool stdout_console = false;
+bool stderr_console = false;
+int key_device = -1;
+volatile std::sig_atomic_t stop_requested = 0;
+
+// How long the bytes of one key's escape sequence may take to arrive.
+constexpr int kSequenceWaitMs = 50;
+
+void on_stop_signal(int) { stop_requested = 1; }
+
+void catch_signal(int signal) {
+  struct sigaction action {};
+  action.sa_handler = on_stop_signal;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a blocked console read returns, so the run can end.
+  action.sa_flags = 0;
+  sigaction(signal, &action, nullptr);
+}
+
+WriteStatus status_of(int error) {
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EACCES:
+    case EPERM:
+      return kFatal;
+    default:
+      return kShortfall;
+  }
+}
+
+WriteStatus write_all(int fd, const char* bytes, int n) {
+  while (n > 0) {
+    ssize_t done = ::write(fd, bytes, static_cast<std::size_t>(n));
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      return status_of(errno);
+    }
+    bytes += done;
+    n -= static_cast<int>(done);
+  }
+  return kWritten;
+}
+
+// Writes GBK text, shown as UTF-8 on a terminal of a UTF-8 locale.
+WriteStatus write_text(int fd, bool terminal, const char* bytes, int n) {
+  if (!terminal || !charset::utf8_locale()) return write_all(fd, bytes, n);
+  WriteStatus result = kWritten;
+  char utf8[1024];
+  while (n > 0) {
+    // Whole GBK characters only: a lead byte keeps its trail byte.
+    int take = 0;
+    while (take < n && take < 512) {
+      take += (static_cast<unsigned char>(bytes[take]) >= 0x81 && take + 1 < n) ? 2 : 1;
+    }
+    int m = charset::gbk_to_utf8(bytes, take, utf8, sizeof utf8);
+    WriteStatus s = m < 0 ? write_all(fd, bytes, take) : write_all(fd, utf8, m);
+    if (s > result) result = s;
+    bytes += take;
+    n -= take;
+  }
+  return result;
+}
+
+bool byte_within(int fd, int ms, unsigned char& byte) {
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, ms) <= 0) return false;
+  return ::read(fd, &byte, 1) == 1;
+}
+
+// Reads the rest of an escape sequence after ESC and turns it into an
+// extended key code. Returns the number of bytes in key: 2 for a known
+// extended key, 1 for Alt with a character, 0 for a sequence to skip.
+int read_escape_sequence(unsigned char key[2]) {
+  unsigned char byte = 0;
+  if (!byte_within(key_device, kSequenceWaitMs, byte)) {
+    key[0] = 27;  // a lone Escape
+    return 1;
+  }
+  if (byte != '[' && byte != 'O') {
+    key[0] = byte;  // Alt with a character gives the character
+    return 1;
+  }
+  const bool ss3 = byte == 'O';
+  int params[2] = {0, 0};
+  int count = 0;
+  unsigned char final_byte = 0;
+  for (int i = 0; i < 16; ++i) {
+    if (!byte_within(key_device, kSequenceWaitMs, byte)) return 0;
+    if (byte >= '0' && byte <= '9') {
+      if (count == 0) count = 1;
+      params[count - 1] = params[count - 1] * 10 + (byte - '0');
+      if (params[count - 1] > 1000) return 0;
+    } else if (byte == ';') {
+      if (count == 0) count = 1;
+      if (count == 2) return 0;
+      ++count;
+    } else if (byte == '[' && i == 0 && !ss3) {
+      // The Linux console's F1..F5: ESC [ [ A..E.
+      if (!byte_within(key_device, kSequenceWaitMs, byte) || byte < 'A' || byte > 'E') return 0;
+      keys::extended_code(static_cast<keys::Key>(keys::kF1 + (byte - 'A')), keys::kNone, key);
+      return 2;
+    } else {
+      final_byte = byte;
+      break;
+    }
+  }
+  if (final_byte == 0) return 0;
+  // xterm modifiers: 1 + (Shift 1 | Alt 2 | Ctrl 4).
+  int m = count == 2 ? params[1] - 1 : 0;
+  if (m < 0) m = 0;
+  keys::Modifier modifier = keys::modifier_of((m & 2) != 0, (m & 4) != 0, (m & 1) != 0);
+  int k = -1;
+  switch (final_byte) {
+    case 'A': k = keys::kUp; break;
+    case 'B': k = keys::kDown; break;
+    case 'C': k = keys::kRight; break;
+    case 'D': k = keys::kLeft; break;
+    case 'H': k = keys::kHome; break;
+    case 'F': k = keys::kEnd; break;
+    case 'P': k = keys::kF1; break;
+    case 'Q': k = keys::kF2; break;
+    case 'R': k = keys::kF3; break;
+    case 'S': k = keys::kF4; break;
+    case '~':
+      switch (params[0]) {
+        case 1: case 7: k = keys::kHome; break;
+        case 2: k = keys::kInsert; break;
+        case 3: k = keys::kDelete; break;
+        case 4: case 8: k = keys::kEnd; break;
+        case 5: k = keys::kPageUp; break;
+        case 6: k = keys::kPageDown; break;
+        case 11: case 12: case 13: case 14: case 15: k = keys::kF1 + params[0] - 11; break;
+        case 17: case 18: case 19: case 20: case 21: k = keys::kF6 + params[0] - 17; break;
+        case 23: k = keys::kF11; break;
+        case 24: k = keys::kF12; break;
+        default: break;
+      }
+      break;
+    default:
+      break;
+  }
+  if (k < 0) return 0;
+  keys::extended_code(static_cast<keys::Key>(k), modifier, key);
+  return 2;
+}
+
+// A character of more than one byte (UTF-8 typed in a UTF-8 locale) is read
+// whole and given as its GBK bytes.
+int read_multibyte(unsigned char first, unsigned char key[2]) {
+  char utf8[4] = {static_cast<char>(first), 0, 0, 0};
+  int need = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : 2;
+  int have = 1;
+  unsigned char byte = 0;
+  while (have < need && byte_within(key_device, kSequenceWaitMs, byte)) utf8[have++] = static_cast<char>(byte);
+  char gbk[8];
+  int n = charset::utf8_to_gbk(utf8, have, gbk, sizeof gbk);
+  if (n <= 0) {
+    key[0] = first;
+    return 1;
+  }
+  key[0] = static_cast<unsigned char>(gbk[0]);
+  if (n == 1) return 1;
+  key[1] = static_cast<unsigned char>(gbk[1]);
+  return 2;
+}
+
+}  // namespace
+
+void start() {
+  charset::start();
+  stdin_console = isatty(STDIN_FILENO) == 1;
+  stdout_console = isatty(STDOUT_FILENO) == 1;
+  stderr_console = isatty(STDERR_FILENO) == 1;
+  key_device = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  catch_signal(SIGINT);
+  catch_signal(SIGTERM);
+  catch_signal(SIGHUP);
+  // A reader that went away makes console writes fall short; that is all.
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool stdin_is_console() { return stdin_console; }
+bool stdout_is_console() { return stdout_console; }
+
+WriteStatus write_out(const char* bytes, int n) { return write_text(STDOUT_FILENO, stdout_console, bytes, n); }
+
+void write_error(const char* bytes, int n) { write_text(STDERR_FILENO, stderr_console, bytes, n); }
+
+int read_key_press(unsigned char key[2]) {
+  if (key_device < 0) return 0;
+  termios saved{};
+  if (tcgetattr(key_device, &saved) != 0) return 0;
+  termios raw = saved;
+  // One key at a time: no line editing, no echo, no signals (Ctrl+C is the
+  // byte 3), Enter as a carriage return.
+  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO | ISIG | IEXTEN));
+  raw.c_iflag &= static_cast<tcflag_t>(~(ICRNL | INLCR | IGNCR | IXON));
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  if (tcsetattr(key_device, TCSANOW, &raw) != 0) return 0;
+  int result = 0;
+  for (;;) {
+    unsigned char byte = 0;
+    ssize_t got = ::read(key_device, &byte, 1);
+    if (got != 1) break;
+    if (byte == 27) {
+      result = read_escape_sequence(key);
+      if (result == 0) continue;
+    } else if (byte >= 0x80 && charset::utf8_locale()) {
+      result = read_multibyte(byte, key);
+    } else {
+      key[0] = byte;
+      result = 1;
+    }
+    break;
+  }
+  tcsetattr(key_device, TCSANOW, &saved);
+  return result;
+}
+
+int read_input_byte(unsigned char& byte) {
+  ssize_t got = ::read(STDIN_FILENO, &byte, 1);
+  if (got == 1) return 1;
+  return got == 0 ? 0 : -1;
+}
+
+void typed_line_to_gbk(char* line, int& n, int capacity) {
+  if (!stdin_console || !charset::utf8_locale() || n <= 0) return;
+  char converted[512];
+  int m = charset::utf8_to_gbk(line, n, converted, sizeof converted);
+  if (m < 0) return;
+  if (m > capacity) m = capacity;
+  for (int i = 0; i < m; ++i) line[i] = converted[i];
+  n = m;
+}
+
+bool interrupted() { return stop_requested != 0; }
+
+void exit_process(int status) { std::exit(status); }
+
+}  // namespace fcloak::terminal

@@ -1,0 +1,48 @@
+// The console as the platform provides it: standard output and standard
+// input as byte streams, the console input device for single keys, standard
+// error for run-time error reports, and the end of the process.
+//
+// One implementation per platform: terminal-posix.cpp, terminal-win32.cpp.
+#pragma once
+
+namespace fcloak::terminal {
+
+// Called once at start-up, before anything is written or read: finds out
+// whether standard input and standard output are character devices and opens
+// the console input device.
+void start();
+
+bool stdin_is_console();
+bool stdout_is_console();
+
+enum WriteStatus { kWritten = 0, kShortfall = 1, kFatal = 2 };
+
+// Writes n bytes of GBK text to standard output. kShortfall: some bytes did
+// not arrive for a reason that is ignored (closed stream, reader gone);
+// kFatal: the device is full or access is denied.
+WriteStatus write_out(const char* bytes, int n);
+
+// Writes a run-time error report (GBK text) to standard error.
+void write_error(const char* bytes, int n);
+
+// Reads one key press from the console input device without echo. Returns
+// the number of bytes stored in key: 1 for an ordinary key, 2 for an
+// extended key (first byte 0 or 224, then its code), 0 when there is no
+// console input device or the read failed.
+int read_key_press(unsigned char key[2]);
+
+// Reads one byte of standard input. Returns 1 when a byte was read, 0 at the
+// end of the input, -1 on a read error.
+int read_input_byte(unsigned char& byte);
+
+// Turns a line typed at the console into GBK in place (n bytes of at most
+// capacity); a console that already delivers GBK leaves it as it is.
+void typed_line_to_gbk(char* line, int& n, int capacity);
+
+// True once the user has asked to stop the program (interrupt, hang-up,
+// termination request) since start().
+bool interrupted();
+
+[[noreturn]] void exit_process(int status);
+
+}  // namespace fcloak::terminal

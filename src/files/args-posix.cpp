@@ -1,0 +1,44 @@
+#include <cstring>
+
+#include "console/charset.h"
+#include "files/args.h"
+
+namespace fcloak::files {
+
+namespace {
+
+// Only the first few arguments mean anything; the rest are counted.
+constexpr int kMaxArguments = 64;
+constexpr int kPoolSize = 1 << 18;
+
+const char* pointers[kMaxArguments];
+int lengths[kMaxArguments];
+char pool[kPoolSize];
+
+}  // namespace
+
+// Arguments arrive as the shell split them. In a UTF-8 locale they are
+// turned into GBK, the program's own text; an argument that does not fit the
+// pool stays as it was typed.
+void load_arguments(int argc, char** argv) {
+  int count = argc < kMaxArguments ? argc : kMaxArguments;
+  int used = 0;
+  for (int i = 0; i < count; ++i) {
+    const char* arg = argv[i];
+    int length = static_cast<int>(std::strlen(arg));
+    pointers[i] = arg;
+    lengths[i] = length;
+    if (!charset::utf8_locale()) continue;
+    int n = charset::utf8_to_gbk(arg, length, pool + used, kPoolSize - used);
+    if (n < 0) continue;
+    if (n != length || std::memcmp(arg, pool + used, static_cast<std::size_t>(n)) != 0) {
+      charset::remember_argument(pool + used, n, arg, length);
+    }
+    pointers[i] = pool + used;
+    lengths[i] = n;
+    used += n;
+  }
+  set_arguments(count, pointers, lengths);
+}
+
+}  // namespace fcloak::files

@@ -1,0 +1,140 @@
+// The units over real files in a temporary directory: the cut at the first
+// write, end-of-file reads, buffering, the scratch file's name and fate.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "files/fs.h"
+#include "files/units.h"
+
+namespace fcloak::files {
+namespace {
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void put(const std::string& path, const std::string& data) {
+  std::ofstream(path, std::ios::binary) << data;
+}
+
+class UnitsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/fcloak-units-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    ASSERT_EQ(getcwd(old_cwd_, sizeof old_cwd_), old_cwd_);
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    char name[16];
+    std::snprintf(name, sizeof name, "ZZ%c%05d", 'a', getpid() % 100000);
+    scratch_ = name;
+  }
+  void TearDown() override {
+    close_all_units();
+    ASSERT_EQ(chdir(old_cwd_), 0);
+    std::string command = "rm -rf " + dir_;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+  int open_user(const std::string& name) { return open_user_file(name.data(), static_cast<int>(name.size())); }
+
+  std::string dir_;
+  std::string scratch_;
+  char old_cwd_[PATH_MAX];
+};
+
+TEST_F(UnitsTest, FirstWriteAfterReadOrRewindCutsTheFile) {
+  put("f", "abcdefgh");
+  ASSERT_EQ(open_user("f"), 0);
+  char buf[3];
+  EXPECT_EQ(read_bytes(kUserUnit, buf, 3), 0);
+  EXPECT_EQ(write_bytes(kUserUnit, "XY", 2), 0);
+  EXPECT_EQ(write_bytes(kUserUnit, "Z", 1), 0);  // no second cut
+  EXPECT_EQ(rewind_unit(kUserUnit), 0);
+  EXPECT_EQ(contents("f"), "abcXYZ");
+  EXPECT_FALSE(scratch_must_be_kept());
+  EXPECT_TRUE(user_file_cut());
+
+  EXPECT_EQ(write_bytes(kUserUnit, "", 0), 0);  // a write of nothing cuts too
+  close_unit(kUserUnit);
+  EXPECT_EQ(contents("f"), "");
+}
+
+TEST_F(UnitsTest, ReadPastTheEndKeepsTheRestOfTheField) {
+  put("f", "ab");
+  ASSERT_EQ(open_user("f"), 0);
+  char field[4] = {'1', '2', '3', '4'};
+  EXPECT_EQ(read_bytes(kUserUnit, field, 4), -1);
+  EXPECT_EQ(std::string(field, 4), "ab34");
+  EXPECT_EQ(read_bytes(kUserUnit, field, 4), -1);  // already at the end
+  EXPECT_EQ(std::string(field, 4), "ab34");
+  EXPECT_EQ(contents("f"), "ab");
+}
+
+TEST_F(UnitsTest, ScratchFileIsNamedFromTheProcessAndDeletedAtClose) {
+  ASSERT_EQ(open_scratch_file(), 0);
+  struct stat st {};
+  EXPECT_EQ(stat(scratch_.c_str(), &st), 0) << scratch_;
+  const std::string path(scratch_path().bytes, static_cast<std::size_t>(scratch_path().length));
+  EXPECT_EQ(path, dir_ + "/" + scratch_);
+  // Pending bytes reach the file by the next read, across blocks.
+  std::string data(19 + kBlockSize + 5, 'q');
+  EXPECT_EQ(write_bytes(kScratchUnit, data.data(), 19), 0);
+  EXPECT_EQ(write_bytes(kScratchUnit, data.data() + 19, kBlockSize + 5), 0);
+  EXPECT_EQ(rewind_unit(kScratchUnit), 0);
+  EXPECT_EQ(contents(scratch_), data);
+  close_unit(kScratchUnit);
+  EXPECT_NE(stat(scratch_.c_str(), &st), 0);
+}
+
+TEST_F(UnitsTest, ScratchTakesTheNextFreeLetterAndFailsWhenNoneIsLeft) {
+  std::string taken = scratch_;
+  put(taken, "old");
+  ASSERT_EQ(open_scratch_file(), 0);
+  std::string next = taken;
+  next[2] = 'b';
+  EXPECT_EQ(access(next.c_str(), F_OK), 0);
+  close_unit(kScratchUnit);
+  EXPECT_EQ(contents(taken), "old");  // a file left by another run stays
+
+  for (char c = 'a'; c <= 'z'; ++c) {
+    next[2] = c;
+    put(next, "x");
+  }
+  EXPECT_GT(open_scratch_file(), 0);
+}
+
+TEST_F(UnitsTest, ScratchIsKeptWhenTheUserFileWasCut) {
+  put("f", "plain");
+  ASSERT_EQ(open_user("f"), 0);
+  ASSERT_EQ(open_scratch_file(), 0);
+  EXPECT_EQ(write_bytes(kScratchUnit, "whole", 5), 0);
+  EXPECT_EQ(sync_unit(kScratchUnit), 0);
+  EXPECT_FALSE(scratch_must_be_kept());
+  EXPECT_EQ(rewind_unit(kUserUnit), 0);
+  EXPECT_EQ(write_bytes(kUserUnit, "wh", 2), 0);
+  EXPECT_TRUE(scratch_must_be_kept());
+  close_all_units();
+  EXPECT_EQ(contents(scratch_), "whole");
+  EXPECT_EQ(contents("f"), "wh");
+}
+
+TEST_F(UnitsTest, UserFileMustBeARegularWritableFile) {
+  put("ro", "x");
+  ASSERT_EQ(chmod("ro", 0444), 0);
+  ASSERT_EQ(mkdir("d", 0755), 0);
+  ASSERT_EQ(mkfifo("p", 0644), 0);
+  for (const char* name : {"ro", "d", "p", "missing"}) {
+    EXPECT_GT(open_user(name), 0) << name;
+  }
+}
+
+}  // namespace
+}  // namespace fcloak::files
