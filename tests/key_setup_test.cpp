@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cipher/generator.h"
+#include "cipher/key.h"
+#include "console/console.h"
+#include "console/texts.h"
+#include "fakes.h"
+#include "files/args.h"
+#include "run/state.h"
+
+namespace fcloak::cipher {
+namespace {
+
+std::string str(Text t) { return std::string(t.bytes, static_cast<std::size_t>(t.length)); }
+
+class KeySetupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::reset();
+    console::reset_for_test();
+    console::end_pause = 0;
+    std::memset(key, 'x', kKeySize);
+    std::memset(check, ' ', kKeySize);
+  }
+
+  // The command line: program name, file name, then `rest`.
+  void set_command_line(std::vector<std::string> rest) {
+    args = {"fcloak", "file.txt"};
+    for (auto& a : rest) args.push_back(a);
+    pointers.clear();
+    lengths.clear();
+    for (auto& a : args) {
+      pointers.push_back(a.data());
+      lengths.push_back(static_cast<int>(a.size()));
+    }
+    files::set_arguments(static_cast<int>(args.size()), pointers.data(), lengths.data());
+  }
+
+  // Runs set_up_key; returns the exit status, or -1 when it returned.
+  int run() {
+    try {
+      set_up_key(key, check);
+    } catch (const fake::Exit& e) {
+      return e.status;
+    }
+    return -1;
+  }
+
+  std::string key_text() const { return std::string(key, kKeySize); }
+
+  // What the key setup must leave for `k` and `clock_value`.
+  static std::string expected_check(const std::string& k, int clock_value, std::int32_t* state) {
+    unsigned char c[kKeySize];
+    std::memset(c, ' ', kKeySize);
+    prepare_keystream(k.data(), c, clock_value);
+    *state = generator_state();
+    return std::string(reinterpret_cast<char*>(c), kKeySize);
+  }
+
+  std::string check_text() const { return std::string(reinterpret_cast<const char*>(check), kKeySize); }
+
+  std::vector<std::string> args;
+  std::vector<const char*> pointers;
+  std::vector<int> lengths;
+  char key[kKeySize];
+  unsigned char check[kKeySize];
+};
+
+TEST_F(KeySetupTest, ArgumentTwoIsTheKeyWithoutAPrompt) {
+  const struct {
+    std::string argument, key;
+  } cases[] = {
+      {"secret", "secret          "},
+      {"0123456789abcdefXYZ", "0123456789abcdef"},
+      {"  lead", "  lead          "},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    set_command_line({c.argument});
+    fake::clock_readings = {clock::Time{13, 47, 5, 12}};
+    EXPECT_EQ(run(), -1) << c.argument;
+    EXPECT_EQ(key_text(), c.key);
+    EXPECT_EQ(fake::output, "") << "no prompt";
+  }
+}
+
+TEST_F(KeySetupTest, ClockValueIsSecondTimes100PlusHundredths) {
+  // 5 s 12 hundredths: clock value 512, skip 0, whatever the hour and minute.
+  set_command_line({"secret"});
+  fake::clock_readings = {clock::Time{13, 47, 5, 12}};
+  ASSERT_EQ(run(), -1);
+  std::int32_t state;
+  EXPECT_EQ(check_text(), expected_check("secret          ", 0, &state));
+  EXPECT_EQ(generator_state(), state);
+
+  // 59 s 99 hundredths: clock value 5999, skip 367.
+  SetUp();
+  set_command_line({"secret"});
+  fake::clock_readings = {clock::Time{0, 0, 59, 99}};
+  ASSERT_EQ(run(), -1);
+  EXPECT_EQ(check_text(), expected_check("secret          ", 5999, &state));
+  EXPECT_EQ(generator_state(), state);
+  EXPECT_NE(check_text(), expected_check("secret          ", 0, &state));
+}
+
+TEST_F(KeySetupTest, PromptsWhenArgumentTwoIsAbsentOrBlank) {
+  const struct {
+    std::vector<std::string> rest;
+    std::string line, key;
+  } cases[] = {
+      {{}, "pw\r\n", "pw              "},
+      {{"    "}, "pw\n", "pw              "},
+      {{""}, "\xC3\xDC\xC2\xEB\n", "\xC3\xDC\xC2\xEB            "},
+      {{}, "0123456789abcdefXYZ\nnext\n", "0123456789abcdef"},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    set_command_line(c.rest);
+    fake::input = c.line;
+    EXPECT_EQ(run(), -1) << c.line;
+    EXPECT_EQ(key_text(), c.key);
+    // The prompt is the first record, so its carriage return is dropped.
+    EXPECT_EQ(fake::output, str(texts::kAskPassword));
+  }
+  EXPECT_EQ(fake::input, "next\n") << "the rest of a long line is read";
+}
+
+TEST_F(KeySetupTest, EmptyPasswordIsRefused) {
+  for (const char* line : {"\n", "        \n"}) {
+    SetUp();
+    set_command_line({});
+    fake::input = line;
+    EXPECT_EQ(run(), console::kExitRefused);
+    EXPECT_EQ(fake::output.rfind(str(texts::kAskPassword), 0), 0u);
+    EXPECT_NE(fake::output.find(str(texts::kNoPassword)), std::string::npos) << fake::output;
+  }
+}
+
+TEST_F(KeySetupTest, StoredCheckBlockIsVerified) {
+  std::int32_t encrypt_state;
+  const std::string stored = expected_check("secret          ", 1234, &encrypt_state);
+
+  // Right password: the block stays, the clock is not read, and the
+  // generator stands where the encryption left it.
+  set_command_line({"secret"});
+  std::memcpy(check, stored.data(), kKeySize);
+  fake::clock_readings = {clock::Time{0, 0, 1, 0}, clock::Time{0, 0, 2, 0}};
+  EXPECT_EQ(run(), -1);
+  EXPECT_EQ(check_text(), stored);
+  EXPECT_EQ(generator_state(), encrypt_state);
+  EXPECT_EQ(fake::clock_readings.size(), 2u);
+
+  // Wrong password.
+  SetUp();
+  set_command_line({"Secret"});
+  std::memcpy(check, stored.data(), kKeySize);
+  EXPECT_EQ(run(), console::kExitRefused);
+  EXPECT_NE(fake::output.find(str(texts::kWrongPassword)), std::string::npos) << fake::output;
+  EXPECT_EQ(check_text(), stored);
+}
+
+TEST_F(KeySetupTest, DecryptingVerifiesEvenABlankStoredBlock) {
+  // A file being decrypted whose stored block is 16 blanks: no new block is
+  // made from the clock (that would decrypt with an unverified key).
+  set_command_line({"secret"});
+  run::mode = -1;
+  const int status = run();
+  run::mode = 0;
+  EXPECT_EQ(status, console::kExitRefused);
+  EXPECT_NE(fake::output.find(str(texts::kWrongPassword)), std::string::npos) << fake::output;
+  EXPECT_EQ(check_text(), std::string(kKeySize, ' '));
+}
+
+}  // namespace
+}  // namespace fcloak::cipher
