@@ -14,7 +14,7 @@ fcloak_need() {
   done
   [ ${#wanted[@]} -eq 0 ] && return 0
   if [ "$(id -u)" = 0 ]; then
-    apt-get update -qq
+    apt-get update -qq || true
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${wanted[@]}" >/dev/null
   else
     echo "fcloak needs: ${wanted[*]}. Install them with:" >&2
