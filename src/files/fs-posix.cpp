@@ -219,7 +219,7 @@ bool set_times(const char* name, int length, std::int64_t time) {
 
 int full_path(const char* name, int length, char* path, int capacity) {
   char directory[kNativeNameSize];
-  if (getcwd(directory, sizeof directory) == nullptr) return -1;
+  if (getcwd(directory, sizeof directory) == nullptr) return errno == ERANGE ? -1 : kNoCurrentDirectory;
   int n = charset::utf8_locale() ? charset::utf8_to_gbk(directory, static_cast<int>(std::strlen(directory)), path, capacity)
                                  : -1;
   if (n < 0) {

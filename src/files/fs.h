@@ -73,7 +73,10 @@ int remove(const char* name, int length);
 bool set_times(const char* name, int length, std::int64_t time);
 
 // Writes the full path of name (relative to the current directory) into
-// path; returns its length, or -1 when it does not fit in capacity.
+// path; returns its length, -1 when it does not fit in capacity, or
+// kNoCurrentDirectory when the current directory cannot be named (it has
+// been removed, say).
+inline constexpr int kNoCurrentDirectory = -2;
 int full_path(const char* name, int length, char* path, int capacity);
 
 int process_id();

@@ -13,6 +13,7 @@ namespace {
 constexpr int kEndOfFile = -1;
 constexpr int kNotOpen = 101;
 constexpr int kNoFreeName = 102;
+constexpr int kNoDirectory = 103;
 
 constexpr int kMaxPath = 1024;
 
@@ -89,6 +90,10 @@ int open_scratch_file() {
     return kNoFreeName;
   }
   int path_length = fs::full_path(scratch_name, scratch_name_length, scratch_full_path, kMaxPath);
+  if (path_length == fs::kNoCurrentDirectory) {
+    scratch_name_length = 0;
+    return kNoDirectory;
+  }
   if (path_length < 0 || path_length > fs::max_name_length()) {
     scratch_name_length = 0;
     return kScratchPathTooLong;
