@@ -1,0 +1,411 @@
+// The built program at a terminal, driven as a person drives it: it runs in
+// a pseudo-terminal, keys are typed once it waits for them, and the screen
+// is what the terminal receives. Output post-processing (LF to CR LF) is
+// switched off in the terminal, so the screen holds exactly the program's
+// bytes and the terminal's echo of typed lines.
+#include <fcntl.h>
+#include <locale.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e_support.h"
+
+extern char** environ;
+
+namespace e2e {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+constexpr milliseconds kWait{10000};
+const std::string kName = "note.txt";
+const std::string kPlainText = "A note to keep from others.\n";
+
+class Terminal {
+ public:
+  // Starts the program with argument 0 `argv0` and the given arguments, in
+  // `cwd`, with LC_ALL set to `locale`.
+  Terminal(const std::string& argv0, const std::vector<std::string>& args, const std::string& cwd,
+           const std::string& locale) {
+    std::vector<std::string> argv_strings = {argv0};
+    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : argv_strings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env_strings;
+    for (char** e = environ; *e != nullptr; ++e) {
+      std::string_view entry(*e);
+      if (entry.starts_with("LC_") || entry.starts_with("LANG=") || entry.starts_with("LANGUAGE=")) continue;
+      env_strings.emplace_back(entry);
+    }
+    env_strings.push_back("LC_ALL=" + locale);
+    std::vector<char*> envp;
+    for (std::string& s : env_strings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    const std::string bin = program_binary();
+
+    winsize size{};
+    size.ws_row = 25;
+    size.ws_col = 80;
+    pid_ = forkpty(&master_, nullptr, nullptr, &size);
+    if (pid_ == 0) {
+      termios mode{};
+      if (tcgetattr(STDIN_FILENO, &mode) == 0) {
+        mode.c_oflag &= static_cast<tcflag_t>(~ONLCR);
+        tcsetattr(STDIN_FILENO, TCSANOW, &mode);
+      }
+      if (chdir(cwd.c_str()) != 0) _exit(126);
+      execve(bin.c_str(), argv.data(), envp.data());
+      _exit(127);
+    }
+    if (pid_ < 0) ADD_FAILURE() << "forkpty: " << std::strerror(errno);
+  }
+
+  ~Terminal() {
+    if (pid_ > 0 && !ended_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (master_ >= 0) close(master_);
+  }
+
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+
+  const std::string& screen() const { return screen_; }
+
+  // Reads until the screen holds `text`; false when it does not come in time.
+  bool wait_for(const std::string& text) {
+    const auto deadline = Clock::now() + kWait;
+    while (screen_.find(text) == std::string::npos) {
+      if (!read_some(deadline)) return false;
+    }
+    return true;
+  }
+
+  // Waits until the program reads a single key: the terminal has left line
+  // mode. Typing earlier would let the terminal echo the key.
+  bool wait_for_key_read() {
+    const auto deadline = Clock::now() + kWait;
+    for (;;) {
+      termios mode{};
+      if (tcgetattr(master_, &mode) == 0 && (mode.c_lflag & ICANON) == 0) return true;
+      if (Clock::now() >= deadline) return false;
+      read_some(Clock::now() + milliseconds(10));
+    }
+  }
+
+  void type(const std::string& keys) {
+    if (write(master_, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
+      ADD_FAILURE() << "cannot type into the terminal";
+    }
+  }
+
+  // True when the program is still running after `time`.
+  bool still_running_after(milliseconds time) {
+    const auto until = Clock::now() + time;
+    while (Clock::now() < until) {
+      if (waitpid(pid_, &status_, WNOHANG) == pid_) {
+        ended_ = true;
+        return false;
+      }
+      read_some(Clock::now() + milliseconds(20));
+    }
+    return true;
+  }
+
+  // Reads the screen to its end and returns the exit status; -1 when the
+  // program does not end in time (it is killed then).
+  int finish() {
+    const auto deadline = Clock::now() + kWait;
+    while (read_some(deadline)) {
+    }
+    if (!ended_) {
+      while (waitpid(pid_, &status_, WNOHANG) != pid_) {
+        if (Clock::now() >= deadline) {
+          ADD_FAILURE() << "the program did not end; screen: " << show(screen_);
+          return -1;
+        }
+        std::this_thread::sleep_for(milliseconds(10));
+      }
+      ended_ = true;
+    }
+    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+  }
+
+ private:
+  // Reads what is there, waiting up to `deadline`; false at the end of the
+  // screen (the program closed the terminal) or when the time is up.
+  bool read_some(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+    if (left < 0) left = 0;
+    pollfd p{master_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left)) <= 0) return false;
+    char buffer[4096];
+    ssize_t got = read(master_, buffer, sizeof buffer);
+    if (got <= 0) return false;  // EIO: no one has the terminal open any more
+    screen_.append(buffer, static_cast<std::size_t>(got));
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int master_ = -1;
+  int status_ = 0;
+  bool ended_ = false;
+  std::string screen_;
+};
+
+struct FileState {
+  std::string content;
+  timespec mtime{};
+};
+
+FileState state_of(const std::string& path) {
+  struct stat st {};
+  stat(path.c_str(), &st);
+  return FileState{read_file(path), st.st_mtim};
+}
+
+void expect_unchanged(const FileState& before, const std::string& path) {
+  const FileState now = state_of(path);
+  EXPECT_TRUE(now.content == before.content) << path << " changed";
+  EXPECT_EQ(now.mtime.tv_sec, before.mtime.tv_sec);
+  EXPECT_EQ(now.mtime.tv_nsec, before.mtime.tv_nsec);
+}
+
+void expect_encrypted(const FileState& before, const std::string& path) {
+  const FileState now = state_of(path);
+  EXPECT_EQ(now.content.size(), before.content.size() + 19);
+  EXPECT_EQ(now.content.substr(0, 3), "\x8C\x73\x0D");
+  EXPECT_EQ(now.mtime.tv_sec, before.mtime.tv_sec);
+}
+
+class AtTheTerminal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (program_binary().empty()) GTEST_FAIL() << "FCLOAK_BIN names the program to test";
+    if (!program_runner().empty()) GTEST_SKIP() << "the terminal tests drive the native build";
+    write_file(path(), kPlainText);
+    const timespec times[2] = {kStartTime, kStartTime};
+    utimensat(AT_FDCWD, path().c_str(), times, 0);
+  }
+
+  std::string path() const { return dir_.path() + "/" + kName; }
+
+  // Starts the program on the test file; argument 0 is the bare name.
+  Terminal start(const std::vector<std::string>& args, const std::string& argv0 = "fcloak",
+                 const std::string& locale = "C") {
+    return Terminal(argv0, args, dir_.path(), locale);
+  }
+
+  // Runs the program to its end without typing anything.
+  int run_through(const std::vector<std::string>& args, std::string* screen = nullptr) {
+    Terminal t = start(args);
+    int status = t.finish();
+    if (screen != nullptr) *screen = t.screen();
+    return status;
+  }
+
+  TempDir dir_;
+};
+
+// ---------------------------------------------------------------------------
+// The confirmation: one key, not echoed; the answer stands behind the prompt.
+
+struct KeyCase {
+  const char* name;
+  std::string key;
+  char answer;
+};
+
+void PrintTo(const KeyCase& c, std::ostream* os) { *os << c.name; }
+
+class Confirmation : public AtTheTerminal, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(Confirmation, KeyGivesTheAnswer) {
+  const KeyCase& c = GetParam();
+  const FileState before = state_of(path());
+  Terminal t = start({kName, "pw"});
+  ASSERT_TRUE(t.wait_for(gbk(kAskEncrypt))) << show(t.screen());
+  ASSERT_TRUE(t.wait_for_key_read());
+  t.type(c.key);
+  const int status = t.finish();
+  EXPECT_EQ(status, 0);
+  if (c.answer == 'n') {
+    EXPECT_TRUE(same_bytes(gbk(kBanner + kAskEncrypt + kDeclined), t.screen()));
+    expect_unchanged(before, path());
+  } else {
+    const std::string head = gbk(kBanner + kAskEncrypt + "y\r\n" + kLabelEncrypt);
+    EXPECT_TRUE(same_bytes(head, t.screen().substr(0, head.size())));
+    EXPECT_TRUE(t.screen().ends_with(gbk(kEncrypted))) << show(t.screen());
+    expect_encrypted(before, path());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, Confirmation,
+                         ::testing::Values(KeyCase{"Y", "Y", 'y'}, KeyCase{"y", "y", 'y'},
+                                           KeyCase{"Enter", "\r", 'n'}, KeyCase{"N", "N", 'n'},
+                                           KeyCase{"Escape", "\x1b", 'n'}, KeyCase{"CtrlC", "\x03", 'n'},
+                                           KeyCase{"Space", " ", 'n'}),
+                         [](const ::testing::TestParamInfo<KeyCase>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// The pause at the end of a run started through a path to the program.
+
+const std::string kDeclinedWithPause = "n\r\n " + kPausePrompt + kStop;
+
+TEST_F(AtTheTerminal, PauseWaitsForAKey) {
+  Terminal t = start({kName, "pw"}, "C:\\fcloak");
+  ASSERT_TRUE(t.wait_for(gbk(kAskEncrypt)));
+  ASSERT_TRUE(t.wait_for_key_read());
+  t.type("N");
+  ASSERT_TRUE(t.wait_for(gbk(kPausePrompt))) << show(t.screen());
+  ASSERT_TRUE(t.wait_for_key_read());
+  EXPECT_TRUE(t.still_running_after(milliseconds(300))) << "the pause did not wait";
+  t.type("k");
+  EXPECT_EQ(t.finish(), 0);
+  EXPECT_TRUE(same_bytes(gbk(kBanner + kAskEncrypt + kDeclinedWithPause), t.screen()));
+}
+
+// An extended key gives two codes: the confirmation takes the first, and
+// the pause returns at once with the second.
+TEST_F(AtTheTerminal, ExtendedKeyAtTheConfirmationEndsThePause) {
+  const FileState before = state_of(path());
+  Terminal t = start({kName, "pw"}, "C:\\fcloak");
+  ASSERT_TRUE(t.wait_for(gbk(kAskEncrypt)));
+  ASSERT_TRUE(t.wait_for_key_read());
+  t.type("\x1b[A");  // the up arrow
+  EXPECT_EQ(t.finish(), 0);
+  EXPECT_TRUE(same_bytes(gbk(kBanner + kAskEncrypt + kDeclinedWithPause), t.screen()));
+  expect_unchanged(before, path());
+}
+
+TEST_F(AtTheTerminal, UsageShowsTheNameAfterTheLastBackslashAndPauses) {
+  Terminal t = start({}, "C:\\tools\\fcloak");
+  ASSERT_TRUE(t.wait_for(gbk(kPausePrompt))) << show(t.screen());
+  ASSERT_TRUE(t.wait_for_key_read());
+  t.type("k");
+  EXPECT_EQ(t.finish(), 2);
+  EXPECT_TRUE(same_bytes(
+      gbk(kBanner + u8"\r\n命令行用法:   fcloak  filename  [ password [+|-] ]\r\n"_t + kPausePrompt + kStop),
+      t.screen()));
+}
+
+// ---------------------------------------------------------------------------
+// A terminal of a UTF-8 locale shows the texts in UTF-8.
+
+bool have_utf8_locale() {
+  locale_t l = newlocale(LC_ALL_MASK, "C.UTF-8", nullptr);
+  if (l == nullptr) return false;
+  freelocale(l);
+  return true;
+}
+
+TEST_F(AtTheTerminal, Utf8LocaleShowsTheTextsInUtf8) {
+  if (!have_utf8_locale()) GTEST_SKIP() << "no C.UTF-8 locale";
+  Terminal t = start({kName, "pw"}, "fcloak", "C.UTF-8");
+  ASSERT_TRUE(t.wait_for(kAskEncrypt)) << show(t.screen());
+  ASSERT_TRUE(t.wait_for_key_read());
+  t.type("N");
+  EXPECT_EQ(t.finish(), 0);
+  EXPECT_EQ(t.screen(), kBanner + kAskEncrypt + kDeclined);
+}
+
+// A password typed in Chinese at a UTF-8 terminal is the same key as its GBK
+// bytes given on the command line.
+TEST_F(AtTheTerminal, PasswordTypedInUtf8IsItsGbkBytes) {
+  if (!have_utf8_locale()) GTEST_SKIP() << "no C.UTF-8 locale";
+  Terminal t = start({kName}, "fcloak", "C.UTF-8");
+  ASSERT_TRUE(t.wait_for(kAskEncrypt));
+  ASSERT_TRUE(t.wait_for_key_read());
+  t.type("y");
+  ASSERT_TRUE(t.wait_for(kAskPassword)) << show(t.screen());
+  t.type(u8"密码\r"_t);
+  ASSERT_EQ(t.finish(), 0) << t.screen();
+  std::string screen;
+  EXPECT_EQ(run_through({kName, gbk(u8"密码"_t), "-"}, &screen), 0) << show(screen);
+  EXPECT_TRUE(read_file(path()) == kPlainText) << "does not decrypt with the GBK password";
+}
+
+// ---------------------------------------------------------------------------
+// The password line.
+
+const std::string kUpToThePassword = kBanner + kAskEncrypt + "y\r\n" + kAskPassword;
+
+// Confirms with "y" and waits for the password prompt.
+void reach_the_password(Terminal& t) {
+  ASSERT_TRUE(t.wait_for(gbk(kAskEncrypt)));
+  ASSERT_TRUE(t.wait_for_key_read());
+  t.type("y");
+  ASSERT_TRUE(t.wait_for(gbk(kUpToThePassword))) << show(t.screen());
+}
+
+// The typed password follows the prompt, and after Enter the progress
+// starts at the beginning of the line below.
+TEST_F(AtTheTerminal, TypedPasswordFollowsThePromptAndProgressStartsBelow) {
+  const FileState before = state_of(path());
+  Terminal t = start({kName});
+  ASSERT_NO_FATAL_FAILURE(reach_the_password(t));
+  t.type("secret\r");
+  EXPECT_EQ(t.finish(), 0);
+  const std::string head =
+      gbk(kUpToThePassword) + "secret\n" + gbk(progress_line(kLabelEncrypt, "  0", "99", "##"));
+  EXPECT_TRUE(same_bytes(head, mask_progress(t.screen()).substr(0, head.size())));
+  EXPECT_TRUE(t.screen().ends_with(gbk(kEncrypted))) << show(t.screen());
+  expect_encrypted(before, path());
+
+  std::string screen;
+  EXPECT_EQ(run_through({kName, "secret", "-"}, &screen), 0) << show(screen);
+  EXPECT_TRUE(read_file(path()) == kPlainText) << "does not decrypt with the typed password";
+}
+
+TEST_F(AtTheTerminal, EmptyLineIsNoPassword) {
+  const FileState before = state_of(path());
+  Terminal t = start({kName});
+  ASSERT_NO_FATAL_FAILURE(reach_the_password(t));
+  t.type("\r");
+  EXPECT_EQ(t.finish(), 1);
+  EXPECT_TRUE(same_bytes(gbk(kUpToThePassword) + "\n" + gbk(u8"没有输入密码.\r\n"_t + kStop), t.screen()));
+  expect_unchanged(before, path());
+}
+
+// A line of 131 bytes still fits the console line with its line end (its
+// first 16 bytes are the password); one of 132 does not.
+TEST_F(AtTheTerminal, LongestTypedLine) {
+  const std::string line = "0123456789abcdef" + std::string(115, 'x');
+  ASSERT_EQ(line.size(), 131u);
+  {
+    const FileState before = state_of(path());
+    Terminal t = start({kName});
+    ASSERT_NO_FATAL_FAILURE(reach_the_password(t));
+    t.type(line + "\r");
+    EXPECT_EQ(t.finish(), 0) << show(t.screen());
+    expect_encrypted(before, path());
+    EXPECT_EQ(run_through({kName, "0123456789abcdef", "-"}), 0);
+    EXPECT_TRUE(read_file(path()) == kPlainText) << "does not decrypt with the first 16 bytes";
+  }
+  {
+    const FileState before = state_of(path());
+    Terminal t = start({kName});
+    ASSERT_NO_FATAL_FAILURE(reach_the_password(t));
+    t.type(line + "x\r");
+    EXPECT_EQ(t.finish(), 1);
+    EXPECT_NE(t.screen().find(gbk(u8"输入行太长."_t)), std::string::npos) << show(t.screen());
+    expect_unchanged(before, path());
+  }
+}
+
+}  // namespace
+}  // namespace e2e
