@@ -161,12 +161,15 @@ void run() {
   // scratch file must hold every byte, on the device.
   check(files::sync_unit(files::kScratchUnit));
   if (terminal::interrupted()) message_and_exit(texts::kInterrupted, kExitRefused);
-  files::rewind_unit(files::kUserUnit);
+  // Pass 2 writes the user file from where this rewind leaves it, and reads
+  // the scratch file's body from where the header skip leaves it: neither
+  // may have failed.
+  check(files::rewind_unit(files::kUserUnit));
   check(files::rewind_unit(files::kScratchUnit));
   if (mode == -1) {
-    if (files::read_bytes(files::kScratchUnit, marker, cipher::kMarkerSize) == 0) {
-      files::read_bytes(files::kScratchUnit, check_block, cipher::kCheckBlockSize);
-    }
+    int status = files::read_bytes(files::kScratchUnit, marker, cipher::kMarkerSize);
+    if (status == 0) status = files::read_bytes(files::kScratchUnit, check_block, cipher::kCheckBlockSize);
+    if (status != 0) message_and_exit(status > 0 ? texts::kReadFailed : texts::kFileChanged, kExitRefused);
   }
   pass = 2;
   cipher::run_pass(length, key, pass);

@@ -1,0 +1,202 @@
+// Fault injection for fcloak_faulty, the test build of the program. The
+// link wraps the system calls through which the file layer reaches the disk
+// (-Wl,--wrap=read,...); each __wrap_ function passes the call on to the
+// real one unless FCLOAK_FAULT names it:
+//
+//   FCLOAK_FAULT=OP:FILE:N   at the Nth call of OP on FILE
+//
+//   FILE   user     the file whose absolute path is in FCLOAK_FAULT_USER
+//          scratch  any file whose name starts with "ZZ"
+//   OP     write, read, fsync, ftruncate, lseek
+//                   the call fails: ENOSPC for a write, EIO otherwise; the
+//                   calls after it succeed again
+//          grow     before the Nth read, kGrowBytes bytes of 'G' are
+//                   appended to FILE; shrink: its last kGrowBytes bytes are
+//                   cut off. The file's times are put back afterwards, so
+//                   only the size tells of the change.
+//          signal   SIGINT is raised before the Nth write, which then goes on
+//          kill     SIGKILL is raised before the Nth write
+//
+// Files are told apart by the path that /proc/self/fd gives for the
+// descriptor. Nothing of this is part of the program that ships.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+extern "C" {
+ssize_t __real_read(int fd, void* buf, size_t n);
+ssize_t __real_write(int fd, const void* buf, size_t n);
+int __real_fsync(int fd);
+int __real_ftruncate(int fd, off_t length);
+off_t __real_lseek(int fd, off_t offset, int whence);
+}
+
+namespace {
+
+constexpr int kGrowBytes = 100;
+
+enum class Op { kNone, kWrite, kRead, kFsync, kFtruncate, kLseek, kGrow, kShrink, kSignal, kKill };
+enum class Target { kUser, kScratch };
+
+struct Fault {
+  Op op = Op::kNone;
+  Target target = Target::kUser;
+  long nth = 0;
+  // Calls seen so far of the operation that the fault counts, on its file.
+  long seen = 0;
+};
+
+Fault fault;
+bool parsed = false;
+char user_path[4096];
+
+Op op_named(const char* name, std::size_t n) {
+  static const struct {
+    const char* name;
+    Op op;
+  } kOps[] = {{"write", Op::kWrite},     {"read", Op::kRead},     {"fsync", Op::kFsync},
+              {"ftruncate", Op::kFtruncate}, {"lseek", Op::kLseek}, {"grow", Op::kGrow},
+              {"shrink", Op::kShrink},   {"signal", Op::kSignal}, {"kill", Op::kKill}};
+  for (const auto& entry : kOps) {
+    if (std::strlen(entry.name) == n && std::strncmp(entry.name, name, n) == 0) return entry.op;
+  }
+  return Op::kNone;
+}
+
+// A fault that cannot be read stops the program at once: a test must never
+// pass because its fault was silently ignored.
+[[noreturn]] void bad_setting(const char* what) {
+  const char lead[] = "fault shim: ";
+  __real_write(STDERR_FILENO, lead, sizeof lead - 1);
+  __real_write(STDERR_FILENO, what, std::strlen(what));
+  __real_write(STDERR_FILENO, "\n", 1);
+  _exit(99);
+}
+
+void parse() {
+  if (parsed) return;
+  parsed = true;
+  const char* setting = std::getenv("FCLOAK_FAULT");
+  if (setting == nullptr || *setting == '\0') return;
+  const char* first = std::strchr(setting, ':');
+  const char* second = first == nullptr ? nullptr : std::strchr(first + 1, ':');
+  if (second == nullptr) bad_setting("FCLOAK_FAULT is not OP:FILE:N");
+  fault.op = op_named(setting, static_cast<std::size_t>(first - setting));
+  if (fault.op == Op::kNone) bad_setting("unknown operation in FCLOAK_FAULT");
+  const std::size_t target_length = static_cast<std::size_t>(second - first - 1);
+  if (target_length == 4 && std::strncmp(first + 1, "user", 4) == 0) {
+    fault.target = Target::kUser;
+  } else if (target_length == 7 && std::strncmp(first + 1, "scratch", 7) == 0) {
+    fault.target = Target::kScratch;
+  } else {
+    bad_setting("unknown file in FCLOAK_FAULT");
+  }
+  char* end = nullptr;
+  fault.nth = std::strtol(second + 1, &end, 10);
+  if (end == second + 1 || *end != '\0' || fault.nth < 1) bad_setting("bad count in FCLOAK_FAULT");
+  const char* user = std::getenv("FCLOAK_FAULT_USER");
+  if (fault.target == Target::kUser) {
+    if (user == nullptr || user[0] != '/' || std::strlen(user) >= sizeof user_path) {
+      bad_setting("FCLOAK_FAULT_USER must hold the user file's absolute path");
+    }
+    std::strcpy(user_path, user);
+  }
+}
+
+bool is_target(int fd) {
+  char link[32];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  char path[4096];
+  const ssize_t n = readlink(link, path, sizeof path - 1);
+  if (n <= 0) return false;
+  path[n] = '\0';
+  if (fault.target == Target::kUser) return std::strcmp(path, user_path) == 0;
+  const char* slash = std::strrchr(path, '/');
+  const char* base = slash == nullptr ? path : slash + 1;
+  return std::strncmp(base, "ZZ", 2) == 0;
+}
+
+// Counts a call of one of the given operations on fd; true when it is the
+// call at which the fault is due.
+bool due(int fd, Op a, Op b = Op::kNone, Op c = Op::kNone) {
+  parse();
+  if (fault.op != a && fault.op != b && fault.op != c) return false;
+  if (!is_target(fd)) return false;
+  return ++fault.seen == fault.nth;
+}
+
+// Changes the file's size behind the program's back, keeping its times.
+void change_size(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) bad_setting("cannot inspect the file to change its size");
+  if (fault.op == Op::kGrow) {
+    char bytes[kGrowBytes];
+    std::memset(bytes, 'G', sizeof bytes);
+    if (pwrite(fd, bytes, sizeof bytes, st.st_size) != kGrowBytes) bad_setting("cannot grow the file");
+  } else {
+    if (st.st_size < kGrowBytes || __real_ftruncate(fd, st.st_size - kGrowBytes) != 0) {
+      bad_setting("cannot shrink the file");
+    }
+  }
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  if (futimens(fd, times) != 0) bad_setting("cannot put the file's times back");
+}
+
+}  // namespace
+
+extern "C" {
+
+ssize_t __wrap_read(int fd, void* buf, size_t n) {
+  if (due(fd, Op::kRead, Op::kGrow, Op::kShrink)) {
+    if (fault.op == Op::kRead) {
+      errno = EIO;
+      return -1;
+    }
+    change_size(fd);
+  }
+  return __real_read(fd, buf, n);
+}
+
+ssize_t __wrap_write(int fd, const void* buf, size_t n) {
+  if (due(fd, Op::kWrite, Op::kSignal, Op::kKill)) {
+    if (fault.op == Op::kWrite) {
+      errno = ENOSPC;
+      return -1;
+    }
+    raise(fault.op == Op::kSignal ? SIGINT : SIGKILL);
+  }
+  return __real_write(fd, buf, n);
+}
+
+int __wrap_fsync(int fd) {
+  if (due(fd, Op::kFsync)) {
+    errno = EIO;
+    return -1;
+  }
+  return __real_fsync(fd);
+}
+
+int __wrap_ftruncate(int fd, off_t length) {
+  if (due(fd, Op::kFtruncate)) {
+    errno = EIO;
+    return -1;
+  }
+  return __real_ftruncate(fd, length);
+}
+
+off_t __wrap_lseek(int fd, off_t offset, int whence) {
+  if (due(fd, Op::kLseek)) {
+    errno = EIO;
+    return -1;
+  }
+  return __real_lseek(fd, offset, whence);
+}
+
+}  // extern "C"

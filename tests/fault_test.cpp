@@ -1,0 +1,449 @@
+// Faults while a file is rewritten: fcloak_faulty (the program with
+// fault_shim.cpp around its file system calls) is made to fail at one point
+// of a run, and afterwards the complete data must still be there, byte for
+// byte. Until pass 2 cuts the user file, that is the user file itself, with
+// its content and last-write time untouched and no scratch file left. Once
+// the file is cut, it is the scratch file, kept and named by its full path:
+// after an encryption the finished encrypted file, after a decryption the
+// untouched encrypted original. Either way a later run in the same directory
+// must work, and recovering as the README says gives back the plaintext.
+//
+// Every case runs in a fresh directory, with the file ~5 blocks long. The
+// counts in the table follow the file layer's calls for that size:
+//  - pass 1 writes the scratch file in whole 32768-byte blocks (5), and the
+//    rest, with the last block, goes out at the flush before its sync (6th);
+//  - pass 2 likewise writes the user file in 5 whole blocks after the cut,
+//    and the rest at the flush before the user file's sync (6th);
+//  - the user file is read once (encrypt) or twice (decrypt) for its header
+//    before pass 1; the scratch file, in a decryption, twice for the header
+//    it skips before pass 2; every pass reads block by block, then reads
+//    once more to find the end;
+//  - the user file is rewound 3 times (encrypt) or twice (decrypt) up to
+//    pass 2, the scratch file twice.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <iconv.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace stdfs = std::filesystem;
+
+constexpr std::size_t kBlock = 32768;
+constexpr std::size_t kPlainSize = 5 * kBlock + 100;
+constexpr std::size_t kHeaderSize = 19;
+constexpr int kSizeChange = 100;  // what the shim's grow and shrink do
+constexpr char kPassword[] = "Faults-2013";
+constexpr char kFileName[] = "data.bin";
+// The user file's last-write time before every run: a fraction of a second
+// that a run which put the time back (to the second) would lose.
+constexpr timespec kStartTime{1234567891, 123456789};
+
+// ---------------------------------------------------------------------------
+// Texts, files and runs.
+
+std::string gbk(const char8_t* utf8) {
+  std::string in(reinterpret_cast<const char*>(utf8));
+  iconv_t cd = iconv_open("GBK", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    ADD_FAILURE() << "iconv cannot convert UTF-8 to GBK";
+    return in;
+  }
+  std::string out(in.size() * 2, '\0');
+  char* src = in.data();
+  std::size_t src_left = in.size();
+  char* dst = out.data();
+  std::size_t dst_left = out.size();
+  if (iconv(cd, &src, &src_left, &dst, &dst_left) == static_cast<std::size_t>(-1)) {
+    ADD_FAILURE() << "no GBK form for " << in;
+  }
+  iconv_close(cd);
+  out.resize(out.size() - dst_left);
+  return out;
+}
+
+const std::string kNoSpace = gbk(u8"驱动器没有足够空间.");
+const std::string kReadFailed = gbk(u8"读文件出错.");
+const std::string kFileChanged = gbk(u8"文件在处理过程中被改变.");
+const std::string kInterrupted = gbk(u8"程序被中断.");
+const std::string kScratchKept = gbk(u8"完整的文件保存在临时文件中: ");
+// What follows the last message of a run that ends through the program's
+// one exit: the end of the message's line, then the stop.
+const std::string kStop = "\r\n\r\n \r\n\r\n";
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) ADD_FAILURE() << "cannot write " << path;
+}
+
+bool set_write_time(const std::string& path, timespec time) {
+  const timespec times[2] = {time, time};
+  return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+timespec write_time(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return timespec{-1, -1};
+  return st.st_mtim;
+}
+
+// Bytes of every value in a fixed order, beginning with plain text (so the
+// file is never taken for an encrypted one).
+std::string plaintext() {
+  std::string s(kPlainSize, '\0');
+  std::uint32_t x = 19700101u;
+  for (char& c : s) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 23);
+  }
+  s.replace(0, 3, "abc");
+  return s;
+}
+
+// A fresh directory (its real path), removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string templ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/fcloak-fault-XXXXXX";
+    if (mkdtemp(templ.data()) == nullptr) {
+      ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+      return;
+    }
+    path_ = stdfs::canonical(templ).string();
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) stdfs::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The names in a directory that begin with "ZZ", the scratch files.
+std::vector<std::string> scratch_files(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : stdfs::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("ZZ", 0) == 0) names.push_back(name);
+  }
+  return names;
+}
+
+std::vector<std::string> all_files(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : stdfs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  return names;
+}
+
+std::string env_or(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+std::string normal_binary() { return env_or("FCLOAK_BIN", ""); }
+std::string faulty_binary() { return env_or("FCLOAK_FAULTY", FCLOAK_FAULTY_PATH); }
+
+struct Result {
+  bool exited = false;
+  int status = -1;  // the exit status, or the signal that ended the run
+  std::string out;
+  std::string err;
+};
+
+// Runs a program in `dir` on kFileName with the password and the sign as
+// arguments, in a session of its own (no terminal), standard input from
+// /dev/null. `fault` goes to the shim; the user file is named to it by its
+// real path. Output is captured in files next to `dir`.
+Result run_in(const std::string& binary, const std::string& dir, const char* sign, const std::string& fault = "") {
+  Result run;
+  const std::string out_path = dir + ".out";
+  const std::string err_path = dir + ".err";
+  const std::string user_path = dir + "/" + kFileName;
+  const pid_t pid = fork();
+  if (pid < 0) {
+    ADD_FAILURE() << "fork: " << std::strerror(errno);
+    return run;
+  }
+  if (pid == 0) {
+    setsid();
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+        chdir(dir.c_str()) != 0) {
+      _exit(127);
+    }
+    if (fault.empty()) {
+      unsetenv("FCLOAK_FAULT");
+    } else {
+      setenv("FCLOAK_FAULT", fault.c_str(), 1);
+      setenv("FCLOAK_FAULT_USER", user_path.c_str(), 1);
+    }
+    const char* argv[] = {binary.c_str(), kFileName, kPassword, sign, nullptr};
+    execv(binary.c_str(), const_cast<char* const*>(argv));
+    _exit(127);
+  }
+  int wait_status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (waitpid(pid, &wait_status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &wait_status, 0);
+      ADD_FAILURE() << binary << " did not end within a minute";
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  run.exited = WIFEXITED(wait_status);
+  run.status = run.exited ? WEXITSTATUS(wait_status) : WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : -1;
+  run.out = read_file(out_path);
+  run.err = read_file(err_path);
+  std::remove(out_path.c_str());
+  std::remove(err_path.c_str());
+  return run;
+}
+
+// ---------------------------------------------------------------------------
+// The files every case starts from: the plaintext, and its encrypted form
+// as the normal program writes it (made once; the check block depends on
+// the time of day).
+
+struct Originals {
+  std::string plain;
+  std::string encrypted;
+};
+
+const Originals& originals() {
+  static const Originals made = [] {
+    Originals o;
+    o.plain = plaintext();
+    TempDir dir;
+    const std::string file = dir.path() + "/" + kFileName;
+    write_file(file, o.plain);
+    const Result run = run_in(normal_binary(), dir.path(), "+");
+    if (!run.exited || run.status != 0) {
+      ADD_FAILURE() << "the normal program (FCLOAK_BIN=" << normal_binary() << ") did not encrypt the test file";
+      return o;
+    }
+    o.encrypted = read_file(file);
+    return o;
+  }();
+  return made;
+}
+
+bool is_encrypted_form(const std::string& bytes, std::size_t plain_size) {
+  return bytes.size() == plain_size + kHeaderSize && bytes.compare(0, 3, "\x8C\x73\x0D") == 0;
+}
+
+// ---------------------------------------------------------------------------
+// The fault points.
+
+enum class Direction { kEncrypt, kDecrypt };
+
+// Where the complete data is afterwards.
+enum class Ending {
+  kUserFile,     // the run ended before the cut: the user file is untouched
+  kScratchFile,  // after the cut: the scratch file is kept and named
+  kKilled,       // killed after the cut: the scratch file is left behind
+};
+
+struct FaultPoint {
+  const char* name;
+  const char* encrypt_fault;  // nullptr: no such point when encrypting
+  const char* decrypt_fault;  // nullptr: no such point when decrypting
+  const std::string* message;
+  Ending ending;
+  int size_change;  // what the fault itself did to the user file's size
+};
+
+const FaultPoint kFaultPoints[] = {
+    // Pass 1, into the scratch file: the user file is only read.
+    {"Pass1WriteFirstBlock", "write:scratch:1", "write:scratch:1", &kNoSpace, Ending::kUserFile, 0},
+    {"Pass1WriteMiddleBlock", "write:scratch:3", "write:scratch:3", &kNoSpace, Ending::kUserFile, 0},
+    {"Pass1WriteLastWholeBlock", "write:scratch:5", "write:scratch:5", &kNoSpace, Ending::kUserFile, 0},
+    {"Pass1ReadMiddleBlock", "read:user:3", "read:user:4", &kReadFailed, Ending::kUserFile, 0},
+    {"Pass1Interrupt", "signal:scratch:2", "signal:scratch:2", &kInterrupted, Ending::kUserFile, 0},
+    {"GrewAfterLookUp", "grow:user:1", "grow:user:1", &kFileChanged, Ending::kUserFile, kSizeChange},
+    {"ShrankAfterLookUp", "shrink:user:1", "shrink:user:1", &kFileChanged, Ending::kUserFile, -kSizeChange},
+    // Between the passes: the scratch file is made whole and durable, both
+    // files are rewound, the scratch file's header is skipped.
+    {"FlushAtRewindLastBlock", "write:scratch:6", "write:scratch:6", &kNoSpace, Ending::kUserFile, 0},
+    {"InterruptAtFlush", "signal:scratch:6", "signal:scratch:6", &kInterrupted, Ending::kUserFile, 0},
+    {"SyncScratchFile", "fsync:scratch:1", "fsync:scratch:1", &kNoSpace, Ending::kUserFile, 0},
+    {"RewindScratchFile", "lseek:scratch:2", "lseek:scratch:2", &kNoSpace, Ending::kUserFile, 0},
+    {"RewindUserFile", "lseek:user:3", "lseek:user:2", &kNoSpace, Ending::kUserFile, 0},
+    {"ReadSkippedHeader", nullptr, "read:scratch:1", &kReadFailed, Ending::kUserFile, 0},
+    {"Cut", "ftruncate:user:1", "ftruncate:user:1", &kNoSpace, Ending::kUserFile, 0},
+    // Pass 2, into the user file, which the first write has cut.
+    {"Pass2WriteFirstBlock", "write:user:1", "write:user:1", &kNoSpace, Ending::kScratchFile, 0},
+    {"Pass2WriteMiddleBlock", "write:user:3", "write:user:3", &kNoSpace, Ending::kScratchFile, 0},
+    {"Pass2WriteLastWholeBlock", "write:user:5", "write:user:5", &kNoSpace, Ending::kScratchFile, 0},
+    {"Pass2ReadMiddleBlock", "read:scratch:2", "read:scratch:4", &kReadFailed, Ending::kScratchFile, 0},
+    {"Pass2ReadAtEnd", "read:scratch:7", "read:scratch:9", &kReadFailed, Ending::kScratchFile, 0},
+    {"Pass2Interrupt", "signal:user:2", "signal:user:2", &kInterrupted, Ending::kScratchFile, 0},
+    {"Pass2Killed", "kill:user:3", "kill:user:3", nullptr, Ending::kKilled, 0},
+    // After pass 2: the user file is made whole and durable before the
+    // scratch file goes.
+    {"FlushAtUserSyncLastBlock", "write:user:6", "write:user:6", &kNoSpace, Ending::kScratchFile, 0},
+    {"SyncUserFile", "fsync:user:1", "fsync:user:1", &kNoSpace, Ending::kScratchFile, 0},
+};
+
+struct Case {
+  const FaultPoint* point;
+  Direction direction;
+};
+
+std::vector<Case> all_cases() {
+  std::vector<Case> cases;
+  for (const FaultPoint& point : kFaultPoints) {
+    if (point.encrypt_fault != nullptr) cases.push_back({&point, Direction::kEncrypt});
+    if (point.decrypt_fault != nullptr) cases.push_back({&point, Direction::kDecrypt});
+  }
+  return cases;
+}
+
+// How a case shows in test listings: the direction and the fault.
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << (c.direction == Direction::kEncrypt ? "encrypt, " : "decrypt, ")
+      << (c.direction == Direction::kEncrypt ? c.point->encrypt_fault : c.point->decrypt_fault);
+}
+
+std::string case_name(const testing::TestParamInfo<Case>& info) {
+  return std::string(info.param.direction == Direction::kEncrypt ? "Encrypt_" : "Decrypt_") + info.param.point->name;
+}
+
+class FaultTest : public testing::TestWithParam<Case> {};
+
+// The user file as the fault left it, when the run ended before the cut.
+std::string untouched_user_file(const std::string& original, int size_change) {
+  if (size_change > 0) return original + std::string(static_cast<std::size_t>(size_change), 'G');
+  return original.substr(0, original.size() - static_cast<std::size_t>(-size_change));
+}
+
+// A later run in the same directory, on the user file as it is: it must
+// work, leave no scratch file of its own, and give the right bytes.
+void later_run_works(const std::string& dir, Direction direction) {
+  const std::string file = dir + "/" + kFileName;
+  const std::string before = read_file(file);
+  const auto scratch_before = scratch_files(dir);
+  const Originals& o = originals();
+  if (direction == Direction::kEncrypt) {
+    const Result encrypt = run_in(normal_binary(), dir, "+");
+    ASSERT_TRUE(encrypt.exited && encrypt.status == 0) << "later encryption: status " << encrypt.status;
+    EXPECT_TRUE(is_encrypted_form(read_file(file), before.size()));
+    const Result decrypt = run_in(normal_binary(), dir, "-");
+    ASSERT_TRUE(decrypt.exited && decrypt.status == 0) << "later decryption: status " << decrypt.status;
+    EXPECT_TRUE(read_file(file) == before) << "encrypting and decrypting again does not give the file back";
+  } else {
+    const Result decrypt = run_in(normal_binary(), dir, "-");
+    ASSERT_TRUE(decrypt.exited && decrypt.status == 0) << "later decryption: status " << decrypt.status;
+    // Each byte decrypts on its own: what the file still holds of the
+    // original decrypts to the plaintext.
+    const std::string after = read_file(file);
+    ASSERT_EQ(after.size(), before.size() - kHeaderSize);
+    const std::size_t common = std::min(after.size(), o.plain.size());
+    EXPECT_TRUE(after.compare(0, common, o.plain, 0, common) == 0) << "later decryption gives wrong bytes";
+  }
+  EXPECT_EQ(scratch_files(dir), scratch_before) << "the later run left a scratch file";
+}
+
+TEST_P(FaultTest, CompleteDataSurvives) {
+  const FaultPoint& point = *GetParam().point;
+  const Direction direction = GetParam().direction;
+  const bool encrypting = direction == Direction::kEncrypt;
+  const Originals& o = originals();
+  ASSERT_FALSE(o.encrypted.empty());
+  const std::string& original = encrypting ? o.plain : o.encrypted;
+
+  TempDir dir;
+  const std::string file = dir.path() + "/" + kFileName;
+  write_file(file, original);
+  ASSERT_TRUE(set_write_time(file, kStartTime));
+
+  const std::string fault = encrypting ? point.encrypt_fault : point.decrypt_fault;
+  SCOPED_TRACE("FCLOAK_FAULT=" + fault);
+  const Result run = run_in(faulty_binary(), dir.path(), encrypting ? "+" : "-", fault);
+  EXPECT_EQ(run.err, "");
+
+  if (point.ending == Ending::kUserFile) {
+    EXPECT_TRUE(run.exited && run.status == 1) << (run.exited ? "exit status " : "signal ") << run.status;
+    const std::string tail = *point.message + kStop;
+    EXPECT_TRUE(run.out.size() >= tail.size() && run.out.compare(run.out.size() - tail.size(), tail.size(), tail) == 0)
+        << "expected the output to end with the message and no scratch file named; it ends with:\n"
+        << run.out.substr(run.out.size() > 200 ? run.out.size() - 200 : 0);
+    const std::string expected = untouched_user_file(original, point.size_change);
+    const std::string actual = read_file(file);
+    EXPECT_TRUE(actual == expected) << "the user file changed: " << actual.size() << " bytes, expected "
+                                    << expected.size();
+    const timespec time = write_time(file);
+    EXPECT_TRUE(time.tv_sec == kStartTime.tv_sec && time.tv_nsec == kStartTime.tv_nsec)
+        << "the user file's last-write time changed: " << time.tv_sec << "." << time.tv_nsec;
+    EXPECT_EQ(all_files(dir.path()), std::vector<std::string>{kFileName}) << "a scratch file was left behind";
+    later_run_works(dir.path(), direction);
+    return;
+  }
+
+  // After the cut: exactly one scratch file, holding the complete file.
+  if (point.ending == Ending::kKilled) {
+    EXPECT_TRUE(!run.exited && run.status == SIGKILL) << "the run was not killed";
+  } else {
+    EXPECT_TRUE(run.exited && run.status == 1) << (run.exited ? "exit status " : "signal ") << run.status;
+  }
+  const auto scratch = scratch_files(dir.path());
+  ASSERT_EQ(scratch.size(), 1u) << "expected the scratch file to be kept";
+  const std::string scratch_path = dir.path() + "/" + scratch[0];
+  if (point.ending == Ending::kScratchFile) {
+    const std::string tail = *point.message + "\r\n" + kScratchKept + scratch_path + kStop;
+    EXPECT_TRUE(run.out.size() >= tail.size() && run.out.compare(run.out.size() - tail.size(), tail.size(), tail) == 0)
+        << "expected the output to end with the message and the line naming " << scratch_path << "; it ends with:\n"
+        << run.out.substr(run.out.size() > 200 ? run.out.size() - 200 : 0);
+  }
+  const std::string kept = read_file(scratch_path);
+  if (encrypting) {
+    EXPECT_TRUE(is_encrypted_form(kept, o.plain.size())) << "the kept scratch file is no whole encrypted file: "
+                                                         << kept.size() << " bytes";
+  } else {
+    EXPECT_TRUE(kept == o.encrypted) << "the kept scratch file is not the encrypted original: " << kept.size()
+                                     << " bytes";
+  }
+
+  // Recovering as the README says: move it over the file, decrypt it.
+  ASSERT_EQ(std::rename(scratch_path.c_str(), file.c_str()), 0);
+  const Result recover = run_in(normal_binary(), dir.path(), "-");
+  EXPECT_TRUE(recover.exited && recover.status == 0) << "decrypting the kept file: status " << recover.status;
+  EXPECT_TRUE(read_file(file) == o.plain) << "the kept file does not decrypt to the plaintext";
+  EXPECT_EQ(all_files(dir.path()), std::vector<std::string>{kFileName});
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, FaultTest, testing::ValuesIn(all_cases()), case_name);
+
+}  // namespace
