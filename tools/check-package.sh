@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Checks the Debian package as a user gets it: builds it (tools/package.sh
+# --deb), installs it with dpkg -i, runs the installed fcloak from PATH on a
+# file (encrypt, decrypt, compare), renders the installed manual page with
+# every groff warning on, and removes the package again. Run as root: it
+# installs and removes the package fcloak on this machine.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/tools/deps.sh"
+fcloak_need dpkg-dev man-db groff-base
+
+fail() {
+  echo "check-package: $*" >&2
+  exit 1
+}
+[ "$(id -u)" = 0 ] || fail "run as root: the check installs and removes the package fcloak"
+
+scratch=$(mktemp -d)
+installed=false
+cleanup() {
+  if $installed; then dpkg -r fcloak >/dev/null || true; fi
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+FCLOAK_BUILD_ROOT=$scratch/build FCLOAK_DIST=$scratch/dist \
+  bash "$root/tools/package.sh" --deb >"$scratch/package.log" 2>&1 ||
+  { cat "$scratch/package.log" >&2; fail "tools/package.sh --deb failed"; }
+debs=("$scratch"/dist/fcloak_*.deb)
+deb=${debs[0]}
+[ -f "$deb" ] || fail "no fcloak_*.deb was made"
+version=$(dpkg-deb -f "$deb" Version)
+echo "== $(basename "$deb"): Depends: $(dpkg-deb -f "$deb" Depends)"
+
+# The dependencies are computed from the program; without dpkg-shlibdeps
+# the field stays empty.
+[[ "$(dpkg-deb -f "$deb" Depends)" == *libc6* ]] || fail "Depends does not name libc6"
+
+if dpkg -s fcloak >/dev/null 2>&1; then
+  echo "== fcloak $(dpkg-query -W -f '${Version}' fcloak) is installed: it is replaced, then removed"
+fi
+installed=true
+dpkg -i "$deb" >/dev/null
+[ "$(command -v fcloak)" = /usr/bin/fcloak ] || fail "fcloak on PATH is '$(command -v fcloak || true)', not /usr/bin/fcloak"
+page=/usr/share/man/man1/fcloak.1.gz
+[ -f "$page" ] || fail "$page was not installed"
+
+# The installed program on a file of more than three 32768-byte blocks,
+# in a directory of its own: the scratch file goes to the current directory.
+work=$scratch/work
+mkdir "$work"
+cd "$work"
+head -c 100000 /dev/urandom >data.bin
+cp data.bin original.bin
+touch -d '2020-01-02 03:04:05' data.bin
+run_fcloak() {
+  local status=0
+  fcloak "$@" </dev/null >out.gbk 2>&1 || status=$?
+  [ "$status" = 0 ] || fail "fcloak $*: exit status $status: $(iconv -f GBK -t UTF-8 out.gbk | tr '\r' '\n')"
+}
+run_fcloak data.bin 'open sesame' +
+[ "$(stat -c %s data.bin)" = 100019 ] || fail "encrypted file has $(stat -c %s data.bin) bytes, not 100019"
+[ "$(od -An -tx1 -N3 data.bin | tr -d ' ')" = 8c730d ] || fail "encrypted file does not start with the marker 8C 73 0D"
+tail -c +20 data.bin | cmp -s - original.bin && fail "the encrypted body is the plaintext"
+iconv -f GBK -t UTF-8 out.gbk | grep -q '文件已完成加密' || fail "no completion message after encryption"
+run_fcloak data.bin 'open sesame' -
+cmp data.bin original.bin || fail "decryption did not give back the original bytes"
+[ "$(stat -c %Y data.bin)" = "$(date -d '2020-01-02 03:04:05' +%s)" ] || fail "last-write time not put back"
+leftover=$(find . -name 'ZZ*')
+[ -z "$leftover" ] || fail "scratch file left behind: $leftover"
+echo "== installed fcloak: encrypted and decrypted a 100000-byte file"
+
+# The manual page, rendered as man shows it on a UTF-8 terminal, with every
+# groff warning on.
+export LC_ALL=C.UTF-8 MANWIDTH=80 MANPAGER=cat PAGER=cat
+[ "$(man -w fcloak)" = "$page" ] || fail "man -w fcloak gives '$(man -w fcloak)', not $page"
+warnings=$(man --warnings=w -l "$page" 2>&1 >/dev/null)
+[ -z "$warnings" ] || fail "man --warnings: $warnings"
+warnings=$(zcat "$page" | groff -k -Tutf8 -ww -z -man 2>&1)
+[ -z "$warnings" ] || fail "groff -ww: $warnings"
+man -l "$page" >"$scratch/page.txt" 2>/dev/null
+grep -qF 'fcloak  filename  [ password [+|-] ]' "$scratch/page.txt" || fail "the manual page's synopsis is not the usage line"
+grep -qF '完整的文件保存在临时文件中' "$scratch/page.txt" || fail "the manual page does not show its Chinese text"
+grep -qF "fcloak $version" "$scratch/page.txt" || fail "the manual page's footer does not name fcloak $version"
+echo "== man -l $page: no warnings"
+
+cd "$root"
+dpkg -r fcloak >/dev/null
+installed=false
+[ ! -e /usr/bin/fcloak ] || fail "/usr/bin/fcloak is still there after dpkg -r"
+echo "== package check passed: $(basename "$deb")"

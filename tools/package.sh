@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Makes the release packages in dist/:
+#   dist/fcloak_<version>_<arch>.deb     the Debian package (CPack): the program
+#                                        and its manual page
+#   dist/fcloak-<version>-windows.zip    32-bit\fcloak.exe, 64-bit\fcloak.exe and
+#                                        README-windows.txt (CRLF)
+#
+#   tools/package.sh          both
+#   tools/package.sh --deb    the Debian package only
+#
+# The version is the one of project() in CMakeLists.txt. The builds go to
+# build-package/, build-win-i686/ and build-win-x86_64/, or under
+# $FCLOAK_BUILD_ROOT when it is set; the packages go to $FCLOAK_DIST when it
+# is set instead of dist/.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/tools/deps.sh"
+
+deb_only=false
+case "${1:-}" in
+  "") ;;
+  --deb) deb_only=true ;;
+  *) echo "usage: tools/package.sh [--deb]" >&2; exit 2 ;;
+esac
+
+if $deb_only; then
+  fcloak_need dpkg-dev
+else
+  fcloak_need dpkg-dev zip g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+fi
+
+builds=${FCLOAK_BUILD_ROOT:-$root}
+dist=${FCLOAK_DIST:-$root/dist}
+jobs=$(nproc)
+mkdir -p "$builds" "$dist"
+dist=$(cd "$dist" && pwd)
+
+# The Debian package. dpkg-shlibdeps computes its dependencies from the
+# program that it holds.
+native=$builds/build-package
+cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFCLOAK_TESTS=OFF >/dev/null
+cmake --build "$native" -j"$jobs"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$native/CMakeCache.txt")
+[ -n "$version" ] || { echo "package.sh: no project version in $native/CMakeCache.txt" >&2; exit 1; }
+rm -f "$native"/fcloak_*.deb
+cpack --config "$native/CPackConfig.cmake" -B "$native" >/dev/null
+debs=("$native"/fcloak_"$version"_*.deb)
+[ -f "${debs[0]}" ] || { echo "package.sh: cpack made no fcloak_${version}_*.deb" >&2; exit 1; }
+cp "${debs[0]}" "$dist/"
+echo "$dist/$(basename "${debs[0]}")"
+
+$deb_only && exit 0
+
+# The Windows zip: both programs, statically linked and stripped, and the
+# README with Windows line ends and a byte-order mark, so that Notepad shows
+# its Chinese text as UTF-8 on any Windows.
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+top=fcloak-$version-windows
+mkdir "$stage/$top"
+for arch in i686 x86_64; do
+  case $arch in
+    i686) bits=32-bit format=pei-i386 ;;
+    x86_64) bits=64-bit format=pei-x86-64 ;;
+  esac
+  dir=$builds/build-win-$arch
+  cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$dir" -j"$jobs" --target fcloak
+  cmake --install "$dir" --prefix "$stage/install-$arch" --strip >/dev/null
+  exe=$stage/install-$arch/bin/fcloak.exe
+  # A toolchain mix-up would put the wrong kind of program in the zip.
+  if ! "$arch-w64-mingw32-objdump" -f "$exe" | grep -q "file format $format\$"; then
+    echo "package.sh: $exe is not a $format program" >&2
+    exit 1
+  fi
+  mkdir "$stage/$top/$bits"
+  cp "$exe" "$stage/$top/$bits/fcloak.exe"
+done
+{ printf '\357\273\277'; sed 's/$/\r/' "$root/packaging/README-windows.txt"; } \
+  > "$stage/$top/README-windows.txt"
+zip_file=$dist/$top.zip
+rm -f "$zip_file"
+(cd "$stage" && zip -q -X -r "$zip_file" "$top")
+echo "$zip_file"
