@@ -1,0 +1,238 @@
+// The file system on Windows, through the ANSI functions: names are GBK
+// bytes, which the system's code page 936 takes as they are.
+#include <windows.h>
+
+#include <cstring>
+
+#include "files/fs.h"
+
+namespace fcloak::fs {
+
+namespace {
+
+// Longest name the ANSI functions take without a long-path prefix: MAX_PATH
+// less the terminating NUL.
+constexpr int kMaxName = MAX_PATH - 1;
+
+// Names that reach the file system, longer ones refused. The look-up is
+// also asked about longer names (up to the 500-byte file-name field).
+constexpr int kNameCapacity = 1024;
+
+// 100-nanosecond intervals between 1601-01-01 and 1970-01-01, both UTC.
+constexpr std::int64_t kUnixEpoch = 116444736000000000LL;
+constexpr std::int64_t kTicksPerSecond = 10000000LL;
+
+// Turns the error of the last failed call into a status: always positive.
+int status_of(DWORD error) {
+  if (error == 0 || error > 0x7FFFFFFF) return 1;
+  return static_cast<int>(error);
+}
+
+int last_status() { return status_of(GetLastError()); }
+
+// Copies a name of known length into buf with a terminating NUL. False when
+// it does not fit or holds a NUL byte, which no file name can.
+bool c_name(const char* name, int length, char (&buf)[kNameCapacity]) {
+  if (length < 0 || length >= kNameCapacity) return false;
+  if (std::memchr(name, '\0', static_cast<std::size_t>(length)) != nullptr) return false;
+  std::memcpy(buf, name, static_cast<std::size_t>(length));
+  buf[length] = '\0';
+  return true;
+}
+
+HANDLE handle_of(File file) { return reinterpret_cast<HANDLE>(file.handle); }
+
+File file_of(HANDLE handle) { return File{reinterpret_cast<std::intptr_t>(handle)}; }
+
+// A file time as whole seconds since 1970 (fractions dropped toward the
+// past); a zero file time is the file system's "unknown".
+std::int64_t seconds_of(const FILETIME& time) {
+  std::uint64_t ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                        time.dwLowDateTime;
+  if (ticks == 0) return kUnknownTime;
+  std::int64_t since_1601 = static_cast<std::int64_t>(ticks / kTicksPerSecond);
+  return since_1601 - kUnixEpoch / kTicksPerSecond;
+}
+
+// The file time of a count of seconds since 1970, which must lie within the
+// file times' range (from 1601 on, as every time from a look-up does).
+FILETIME file_time_of(std::int64_t seconds) {
+  auto ticks = static_cast<std::uint64_t>(seconds * kTicksPerSecond + kUnixEpoch);
+  FILETIME time;
+  time.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+  time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return time;
+}
+
+void clear(FileInfo& info) {
+  info.creation_time = kUnknownTime;
+  info.write_time = kUnknownTime;
+  info.access_time = kUnknownTime;
+  info.size = -1;
+  info.is_directory = false;
+  std::memset(info.name, ' ', sizeof info.name);
+  info.name_length = 0;
+}
+
+// Opens an existing file for reading and writing, shared with other
+// programs for both. A directory or a read-only file does not open this way.
+HANDLE open_read_write(const char* c_name) {
+  return CreateFileA(c_name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+int look_up(const char* name, int length, FileInfo& info) {
+  clear(info);
+  char buf[kNameCapacity];
+  if (!c_name(name, length, buf)) return 0;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(buf, &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  FindClose(search);
+
+  info.creation_time = seconds_of(found.ftCreationTime);
+  info.write_time = seconds_of(found.ftLastWriteTime);
+  info.access_time = seconds_of(found.ftLastAccessTime);
+  info.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) |
+                                        found.nFileSizeLow);
+  info.is_directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  int n = static_cast<int>(strnlen(found.cFileName, sizeof found.cFileName));
+  if (n > static_cast<int>(sizeof info.name)) n = static_cast<int>(sizeof info.name);
+  std::memcpy(info.name, found.cFileName, static_cast<std::size_t>(n));
+  info.name_length = n;
+  return n > 0 ? n : 1;
+}
+
+int max_name_length() { return kMaxName; }
+
+int open_existing(const char* name, int length, File& file) {
+  file = kNoFile;
+  char buf[kNameCapacity];
+  if (length > kMaxName || !c_name(name, length, buf)) return status_of(ERROR_FILENAME_EXCED_RANGE);
+  HANDLE handle = open_read_write(buf);
+  if (handle == INVALID_HANDLE_VALUE) return last_status();
+  // Only a file on disk can be rewritten in place; a device (CON, NUL, a
+  // serial port) or a pipe opens by name too, and is refused. So is a file
+  // with the read-only attribute: the system refuses to open one for
+  // writing, but an emulation running with full rights may not, and the
+  // result must not depend on who runs the program.
+  BY_HANDLE_FILE_INFORMATION about;
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &about) ||
+      (about.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    CloseHandle(handle);
+    return status_of(ERROR_ACCESS_DENIED);
+  }
+  file = file_of(handle);
+  return 0;
+}
+
+int create_new(const char* name, int length, File& file) {
+  file = kNoFile;
+  char buf[kNameCapacity];
+  if (length > kMaxName || !c_name(name, length, buf)) return status_of(ERROR_FILENAME_EXCED_RANGE);
+  HANDLE handle = CreateFileA(buf, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return last_status();
+  file = file_of(handle);
+  return 0;
+}
+
+bool exists(const char* name, int length) {
+  char buf[kNameCapacity];
+  if (!c_name(name, length, buf)) return true;
+  if (GetFileAttributesA(buf) != INVALID_FILE_ATTRIBUTES) return true;
+  DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+int read(File file, void* bytes, int n, int& got) {
+  got = 0;
+  DWORD done = 0;
+  if (!ReadFile(handle_of(file), bytes, static_cast<DWORD>(n), &done, nullptr)) {
+    if (GetLastError() == ERROR_HANDLE_EOF) return 0;
+    return last_status();
+  }
+  got = static_cast<int>(done);
+  return 0;
+}
+
+int write(File file, const void* bytes, int n) {
+  const char* next = static_cast<const char*>(bytes);
+  while (n > 0) {
+    DWORD done = 0;
+    if (!WriteFile(handle_of(file), next, static_cast<DWORD>(n), &done, nullptr)) {
+      return last_status();
+    }
+    if (done == 0) return status_of(ERROR_WRITE_FAULT);
+    next += done;
+    n -= static_cast<int>(done);
+  }
+  return 0;
+}
+
+int seek(File file, std::int64_t position) {
+  LARGE_INTEGER to;
+  to.QuadPart = position;
+  if (!SetFilePointerEx(handle_of(file), to, nullptr, FILE_BEGIN)) return last_status();
+  return 0;
+}
+
+int truncate(File file, std::int64_t position) {
+  int status = seek(file, position);
+  if (status != 0) return status;
+  if (!SetEndOfFile(handle_of(file))) return last_status();
+  return 0;
+}
+
+int sync(File file) {
+  if (!FlushFileBuffers(handle_of(file))) return last_status();
+  return 0;
+}
+
+void close(File& file) {
+  if (file.handle != kNoFile.handle) CloseHandle(handle_of(file));
+  file = kNoFile;
+}
+
+int remove(const char* name, int length) {
+  char buf[kNameCapacity];
+  if (!c_name(name, length, buf)) return status_of(ERROR_FILENAME_EXCED_RANGE);
+  if (!DeleteFileA(buf)) return last_status();
+  return 0;
+}
+
+bool set_times(const char* name, int length, std::int64_t time) {
+  char buf[kNameCapacity];
+  if (length > kMaxName || !c_name(name, length, buf)) return false;
+  constexpr std::int64_t kEarliest = -(kUnixEpoch / kTicksPerSecond);
+  constexpr std::int64_t kLatest = (INT64_MAX - kUnixEpoch) / kTicksPerSecond;
+  FILETIME stamp;
+  if (time == kUnknownTime) {
+    GetSystemTimeAsFileTime(&stamp);
+  } else if (time < kEarliest || time > kLatest) {
+    return false;
+  } else {
+    stamp = file_time_of(time);
+  }
+  HANDLE handle = open_read_write(buf);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  bool set = SetFileTime(handle, nullptr, &stamp, &stamp) != 0;
+  CloseHandle(handle);
+  return set;
+}
+
+int full_path(const char* name, int length, char* path, int capacity) {
+  char buf[kNameCapacity];
+  if (!c_name(name, length, buf)) return -1;
+  static char whole[32768];
+  DWORD n = GetFullPathNameA(buf, sizeof whole, whole, nullptr);
+  if (n == 0 || n >= sizeof whole || static_cast<int>(n) > capacity) return -1;
+  std::memcpy(path, whole, n);
+  return static_cast<int>(n);
+}
+
+int process_id() { return static_cast<int>(GetCurrentProcessId()); }
+
+}  // namespace fcloak::fs
