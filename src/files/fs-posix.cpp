@@ -144,6 +144,26 @@ int create_new(const char* name, int length, File& file) {
   // decrypted.
   int fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600);
   if (fd < 0) return failure();
+  // The new name must survive a power loss as well as the data synced into
+  // the file later: the directory that holds it goes to the device now.
+  char directory[kNativeNameSize];
+  std::strcpy(directory, path);
+  char* slash = std::strrchr(directory, '/');
+  if (slash == nullptr) {
+    std::strcpy(directory, ".");
+  } else {
+    slash[slash == directory ? 1 : 0] = '\0';
+  }
+  int dir_fd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // (A file system that cannot sync a directory says EINVAL: nothing to do.)
+  if (dir_fd < 0 || (::fsync(dir_fd) != 0 && errno != EINVAL)) {
+    const int error = failure();
+    if (dir_fd >= 0) ::close(dir_fd);
+    ::close(fd);
+    ::unlink(path);
+    return error;
+  }
+  ::close(dir_fd);
   file.handle = fd;
   return 0;
 }
