@@ -6,9 +6,6 @@ namespace {
 
 constexpr std::int32_t kModulus = 2147483647;  // 2^31 - 1
 constexpr std::int32_t kMultiplier = 16807;
-// Schrage's decomposition of the modulus: 127773 * 16807 + 2836.
-constexpr std::int32_t kQuotient = 127773;
-constexpr std::int32_t kRemainder = 2836;
 
 constinit std::int32_t state = 1;
 
@@ -25,11 +22,14 @@ void seed_generator(std::int32_t value) {
 }
 
 float next_random() {
-  const std::int32_t hi = state / kQuotient;
-  const std::int32_t lo = state % kQuotient;
-  std::int32_t t = kMultiplier * lo - kRemainder * hi;
-  if (t < 0) t += kModulus;
-  state = t;
+  // (16807 * state) mod (2^31 - 1), from the 64-bit product: since 2^31 is
+  // 1 modulo 2^31 - 1, the product's bits above 31 add to the bits below.
+  // The result is the one Schrage's decomposition gives in 32 bits (a
+  // product of a state in range is never a multiple of the modulus).
+  const std::uint64_t product = static_cast<std::uint64_t>(state) * kMultiplier;
+  std::uint32_t t = static_cast<std::uint32_t>((product & kModulus) + (product >> 31));
+  if (t >= static_cast<std::uint32_t>(kModulus)) t -= kModulus;
+  state = static_cast<std::int32_t>(t);
   // t * 2^-31 is exact in double; the one conversion to float then rounds
   // to nearest, ties to even, as the stored files require.
   return static_cast<float>(static_cast<double>(t) * 0x1p-31);

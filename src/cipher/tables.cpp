@@ -1,9 +1,10 @@
 #include "cipher/tables.h"
 
 #include <cstdint>
+#include <cstring>
 
-#include "cipher/bits.h"
 #include "cipher/generator.h"
+#include "cipher/tables-paths.h"
 
 namespace fcloak::cipher {
 
@@ -19,6 +20,94 @@ int draw_table_value(int count) {
   float r = 0.0f;
   for (int i = 0; i < count; ++i) r = next_random();
   return table_value(r);
+}
+
+// A byte rotated left by the low three bits of a shift entry: a negative
+// entry -n rotates right by n, which is the same.
+unsigned char rotate_byte(unsigned value, int shift) {
+  const int places = shift & 7;
+  return static_cast<unsigned char>((value << places) | (value >> (8 - places)));
+}
+
+void encrypt_bytes(unsigned char* block, int from, int to) {
+  for (int i = from; i < to; ++i) {
+    block[i] = rotate_byte((block[i] + add_table[i]) & 0xFFu, shift_table[i]);
+  }
+}
+
+void decrypt_bytes(unsigned char* block, int from, int to) {
+  for (int i = from; i < to; ++i) {
+    block[i] = static_cast<unsigned char>(rotate_byte(block[i], shift_table[i]) + add_table[i]);
+  }
+}
+
+// The portable path: 16 bytes at a time in the compiler's generic vectors,
+// which become the processor's vector instructions where it has them and
+// plain word operations elsewhere.
+typedef unsigned char Bytes __attribute__((vector_size(16)));
+constexpr int kWidth = sizeof(Bytes);
+
+// (Vectors pass by reference: by value they would take a calling
+// convention that depends on the processor's options.)
+void load(Bytes& v, const void* from) { std::memcpy(&v, from, sizeof v); }
+
+void store(void* to, const Bytes& v) { std::memcpy(to, &v, sizeof v); }
+
+// Rotates each byte left by the low three bits of its count, as a left
+// rotation by 1, 2 and 4 places where the count has that bit.
+void rotate_bytes(Bytes& x, const Bytes& count) {
+  const Bytes zero = {};
+  Bytes take = reinterpret_cast<Bytes>((count & 1) != zero);
+  x ^= (x ^ ((x << 1) | (x >> 7))) & take;
+  take = reinterpret_cast<Bytes>((count & 2) != zero);
+  x ^= (x ^ ((x << 2) | (x >> 6))) & take;
+  take = reinterpret_cast<Bytes>((count & 4) != zero);
+  x ^= (x ^ ((x << 4) | (x >> 4))) & take;
+}
+
+int encrypt_portable(unsigned char* block, int count) {
+  int i = 0;
+  for (; i + kWidth <= count; i += kWidth) {
+    Bytes x, add, shift;
+    load(x, block + i);
+    load(add, add_table + i);
+    load(shift, shift_table + i);
+    x += add;
+    rotate_bytes(x, shift);
+    store(block + i, x);
+  }
+  return i;
+}
+
+int decrypt_portable(unsigned char* block, int count) {
+  int i = 0;
+  for (; i + kWidth <= count; i += kWidth) {
+    Bytes x, add, shift;
+    load(x, block + i);
+    load(add, add_table + i);
+    load(shift, shift_table + i);
+    rotate_bytes(x, shift);
+    x += add;
+    store(block + i, x);
+  }
+  return i;
+}
+
+bool always() { return true; }
+
+constexpr TransformPath kPortable = {"portable", always, encrypt_portable, decrypt_portable};
+
+const TransformPath& path_at(int path) {
+  return path <= 0 || path >= transform_path_count() ? kPortable : processor_path(path - 1);
+}
+
+// The path transform_block takes, chosen at its first call; -1 before.
+int chosen_path = -1;
+
+int fastest_path() {
+  int path = transform_path_count() - 1;
+  while (path > 0 && !transform_path_runs(path)) --path;
+  return path;
 }
 
 }  // namespace
@@ -42,22 +131,29 @@ void build_tables(const char key[16], signed char mode) {
   }
 }
 
-void transform_block(unsigned char* block, int count, signed char mode) {
+int transform_path_count() { return 1 + processor_path_count(); }
+
+const char* transform_path_name(int path) { return path_at(path).name; }
+
+bool transform_path_runs(int path) { return path_at(path).runs(); }
+
+void transform_block_on(int path, unsigned char* block, int count, signed char mode) {
   // The tables cover one block; a longer count would read past them.
   if (count > kTableSize) count = kTableSize;
+  if (count <= 0) return;
+  const TransformPath& way = path_at(path);
   if (mode > 0) {
     // Encrypt: add, then rotate left.
-    for (int i = 0; i < count; ++i) {
-      const int sum = (block[i] + add_table[i]) & 0xFF;
-      block[i] = static_cast<unsigned char>(rotate_bits(sum, shift_table[i], 8, 8) & 0xFF);
-    }
+    encrypt_bytes(block, way.encrypt(block, count), count);
   } else {
     // Decrypt: rotate right (the entries are 0 or negative), then add.
-    for (int i = 0; i < count; ++i) {
-      const int rotated = static_cast<int>(rotate_bits(block[i], shift_table[i], 8, 8) & 0xFF);
-      block[i] = static_cast<unsigned char>((rotated + add_table[i]) & 0xFF);
-    }
+    decrypt_bytes(block, way.decrypt(block, count), count);
   }
+}
+
+void transform_block(unsigned char* block, int count, signed char mode) {
+  if (chosen_path < 0) chosen_path = fastest_path();
+  transform_block_on(chosen_path, block, count, mode);
 }
 
 }  // namespace fcloak::cipher

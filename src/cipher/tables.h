@@ -16,6 +16,17 @@ extern unsigned char add_table[kTableSize];
 void build_tables(const char key[16], signed char mode);
 
 // Transforms bytes 0..count-1 of block in place; nothing when count <= 0.
+// Runs on the fastest path this processor has.
 void transform_block(unsigned char* block, int count, signed char mode);
+
+// The paths transform_block can take, all with the same result: path 0 is
+// plain code that runs everywhere; the others use vector instructions that
+// only some processors have.
+int transform_path_count();
+const char* transform_path_name(int path);
+bool transform_path_runs(int path);
+
+// transform_block on one path; it must run on this processor.
+void transform_block_on(int path, unsigned char* block, int count, signed char mode);
 
 }  // namespace fcloak::cipher

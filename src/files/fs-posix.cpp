@@ -26,6 +26,10 @@ bool native(const char* name, int length, char (&out)[kNativeNameSize]) {
   return charset::native_name(name, length, out, kNativeNameSize) >= 0;
 }
 
+// Both files are read from start to end in blocks: a hint for a wider
+// read-ahead. Only a hint; whatever it returns changes nothing.
+void read_ahead(int fd) { posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL); }
+
 bool has_wildcard(const char* name) { return std::strpbrk(name, "*?") != nullptr; }
 
 void describe(const struct stat& st, const char* entry, FileInfo& info) {
@@ -133,6 +137,7 @@ int open_existing(const char* name, int length, File& file) {
   }
   int flags = fcntl(fd, F_GETFL);
   if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  read_ahead(fd);
   file.handle = fd;
   return 0;
 }
@@ -164,6 +169,7 @@ int create_new(const char* name, int length, File& file) {
     return error;
   }
   ::close(dir_fd);
+  read_ahead(fd);
   file.handle = fd;
   return 0;
 }

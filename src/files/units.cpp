@@ -142,8 +142,14 @@ int write_bytes(int unit, const void* source, int n) {
   }
   const unsigned char* in = static_cast<const unsigned char*>(source);
   u->position += n;
-  // A whole block with nothing pending goes straight to the file.
-  if (u->pending == 0 && n == kBlockSize) return fs::write(u->file, in, n);
+  // A whole block goes straight to the file, after what is pending (the
+  // 19-byte header before the first block of an encryption): no block is
+  // copied through the unit buffer.
+  if (n == kBlockSize) {
+    int status = flush(*u);
+    if (status != 0) return status;
+    return fs::write(u->file, in, n);
+  }
   while (n > 0) {
     int room = kBlockSize - u->pending;
     int take = n < room ? n : room;
