@@ -51,8 +51,7 @@ done
 # pass the password's bytes through unchanged, as a Chinese Windows does.
 mkdir -p "$work/locale"
 localedef -i zh_CN -f GBK "$work/locale/zh_CN.GBK" 2>/dev/null || true
-export LOCPATH=$work/locale
-export LC_ALL=zh_CN.GBK
+gbk=(env "LOCPATH=$work/locale" LC_ALL=zh_CN.GBK)
 linux=$root/build/fcloak
 passwords=(secret "pass word" 0123456789abcdefXYZ $'\xb2\xe2\xca\xd4\xc3\xdc\xc2\xeb' $'a\x95\x5cb"c')
 sizes=(0 1 19 32767 32768 32749 65536 300001)
@@ -66,7 +65,7 @@ for entry in "${runners[@]}"; do
       head -c "$size" /dev/urandom > original
       for way in linux-to-windows windows-to-linux; do
         cp original f
-        if [ $way = linux-to-windows ]; then enc=("$linux") dec=("$wine" "$windows"); else enc=("$wine" "$windows") dec=("$linux"); fi
+        if [ $way = linux-to-windows ]; then enc=("${gbk[@]}" "$linux") dec=("${gbk[@]}" "$wine" "$windows"); else enc=("${gbk[@]}" "$wine" "$windows") dec=("${gbk[@]}" "$linux"); fi
         "${enc[@]}" f "$pw" + </dev/null >/dev/null 2>&1 || { echo "FAIL $arch $way encrypt size=$size"; failed=1; }
         [ "$(stat -c %s f)" = $((size + 19)) ] || { echo "FAIL $arch $way size=$size: encrypted size $(stat -c %s f)"; failed=1; }
         "${dec[@]}" f "$pw" - </dev/null >/dev/null 2>&1 || { echo "FAIL $arch $way decrypt size=$size"; failed=1; }
