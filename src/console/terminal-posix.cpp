@@ -29,6 +29,20 @@ constexpr int kSequenceWaitMs = 50;
 
 void on_stop_signal(int) { stop_requested = 1; }
 
+// Standard input, output or error closed when the program starts would be
+// taken by the next file it opens, the user file among them: the password
+// would be read from that file and console text written into it. Each
+// closed one is held open on /dev/null instead, where reading finds the end
+// of the input and writing goes nowhere.
+void hold_standard_streams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor: this one, as those below it are open.
+    const int held = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (held != fd) std::_Exit(1);
+  }
+}
+
 void catch_signal(int signal) {
   struct sigaction action {};
   action.sa_handler = on_stop_signal;
@@ -189,6 +203,7 @@ int read_multibyte(unsigned char first, unsigned char key[2]) {
 }  // namespace
 
 void start() {
+  hold_standard_streams();
   charset::start();
   stdin_console = isatty(STDIN_FILENO) == 1;
   stdout_console = isatty(STDOUT_FILENO) == 1;

@@ -19,7 +19,7 @@ char pool[kPoolSize];
 
 // Arguments arrive as the shell split them. In a UTF-8 locale they are
 // turned into GBK, the program's own text; an argument that does not fit the
-// pool stays as it was typed.
+// pool stays as it was typed. The file system gets a name back as typed.
 void load_arguments(int argc, char** argv) {
   int count = argc < kMaxArguments ? argc : kMaxArguments;
   int used = 0;
@@ -31,9 +31,10 @@ void load_arguments(int argc, char** argv) {
     if (!charset::utf8_locale()) continue;
     int n = charset::utf8_to_gbk(arg, length, pool + used, kPoolSize - used);
     if (n < 0) continue;
-    if (n != length || std::memcmp(arg, pool + used, static_cast<std::size_t>(n)) != 0) {
-      charset::remember_argument(pool + used, n, arg, length);
-    }
+    // Remembered even when the bytes did not change: they are then no UTF-8
+    // (a name in GBK, say), and turning them back from GBK would name
+    // another file.
+    charset::remember_argument(pool + used, n, arg, length);
     pointers[i] = pool + used;
     lengths[i] = n;
     used += n;
