@@ -196,9 +196,11 @@ inline std::string pattern(std::size_t n) {
 // A fresh directory, removed with everything in it at the end.
 class TempDir {
  public:
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/fcloak-test-XXXXXX";
+  // Under `base`, or else under TMPDIR or /tmp.
+  explicit TempDir(const std::string& base = "") {
+    const char* tmpdir = std::getenv("TMPDIR");
+    const std::string parent = !base.empty() ? base : tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+    std::string templ = parent + "/fcloak-test-XXXXXX";
     if (mkdtemp(templ.data()) == nullptr) {
       ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
     }

@@ -12,13 +12,16 @@
 // pauses (it returns at once, there is no console). The table is written for
 // the direct run; the harness derives the other form.
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -70,12 +73,53 @@ struct Outcome {
 
 bool set_nonblocking(int fd) { return fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) == 0; }
 
+// Where a run's standard output goes.
+enum class Output {
+  kCaptured,    // a pipe that the test reads
+  kClosed,      // no standard output at all
+  kReaderGone,  // a pipe whose reader has gone before the program writes
+  kFull,        // /dev/full: every write fails for want of space
+};
+
+// How a run is started besides its arguments.
+struct Start {
+  // Standard input: these bytes through a pipe; none: /dev/null.
+  std::optional<std::string> input;
+  // The program's current directory has been removed.
+  bool gone_cwd = false;
+  bool stdin_closed = false;
+  // A file as standard input (a path), instead of the above.
+  std::string stdin_file;
+  Output output = Output::kCaptured;
+  // The locale of the run (LC_ALL).
+  std::string locale = "C";
+  // Run as the unprivileged user nobody (when the test runs as root).
+  bool as_nobody = false;
+  // Called with the process id before the program runs.
+  std::function<void(pid_t)> started;
+  // Called when the program has asked for the password and waits for it;
+  // the input is written after it.
+  std::function<void()> while_asking;
+};
+
+constexpr uid_t kNobody = 65534;
+
+// "<pid>" in text stands for the process id modulo 100000 in five digits,
+// as in the program's scratch-file names.
+std::string with_pid(std::string text, pid_t pid) {
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%05d", static_cast<int>(pid % 100000));
+  for (auto at = text.find("<pid>"); at != std::string::npos; at = text.find("<pid>", at)) {
+    text.replace(at, 5, digits);
+  }
+  return text;
+}
+
 // Runs the program with the given arguments in a new session (so it has no
 // controlling terminal and no console to read keys from) and returns what it
-// wrote and its exit status. Standard input is `input`, or /dev/null. With
-// `gone_cwd` the program's current directory is one that has been removed.
+// wrote and its exit status.
 Outcome run_program(const Program& p, const std::vector<std::string>& args, const std::string& cwd,
-                    const std::optional<std::string>& input, bool gone_cwd) {
+                    const Start& start) {
   Outcome result;
   std::vector<std::string> argv_strings;
   if (!p.runner.empty()) {
@@ -91,41 +135,81 @@ Outcome run_program(const Program& p, const std::vector<std::string>& args, cons
     argv_strings = {p.name};
   }
   argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& s : argv_strings) argv.push_back(s.data());
-  argv.push_back(nullptr);
 
-  // The same environment, in the C locale: the program's bytes go out as
-  // they are whatever the caller's locale is.
+  // The same environment, in the run's locale (C unless the step says
+  // otherwise): the program's bytes go out as they are whatever the
+  // caller's locale is.
   std::vector<std::string> env_strings;
   for (char** e = environ; *e != nullptr; ++e) {
     std::string_view entry(*e);
     if (entry.starts_with("LC_") || entry.starts_with("LANG=") || entry.starts_with("LANGUAGE=")) continue;
     env_strings.emplace_back(entry);
   }
-  env_strings.emplace_back("LC_ALL=C");
+  env_strings.emplace_back("LC_ALL=" + start.locale);
   std::vector<char*> envp;
   for (std::string& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);
 
   const std::string gone = cwd + "/gone";
-  int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+  int in[2], out[2], err[2], go[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 ||
+      pipe2(go, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe: " << std::strerror(errno);
     return result;
   }
   const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
 
+  // A program that ends without reading all of its input must not take the
+  // test down with it.
+  signal(SIGPIPE, SIG_IGN);
   const pid_t pid = fork();
   if (pid == 0) {
+    signal(SIGPIPE, SIG_DFL);
     setsid();
-    dup2(input ? in[0] : null_fd, STDIN_FILENO);
-    dup2(out[1], STDOUT_FILENO);
+    // Waits until the test has done what it does with the process id.
+    char byte;
+    close(go[1]);
+    if (read(go[0], &byte, 1) < 0) _exit(126);
+    for (std::string& s : argv_strings) s = with_pid(s, getpid());
+    std::vector<char*> argv;
+    for (std::string& s : argv_strings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    if (!start.stdin_file.empty()) {
+      const int fd = open(start.stdin_file.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0 || dup2(fd, STDIN_FILENO) < 0) _exit(126);
+    } else {
+      dup2(start.input ? in[0] : null_fd, STDIN_FILENO);
+    }
+    if (start.stdin_closed) close(STDIN_FILENO);
+    switch (start.output) {
+      case Output::kCaptured:
+        dup2(out[1], STDOUT_FILENO);
+        break;
+      case Output::kClosed:
+        close(STDOUT_FILENO);
+        break;
+      case Output::kReaderGone: {
+        int gone_pipe[2];
+        if (pipe(gone_pipe) != 0) _exit(126);
+        close(gone_pipe[0]);
+        dup2(gone_pipe[1], STDOUT_FILENO);
+        close(gone_pipe[1]);
+        break;
+      }
+      case Output::kFull: {
+        const int fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
+        if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(126);
+        break;
+      }
+    }
     dup2(err[1], STDERR_FILENO);
-    if (gone_cwd) {
+    if (start.gone_cwd) {
       if (mkdir(gone.c_str(), 0700) != 0 || chdir(gone.c_str()) != 0 || rmdir(gone.c_str()) != 0) _exit(126);
     } else if (chdir(cwd.c_str()) != 0) {
       _exit(126);
+    }
+    if (start.as_nobody && geteuid() == 0) {
+      if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
     }
     if (p.runner.empty()) {
       execve(p.bin.c_str(), argv.data(), envp.data());
@@ -137,23 +221,29 @@ Outcome run_program(const Program& p, const std::vector<std::string>& args, cons
   close(in[0]);
   close(out[1]);
   close(err[1]);
+  close(go[0]);
   if (null_fd >= 0) close(null_fd);
   if (pid < 0) {
     ADD_FAILURE() << "fork: " << std::strerror(errno);
     close(in[1]);
     close(out[0]);
     close(err[0]);
+    close(go[1]);
     return result;
   }
+  if (start.started) start.started(pid);
+  close(go[1]);
 
-  std::string pending = input.value_or("");
+  std::string pending = start.input.value_or("");
   int in_fd = in[1];
-  if (!input || pending.empty()) {
+  if (!start.input || pending.empty()) {
     close(in_fd);
     in_fd = -1;
   } else {
     set_nonblocking(in_fd);
   }
+  bool asked = !start.while_asking;
+  const std::string prompt = gbk(kAskPassword);
   set_nonblocking(out[0]);
   set_nonblocking(err[0]);
   int fds[2] = {out[0], err[0]};
@@ -181,7 +271,7 @@ Outcome run_program(const Program& p, const std::vector<std::string>& args, cons
     for (int fd : fds) {
       if (fd >= 0) polls[n++] = pollfd{fd, POLLIN, 0};
     }
-    if (in_fd >= 0) polls[n++] = pollfd{in_fd, POLLOUT, 0};
+    if (in_fd >= 0 && asked) polls[n++] = pollfd{in_fd, POLLOUT, 0};
     poll(polls, static_cast<nfds_t>(n), 50);
     for (int k = 0; k < 2; ++k) {
       if (fds[k] < 0) continue;
@@ -199,7 +289,11 @@ Outcome run_program(const Program& p, const std::vector<std::string>& args, cons
         break;
       }
     }
-    if (in_fd >= 0) {
+    if (!asked && result.out.find(prompt) != std::string::npos) {
+      start.while_asking();
+      asked = true;
+    }
+    if (in_fd >= 0 && asked) {
       ssize_t done = write(in_fd, pending.data(), pending.size());
       if (done > 0) pending.erase(0, static_cast<std::size_t>(done));
       if (pending.empty() || (done < 0 && errno != EAGAIN && errno != EINTR)) {
@@ -288,27 +382,16 @@ enum class Effect {
   kDecrypted,  // the case's original plaintext again; same time to the second
 };
 
-// One run of the program in a case.
-struct Step {
-  // Arguments 1 and on. "<dir>" stands for the case's directory.
-  std::vector<std::string> args;
-  // Standard output in UTF-8. "<prog>" stands for argument 0 as the usage
-  // line shows it; "<progress>" for the progress lines of the two passes,
-  // from the first line's text to the last line's, separated by carriage
-  // returns.
-  std::string out;
-  int status = 0;
-  Effect effect = Effect::kUnchanged;
-  // Text that standard error must hold (UTF-8); empty: standard error stays empty.
-  std::string err = {};
-  // Standard input; none: /dev/null.
-  std::optional<std::string> input = {};
-};
-
-// Makes the case's files in its directory.
+// Makes the case's files in its directory, and holds the locks it takes
+// until the case ends.
 class Dir {
  public:
   explicit Dir(std::string root) : root_(std::move(root)) {}
+  Dir(const Dir&) = delete;
+  Dir& operator=(const Dir&) = delete;
+  ~Dir() {
+    for (int fd : held_) close(fd);
+  }
   std::string path(const std::string& name) const { return root_ + "/" + name; }
   void file(const std::string& name, const std::string& bytes) const {
     parent(name);
@@ -328,11 +411,37 @@ class Dir {
     }
     if (fd >= 0) close(fd);
   }
+  void append(const std::string& name, const std::string& bytes) const {
+    std::ofstream out(path(name), std::ios::binary | std::ios::app);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) ADD_FAILURE() << "cannot append to " << name;
+  }
+  void resize(const std::string& name, off_t size) const {
+    if (truncate(path(name).c_str(), size) != 0) ADD_FAILURE() << "truncate: " << std::strerror(errno);
+  }
   void fifo(const std::string& name) const {
     if (mkfifo(path(name).c_str(), 0644) != 0) ADD_FAILURE() << "mkfifo: " << std::strerror(errno);
   }
   void directory(const std::string& name) const { stdfs::create_directories(path(name)); }
   void mode(const std::string& name, mode_t mode) const { chmod(path(name).c_str(), mode); }
+  void symlink(const std::string& target, const std::string& name) const {
+    if (::symlink(target.c_str(), path(name).c_str()) != 0) ADD_FAILURE() << "symlink: " << std::strerror(errno);
+  }
+  void hard_link(const std::string& existing, const std::string& name) const {
+    if (link(path(existing).c_str(), path(name).c_str()) != 0) ADD_FAILURE() << "link: " << std::strerror(errno);
+  }
+  // Locks the whole file, with flock and with a POSIX record lock, in this
+  // process (another one than the program's) until the case ends.
+  void lock(const std::string& name) const {
+    const int fd = open(path(name).c_str(), O_RDWR | O_CLOEXEC);
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 || fcntl(fd, F_SETLK, &whole) != 0) {
+      ADD_FAILURE() << "cannot lock " << name << ": " << std::strerror(errno);
+    }
+    if (fd >= 0) held_.push_back(fd);
+  }
 
  private:
   void parent(const std::string& name) const {
@@ -340,7 +449,50 @@ class Dir {
     if (slash != std::string::npos) stdfs::create_directories(path(name.substr(0, slash)));
   }
   std::string root_;
+  mutable std::vector<int> held_;
 };
+
+// One run of the program in a case.
+struct Step {
+  // Arguments 1 and on. "<dir>" stands for the case's directory.
+  std::vector<std::string> args;
+  // Standard output in UTF-8. "<prog>" stands for argument 0 as the usage
+  // line shows it; "<progress>" for the progress lines of the two passes,
+  // from the first line's text to the last line's, separated by carriage
+  // returns.
+  std::string out;
+  int status = 0;
+  Effect effect = Effect::kUnchanged;
+  // Text that standard error must hold (UTF-8); empty: standard error stays empty.
+  std::string err = {};
+  // Standard input; none: /dev/null.
+  std::optional<std::string> input = {};
+  // The file that the run changes, when it is not the one argument 1 names
+  // (the target of a symbolic link).
+  std::string target = {};
+  // Other names of that same file (hard links): the run changes them alike.
+  std::vector<std::string> same_file = {};
+  // Files made just before the run, once its process id is known: "<pid>"
+  // in their names and in the arguments stands for the id mod 100000 in
+  // five digits, as in the scratch file's name.
+  std::vector<std::pair<std::string, std::string>> pid_files = {};
+  // A file of the case's directory as standard input, instead of `input`.
+  std::string stdin_file = {};
+  bool stdin_closed = false;
+  Output output = Output::kCaptured;
+  std::string locale = "C";
+  // Run as the user nobody when the tests run as root (who may read and
+  // write any file); the case's files are handed to nobody first.
+  bool as_nobody = false;
+  // What another process does while the program waits for the password;
+  // the input is written after it. The files as it leaves them are the
+  // ones the run is held against.
+  std::function<void(const Dir&)> while_asking = {};
+};
+
+// Case::cwd for a fresh directory on another file system (/dev/shm), which
+// the run must leave empty.
+const std::string kOtherFileSystem = "<other file system>";
 
 struct Case {
   const char* name;
@@ -348,11 +500,15 @@ struct Case {
   std::vector<Step> runs;
   // Needs what only the native build on POSIX can do, or what differs on
   // Windows: FIFOs, permission bits, a removed current directory, sizes past
-  // 4 GiB, names past Windows' 259 bytes.
+  // 4 GiB, names past Windows' 259 bytes, names Windows does not allow,
+  // links, locks, process ids, closed standard streams.
   bool native_only = false;
   // The program's current directory has been removed: the scratch file
   // cannot be created there.
   bool gone_cwd = false;
+  // The program's current directory: a subdirectory of the case's
+  // directory, or kOtherFileSystem; empty: the case's directory.
+  std::string cwd = {};
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -423,6 +579,43 @@ Case long_name_case(const char* case_name, std::size_t length, bool processed) {
       .runs = {run},
       .native_only = true,
   };
+}
+
+// Encrypted and decrypted again under a name that the command line gives
+// as it is on the disk, in a locale.
+Case named_round_trip(const char* case_name, const std::string& name, const std::string& locale = "C") {
+  return Case{
+      .name = case_name,
+      .setup = one_file(name, pattern(3000)),
+      .runs = {{.args = {name, "pw", "+"}, .out = encrypting(), .effect = Effect::kEncrypted, .locale = locale},
+               {.args = {name, "pw", "-"}, .out = decrypting(), .effect = Effect::kDecrypted, .locale = locale}},
+      .native_only = true,
+  };
+}
+
+// A file changed by another process while the program waits for the
+// password: the first pass finds it, and the file stays as the other
+// process left it.
+Case changed_while_asking(const char* case_name, std::function<void(const Dir&)> change) {
+  return Case{
+      .name = case_name,
+      .setup = one_file(kPlainName, kPlainText),
+      .runs = {{.args = {kPlainName, "", "+"},
+                .out = kBanner + kAskEncrypt + "y\r\n" + kAskPassword + "\r" +
+                       progress_line(kLabelEncrypt, "  0", "99", "##") + u8"\r文件在处理过程中被改变."_t + "\r\n" + kStop,
+                .status = 1,
+                .input = "pw\n",
+                .while_asking = std::move(change)}},
+      .native_only = true,
+  };
+}
+
+// Standard input: a file of 10 000 lines, the first one longer than the
+// console line buffer, of which the password is the first 16 bytes.
+std::string ten_thousand_lines() {
+  std::string lines = "0123456789abcdef" + std::string(184, 'x') + "\n";
+  for (int i = 2; i <= 10000; ++i) lines += "line " + std::to_string(i) + "\n";
+  return lines;
 }
 
 const std::vector<Case>& cases() {
@@ -548,6 +741,225 @@ const std::vector<Case>& cases() {
       long_name_case("name_500", 500, true),
       long_name_case("name_501", 501, false),
       long_name_case("name_40000", 40000, false),
+
+      // Arguments 2 and 3 longer than anything the program keeps: 16 bytes
+      // of the password count, and the first byte of the sign.
+      {.name = "long_password_and_sign",
+       .setup = one_file("data.bin", pattern(1000)),
+       .runs = {{.args = {"data.bin", "0123456789abcdef" + std::string(39984, 'z'), "+" + std::string(40000, '-')},
+                 .out = encrypting(),
+                 .effect = Effect::kEncrypted},
+                {.args = {"data.bin", "0123456789abcdef" + std::string(485, 'y'), "-" + std::string(498, '+')},
+                 .out = decrypting(),
+                 .effect = Effect::kDecrypted}},
+       .native_only = true},
+
+      // Names are taken byte for byte: blanks, tabs, line feeds, leading and
+      // trailing blanks, wildcard characters, bytes that are no UTF-8, GBK.
+      named_round_trip("name_with_blanks_and_a_tab", "two words\tand a tab.txt"),
+      named_round_trip("name_with_a_line_feed", "first line\nsecond line.txt"),
+      named_round_trip("name_with_leading_and_trailing_blanks", "  both ends  "),
+      named_round_trip("name_not_utf8", "bad\xFF\xFE\x41\xC3.bin"),
+      named_round_trip("gbk_name", gbk(u8"密码嘰.txt"_t)),
+      named_round_trip("gbk_name_in_a_utf8_locale", gbk(u8"密码嘰.txt"_t), "C.UTF-8"),
+      named_round_trip("utf8_name_in_a_utf8_locale", u8"密码文件.txt"_t, "C.UTF-8"),
+      // Blanks around a name belong to it: the file without them is another.
+      {.name = "trailing_blanks_name_another_file",
+       .setup =
+           [](const Dir& d) {
+             d.file(kPlainName, kPlainText);
+             d.file(" " + kPlainName, kPlainText);
+           },
+       .runs = {{.args = {kPlainName + "  ", "pw", "+"},
+                 .out = kBanner + "\r\n" + kPlainName + "  " + ends_with_message(u8"文件没有找到."_t),
+                 .status = 1}},
+       .native_only = true},
+      // A name with wildcards is looked up by them, and the first match found,
+      // but only a file of that very name is opened.
+      {.name = "wildcards_match_but_do_not_open",
+       .setup = one_file("x.txt", kPlainText),
+       .runs = {{.args = {"*.txt", "pw", "+"}, .out = refused(u8"文件禁止写入."_t), .status = 1},
+                {.args = {"?.txt", "pw", "+"}, .out = refused(u8"文件禁止写入."_t), .status = 1}}},
+      {.name = "wildcard_characters_in_existing_names",
+       .setup =
+           [](const Dir& d) {
+             d.file("*", pattern(100));
+             d.file("a?c", pattern(200));
+             d.file("abc", kPlainText);
+           },
+       .runs = {{.args = {"*", "pw", "+"}, .out = encrypting(), .effect = Effect::kEncrypted},
+                {.args = {"a?c", "pw", "+"}, .out = encrypting(), .effect = Effect::kEncrypted},
+                {.args = {"*", "pw", "-"}, .out = decrypting(), .effect = Effect::kDecrypted}},
+       .native_only = true},
+
+      // Links: a symbolic link's target is rewritten in place and the link
+      // stays a link; a hard-linked file is rewritten in place, so every name
+      // of it shows the result.
+      {.name = "symbolic_link_to_a_file",
+       .setup =
+           [](const Dir& d) {
+             d.file("real.bin", pattern(5000));
+             d.symlink("real.bin", "link");
+           },
+       .runs = {{.args = {"link", "pw", "+"}, .out = encrypting(), .effect = Effect::kEncrypted, .target = "real.bin"},
+                {.args = {"link", "pw", "-"}, .out = decrypting(), .effect = Effect::kDecrypted, .target = "real.bin"}},
+       .native_only = true},
+      {.name = "symbolic_link_to_a_directory",
+       .setup =
+           [](const Dir& d) {
+             d.directory("folder");
+             d.symlink("folder", "link");
+           },
+       .runs = {{.args = {"link", "pw", "+"}, .out = refused(u8"文件禁止写入."_t), .status = 1}},
+       .native_only = true},
+      {.name = "dangling_symbolic_link",
+       .setup = [](const Dir& d) { d.symlink("missing.bin", "link"); },
+       .runs = {{.args = {"link", "pw", "+"},
+                 .out = kBanner + "\r\nlink" + ends_with_message(u8"文件没有找到."_t),
+                 .status = 1}},
+       .native_only = true},
+      {.name = "hard_linked_file",
+       .setup =
+           [](const Dir& d) {
+             d.file("a.bin", pattern(3000));
+             d.hard_link("a.bin", "b.bin");
+           },
+       .runs = {{.args = {"a.bin", "pw", "+"},
+                 .out = encrypting(),
+                 .effect = Effect::kEncrypted,
+                 .same_file = {"b.bin"}},
+                {.args = {"b.bin", "pw", "-"},
+                 .out = decrypting(),
+                 .effect = Effect::kDecrypted,
+                 .same_file = {"a.bin"}}},
+       .native_only = true},
+
+      // The scratch file's names, "ZZ", a letter and the process id: taken by
+      // the file itself, by a file left over from an earlier run, all 26.
+      {.name = "file_named_as_its_own_scratch_file",
+       .setup = {},
+       .runs = {{.args = {"ZZa<pid>", "pw", "+"},
+                 .out = encrypting(),
+                 .effect = Effect::kEncrypted,
+                 .pid_files = {{"ZZa<pid>", pattern(3000)}}}},
+       .native_only = true},
+      {.name = "scratch_file_left_over",
+       .setup = one_file("data.bin", pattern(3000)),
+       .runs = {{.args = {"data.bin", "pw", "+"},
+                 .out = encrypting(),
+                 .effect = Effect::kEncrypted,
+                 .pid_files = {{"ZZa<pid>", "left over from an earlier run\n"}}},
+                {.args = {"data.bin", "pw", "-"},
+                 .out = decrypting(),
+                 .effect = Effect::kDecrypted,
+                 .pid_files = {{"ZZa<pid>", "left over from an earlier run\n"}}}},
+       .native_only = true},
+      {.name = "all_26_scratch_names_taken",
+       .setup = one_file(kPlainName, kPlainText),
+       .runs = {{.args = {kPlainName, "pw", "+"},
+                 .out = refused(u8"驱动器没有足够空间."_t),
+                 .status = 1,
+                 .pid_files = [] {
+                   std::vector<std::pair<std::string, std::string>> taken;
+                   for (char letter = 'a'; letter <= 'z'; ++letter) {
+                     taken.push_back({std::string("ZZ") + letter + "<pid>", ""});
+                   }
+                   return taken;
+                 }()}},
+       .native_only = true},
+
+      // The scratch file goes to the current directory, wherever the file is.
+      {.name = "file_in_a_subdirectory",
+       .setup = one_file("sub/data.bin", pattern(3000)),
+       .runs = {{.args = {"sub/data.bin", "pw", "+"}, .out = encrypting(), .effect = Effect::kEncrypted},
+                {.args = {"sub/data.bin", "pw", "-"}, .out = decrypting(), .effect = Effect::kDecrypted}}},
+      {.name = "current_directory_elsewhere",
+       .setup =
+           [](const Dir& d) {
+             d.file("data.bin", pattern(3000));
+             d.directory("work");
+           },
+       .runs = {{.args = {"../data.bin", "pw", "+"},
+                 .out = encrypting(),
+                 .effect = Effect::kEncrypted,
+                 .target = "data.bin"},
+                {.args = {"../data.bin", "pw", "-"},
+                 .out = decrypting(),
+                 .effect = Effect::kDecrypted,
+                 .target = "data.bin"}},
+       .cwd = "work"},
+      {.name = "current_directory_on_another_file_system",
+       .setup = one_file("data.bin", pattern(70000)),
+       .runs = {{.args = {"<dir>/data.bin", "pw", "+"}, .out = encrypting(), .effect = Effect::kEncrypted},
+                {.args = {"<dir>/data.bin", "pw", "-"}, .out = decrypting(), .effect = Effect::kDecrypted}},
+       .native_only = true,
+       .cwd = kOtherFileSystem},
+
+      // Standard input closed, or a file of many lines.
+      {.name = "standard_input_closed",
+       .setup = one_file(kPlainName, kPlainText),
+       .runs = {{.args = {kPlainName, "", "+"},
+                 .out = kBanner + kAskEncrypt + "y\r\n" + kAskPassword,
+                 .status = 1,
+                 .err = u8"控制台输入已结束."_t,
+                 .stdin_closed = true}},
+       .native_only = true},
+      {.name = "standard_input_a_file_of_10000_lines",
+       .setup =
+           [](const Dir& d) {
+             d.file(kPlainName, kPlainText);
+             d.file("lines.txt", ten_thousand_lines());
+           },
+       .runs = {{.args = {kPlainName, "", "+"},
+                 .out = kBanner + kAskEncrypt + "y\r\n" + kAskPassword + "\r<progress>" + kEncrypted,
+                 .effect = Effect::kEncrypted,
+                 .stdin_file = "lines.txt"},
+                {.args = {kPlainName, "0123456789abcdef", "-"}, .out = decrypting(), .effect = Effect::kDecrypted}}},
+      // Standard output that takes nothing: the run goes on to the end.
+      {.name = "standard_output_closed",
+       .setup = one_file("data.bin", pattern(70000)),
+       .runs = {{.args = {"data.bin", "pw", "+"}, .out = "", .effect = Effect::kEncrypted, .output = Output::kClosed},
+                {.args = {"data.bin", "pw", "-"}, .out = "", .effect = Effect::kDecrypted, .output = Output::kClosed}},
+       .native_only = true},
+      {.name = "standard_output_reader_gone",
+       .setup = one_file("data.bin", pattern(70000)),
+       .runs = {{.args = {"data.bin", "pw", "+"},
+                 .out = "",
+                 .effect = Effect::kEncrypted,
+                 .output = Output::kReaderGone},
+                {.args = {"data.bin", "pw", "-"},
+                 .out = "",
+                 .effect = Effect::kDecrypted,
+                 .output = Output::kReaderGone}},
+       .native_only = true},
+      // A full device takes no output: a run-time error before the file is
+      // touched.
+      {.name = "standard_output_full",
+       .setup = one_file("data.bin", pattern(3000)),
+       .runs = {{.args = {"data.bin", "pw", "+"}, .out = "", .status = 1, .err = u8"控制台输出失败."_t, .output = Output::kFull}},
+       .native_only = true},
+
+      // Other users and other processes.
+      {.name = "unreadable_file",
+       .setup =
+           [](const Dir& d) {
+             d.file(kPlainName, kPlainText);
+             d.mode(kPlainName, 0200);
+           },
+       .runs = {{.args = {kPlainName, "pw", "+"}, .out = refused(u8"文件禁止写入."_t), .status = 1, .as_nobody = true}},
+       .native_only = true},
+      // Locks are advisory: a lock held by another process does not stop the run.
+      {.name = "file_locked_by_another_process",
+       .setup =
+           [](const Dir& d) {
+             d.file("data.bin", pattern(3000));
+             d.lock("data.bin");
+           },
+       .runs = {{.args = {"data.bin", "pw", "+"}, .out = encrypting(), .effect = Effect::kEncrypted},
+                {.args = {"data.bin", "pw", "-"}, .out = decrypting(), .effect = Effect::kDecrypted}},
+       .native_only = true},
+      changed_while_asking("file_grows_during_the_run", [](const Dir& d) { d.append(kPlainName, "more text\n"); }),
+      changed_while_asking("file_shrinks_during_the_run", [](const Dir& d) { d.resize(kPlainName, 10); }),
 
       // Whole runs.
       round_trip("size_0", 0),
@@ -724,6 +1136,25 @@ void set_start_times(const std::string& root) {
   }
 }
 
+// Hands the directory and everything in it to the user (and the group) uid.
+void hand_over(const std::string& root, uid_t uid) {
+  if (lchown(root.c_str(), uid, uid) != 0) ADD_FAILURE() << "lchown: " << std::strerror(errno);
+  for (const auto& [name, entry] : snapshot(root)) {
+    if (lchown((root + "/" + name).c_str(), uid, uid) != 0) ADD_FAILURE() << "lchown: " << std::strerror(errno);
+  }
+}
+
+// Whether the user uid can run the program in the directory.
+bool can_run_there(uid_t uid, const std::string& bin, const std::string& cwd) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0) _exit(1);
+    _exit(access(bin.c_str(), X_OK) == 0 && access(cwd.c_str(), W_OK | X_OK) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 class EndToEnd : public ::testing::TestWithParam<Case> {};
 
 TEST_P(EndToEnd, Runs) {
@@ -733,7 +1164,18 @@ TEST_P(EndToEnd, Runs) {
   if (c.native_only && !p.runner.empty()) GTEST_SKIP() << "not under " << p.runner;
 
   TempDir dir;
-  if (c.setup) c.setup(Dir(dir.path()));
+  std::optional<TempDir> elsewhere;
+  std::string cwd = dir.path();
+  if (c.cwd == kOtherFileSystem) {
+    struct stat shm {};
+    if (stat("/dev/shm", &shm) != 0 || !S_ISDIR(shm.st_mode)) GTEST_SKIP() << "no /dev/shm";
+    elsewhere.emplace("/dev/shm");
+    cwd = elsewhere->path();
+  } else if (!c.cwd.empty()) {
+    cwd = dir.path() + "/" + c.cwd;
+  }
+  Dir d(dir.path());
+  if (c.setup) c.setup(d);
   set_start_times(dir.path());
   const Tree original = snapshot(dir.path());
 
@@ -742,11 +1184,39 @@ TEST_P(EndToEnd, Runs) {
     SCOPED_TRACE("run " + std::to_string(i + 1));
     std::vector<std::string> args = run.args;
     for (std::string& a : args) replace_all(a, "<dir>", dir.path());
-    std::string target = args.empty() ? "" : args[0];
-    if (target.starts_with(dir.path() + "/")) target.erase(0, dir.path().size() + 1);
+    if (run.as_nobody && geteuid() == 0) {
+      hand_over(dir.path(), kNobody);
+      if (!can_run_there(kNobody, p.bin, cwd)) GTEST_SKIP() << "the user nobody cannot run " << p.bin << " in " << cwd;
+    }
 
-    const Tree before = snapshot(dir.path());
-    const Outcome outcome = run_program(p, args, dir.path(), run.input, c.gone_cwd);
+    Start start;
+    start.input = run.input;
+    start.gone_cwd = c.gone_cwd;
+    start.stdin_closed = run.stdin_closed;
+    if (!run.stdin_file.empty()) start.stdin_file = d.path(run.stdin_file);
+    start.output = run.output;
+    start.locale = run.locale;
+    start.as_nobody = run.as_nobody;
+    // The files as the run finds them, and the one it changes.
+    Tree before;
+    std::string target;
+    start.started = [&](pid_t pid) {
+      for (const auto& [name, bytes] : run.pid_files) write_file(d.path(with_pid(name, pid)), bytes);
+      target = with_pid(!run.target.empty() ? run.target : args.empty() ? "" : args[0], pid);
+      if (target.starts_with(dir.path() + "/")) target.erase(0, dir.path().size() + 1);
+      before = snapshot(dir.path());
+    };
+    if (run.while_asking) {
+      start.while_asking = [&] {
+        run.while_asking(d);
+        // The files as the other process left them; the program's own
+        // scratch file, there by now, is not one of them.
+        for (auto& [name, entry] : snapshot(dir.path())) {
+          if (before.contains(name)) before[name] = entry;
+        }
+      };
+    }
+    const Outcome outcome = run_program(p, args, cwd, start);
     const Tree after = snapshot(dir.path());
 
     ASSERT_FALSE(outcome.timed_out) << "the program did not end";
@@ -760,9 +1230,15 @@ TEST_P(EndToEnd, Runs) {
       EXPECT_NE(outcome.err.find(gbk(run.err)), std::string::npos) << "standard error: " << show(outcome.err);
     }
 
+    // The file the run changes, under each of its names.
+    std::vector<std::string> changed = run.same_file;
+    if (!target.empty()) changed.insert(changed.begin(), target);
+    auto is_changed = [&](const std::string& name) {
+      return std::find(changed.begin(), changed.end(), name) != changed.end();
+    };
     // Every other file as it was, and nothing new: no scratch file is left.
     for (const auto& [name, entry] : after) {
-      if (name == target) continue;
+      if (is_changed(name)) continue;
       auto was = before.find(name);
       if (was == before.end()) {
         ADD_FAILURE() << "left behind: " << name;
@@ -771,9 +1247,12 @@ TEST_P(EndToEnd, Runs) {
       }
     }
     for (const auto& [name, entry] : before) {
-      if (name != target && !after.contains(name)) ADD_FAILURE() << "removed: " << name;
+      if (!is_changed(name) && !after.contains(name)) ADD_FAILURE() << "removed: " << name;
     }
-    if (!target.empty()) check_target(run, target, original, before, after);
+    if (elsewhere) {
+      for (const auto& [name, entry] : snapshot(elsewhere->path())) ADD_FAILURE() << "left behind: " << name;
+    }
+    for (const std::string& name : changed) check_target(run, name, original, before, after);
     if (HasFatalFailure()) return;
   }
 }
