@@ -1,0 +1,360 @@
+#!/usr/bin/env bash
+# Crash trials: fcloak encrypts and decrypts a file of a few MiB and is killed
+# with SIGKILL, at random moments and at chosen points of its run. After each
+# kill the complete data must still exist byte for byte, in the user file or
+# in the scratch file (ZZ*) that the run leaves in the directory:
+#   encrypting: the original plaintext, or an encrypted file that decrypts to
+#               it (the finished file, or the scratch file of pass 2);
+#   decrypting: the untouched encrypted original (the file, or the scratch
+#               file of pass 2), or the finished plaintext.
+# Then, with whatever the kill left in the directory still there, the file is
+# recovered as the README says (the scratch file moved over it) and later
+# runs in the same directory must work: they bring the file back to the
+# plaintext and leave no scratch file of their own.
+#
+#   tools/crash-trials.sh [TRIALS]     TRIALS per direction (default 200)
+#
+# The points, taken in turn: a random moment of the whole run; in pass 1,
+# once a random number of bytes has gone to the scratch file; before pass 2
+# (right after the scratch file has been flushed to the disk, before the user
+# file is cut); right after pass 2's cut of the user file; mid pass 2, once a
+# random number of bytes has been rewritten. The chosen points are found by a
+# small preloaded library that watches the program's write, ftruncate and
+# fsync calls and stops it (SIGSTOP) right after the one asked for, so the
+# point does not depend on how busy the machine is; at a random moment the
+# program is stopped by the clock. Stopped, the point it really reached is
+# read from the sizes of the two files, and it is killed with SIGKILL.
+# FCLOAK_BIN names the program (default build/fcloak, built if missing).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+trials=${1:-200}
+case "$trials" in
+  '' | *[!0-9]*) echo "usage: tools/crash-trials.sh [TRIALS]" >&2; exit 2 ;;
+esac
+bin=${FCLOAK_BIN:-}
+if [ -z "$bin" ]; then
+  bin=$root/build/fcloak
+  if [ ! -x "$bin" ]; then
+    . tools/deps.sh
+    fcloak_need
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build -j"$(nproc)" --target fcloak >/dev/null
+  fi
+fi
+command -v g++ >/dev/null || { . tools/deps.sh; fcloak_need; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/fcloak-crash-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# The stop library: preloaded into the program, it stops it right after the
+# call that marks the point asked for (FCLOAK_STOP_AT, FCLOAK_STOP_BYTES),
+# telling the user file (FCLOAK_STOP_FILE) and the scratch file (ZZ*) apart
+# by the names of their descriptors.
+cat >"$work/stop.cpp" <<'EOF'
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+enum Kind { kOther, kUser, kScratch };
+
+const char* env(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? v : "";
+}
+
+bool at(const char* point) { return std::strcmp(env("FCLOAK_STOP_AT"), point) == 0; }
+
+Kind kind_of(int fd) {
+  char link[64];
+  char path[4096];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t n = readlink(link, path, sizeof path - 1);
+  if (n <= 0) return kOther;
+  path[n] = '\0';
+  const char* base = std::strrchr(path, '/');
+  base = base != nullptr ? base + 1 : path;
+  if (std::strncmp(base, "ZZ", 2) == 0) return kScratch;
+  return std::strcmp(base, env("FCLOAK_STOP_FILE")) == 0 ? kUser : kOther;
+}
+
+long long written[3];
+bool stopped = false;
+
+void stop() {
+  if (stopped) return;
+  stopped = true;
+  raise(SIGSTOP);
+}
+
+template <typename F>
+F real(const char* name) {
+  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+extern "C" ssize_t write(int fd, const void* bytes, size_t n) {
+  static auto next = real<ssize_t (*)(int, const void*, size_t)>("write");
+  const ssize_t done = next(fd, bytes, n);
+  if (done > 0 && (at("pass1") || at("mid2"))) {
+    const Kind k = kind_of(fd);
+    written[k] += done;
+    const long long enough = std::atoll(env("FCLOAK_STOP_BYTES"));
+    if ((at("pass1") && k == kScratch && written[k] >= enough) || (at("mid2") && k == kUser && written[k] >= enough)) {
+      stop();
+    }
+  }
+  return done;
+}
+
+extern "C" int ftruncate(int fd, off_t length) {
+  static auto next = real<int (*)(int, off_t)>("ftruncate");
+  const int result = next(fd, length);
+  if (at("cut") && kind_of(fd) == kUser) stop();
+  return result;
+}
+
+extern "C" int fsync(int fd) {
+  static auto next = real<int (*)(int)>("fsync");
+  const int result = next(fd);
+  if (at("before2") && kind_of(fd) == kScratch) stop();
+  return result;
+}
+EOF
+g++ -std=c++20 -O2 -Wall -Wextra -Werror -shared -fPIC -o "$work/stop.so" "$work/stop.cpp" -ldl
+
+# The killer: starts fcloak (with the stop library for a chosen point),
+# waits for the point or the random moment, and kills it there. It prints
+# the point the program had reached.
+cat >"$work/killer.cpp" <<'EOF'
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+static long long size_of(const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+int main(int argc, char** argv) {
+  // killer MODE PARAM LIBRARY FILE ORIGINAL_SIZE SCRATCH_SIZE FINAL_SIZE -- PROGRAM ARGS...
+  if (argc < 10 || std::strcmp(argv[8], "--") != 0) {
+    std::fprintf(stderr, "usage: killer MODE PARAM LIBRARY FILE ORIGINAL SCRATCH FINAL -- PROGRAM ARGS...\n");
+    return 2;
+  }
+  const std::string mode = argv[1];
+  const long long param = std::atoll(argv[2]);
+  const char* library = argv[3];
+  const char* file = argv[4];
+  const long long original = std::atoll(argv[5]);
+  const long long scratch_full = std::atoll(argv[6]);
+  const long long final_size = std::atoll(argv[7]);
+
+  const pid_t pid = fork();
+  if (pid < 0) return 2;
+  if (pid == 0) {
+    int null_fd = open("/dev/null", O_RDWR);
+    dup2(null_fd, 0);
+    dup2(null_fd, 1);
+    dup2(null_fd, 2);
+    if (mode != "random") {
+      setenv("LD_PRELOAD", library, 1);
+      setenv("FCLOAK_STOP_AT", mode.c_str(), 1);
+      setenv("FCLOAK_STOP_BYTES", argv[2], 1);
+      setenv("FCLOAK_STOP_FILE", file, 1);
+    }
+    execv(argv[9], argv + 9);
+    _exit(127);
+  }
+  // The scratch files that exist now are not the run's.
+  bool taken[26];
+  char names[26][16];
+  for (int l = 0; l < 26; ++l) {
+    std::snprintf(names[l], sizeof names[l], "ZZ%c%05d", 'a' + l, pid % 100000);
+    taken[l] = access(names[l], F_OK) == 0;
+  }
+
+  int status = 0;
+  if (mode == "random") {
+    timespec t{static_cast<time_t>(param / 1000000), static_cast<long>(param % 1000000) * 1000};
+    nanosleep(&t, nullptr);
+    kill(pid, SIGSTOP);
+  }
+  if (waitpid(pid, &status, WUNTRACED) != pid || !WIFSTOPPED(status)) {
+    std::printf("completed\n");
+    return 0;
+  }
+  const long long user = size_of(file);
+  long long scratch = -1;
+  for (int l = 0; l < 26 && scratch < 0; ++l) {
+    if (!taken[l]) scratch = size_of(names[l]);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  if (user == original && scratch < scratch_full) {
+    std::printf("pass-1\n");
+  } else if (user == original) {
+    std::printf("before-pass-2\n");
+  } else if (user == 0) {
+    std::printf("after-the-cut\n");
+  } else if (user < final_size) {
+    std::printf("mid-pass-2\n");
+  } else {
+    std::printf("end-of-pass-2\n");
+  }
+  return 0;
+}
+EOF
+g++ -std=c++20 -O2 -Wall -Wextra -Werror -o "$work/killer" "$work/killer.cpp"
+
+# The plaintext: a few MiB, neither a multiple of the block size nor, with
+# the header, a size that pass 2 passes through; plain text at its start.
+size=$((4 * 1048576 + 12345))
+head -c "$size" /dev/urandom >"$work/plain"
+printf 'pla' | dd of="$work/plain" conv=notrunc status=none
+mkdir "$work/check" "$work/t"
+password=crash-trial-pw
+
+# run DIR FILE SIGN: one whole run, its output discarded; its status.
+run() { (cd "$1" && "$bin" "$2" "$password" "$3" </dev/null >/dev/null 2>&1); }
+
+cp "$work/plain" "$work/encrypted"
+run "$work" encrypted + || { echo "crash-trials: cannot encrypt the sample file" >&2; exit 1; }
+encrypted_size=$(stat -c %s "$work/encrypted")
+
+# Whether FILE decrypts to the plaintext (on a copy, elsewhere).
+decrypts_to_plain() {
+  rm -f "$work/check/x"
+  cp "$1" "$work/check/x"
+  run "$work/check" x - && cmp -s "$work/check/x" "$work/plain"
+}
+
+now_us() { echo $(($(date +%s%N) / 1000)); }
+t0=$(now_us)
+cp "$work/plain" "$work/t/data.bin"
+run "$work/t" data.bin +
+t1=$(now_us)
+run "$work/t" data.bin -
+t2=$(now_us)
+rm -f "$work/t/data.bin"
+whole_us=$(((t1 - t0 > t2 - t1 ? t1 - t0 : t2 - t1) + 1))
+
+modes=(random pass1 before2 cut mid2)
+passed=0
+failed=0
+declare -A reached=()
+
+trial() {
+  local direction=$1 mode=$2 n=$3
+  local dir=$work/t sign original scratch_full final param
+  rm -rf "$dir"
+  mkdir "$dir"
+  if [ "$direction" = encrypt ]; then
+    sign=+
+    cp "$work/plain" "$dir/data.bin"
+    original=$size scratch_full=$encrypted_size final=$encrypted_size
+  else
+    sign=-
+    cp "$work/encrypted" "$dir/data.bin"
+    original=$encrypted_size scratch_full=$encrypted_size final=$size
+  fi
+  case "$mode" in
+    # The whole run as timed above includes starting it from the shell: most
+    # of the program's own run lies within its first 80 %.
+    random) param=$(((RANDOM * 32768 + RANDOM) % (whole_us * 8 / 10))) ;;
+    pass1) param=$((1 + (RANDOM * 32768 + RANDOM) % (scratch_full - 1))) ;;
+    mid2) param=$((1 + (RANDOM * 32768 + RANDOM) % (final - 1))) ;;
+    *) param=0 ;;
+  esac
+  local point
+  point=$(cd "$dir" && "$work/killer" "$mode" "$param" "$work/stop.so" data.bin "$original" "$scratch_full" "$final" -- \
+    "$bin" data.bin "$password" "$sign")
+  reached[$direction/$point]=$((${reached[$direction/$point]:-0} + 1))
+
+  # Where the complete data is.
+  local where="" s
+  local scratches=()
+  for s in "$dir"/ZZ*; do [ -e "$s" ] && scratches+=("$s"); done
+  if [ "$direction" = encrypt ]; then
+    if cmp -s "$dir/data.bin" "$work/plain"; then
+      where=file-untouched
+    elif [ "$(stat -c %s "$dir/data.bin")" = "$encrypted_size" ] && decrypts_to_plain "$dir/data.bin"; then
+      where=file-done
+    else
+      for s in "${scratches[@]}"; do
+        if [ "$(stat -c %s "$s")" = "$encrypted_size" ] && decrypts_to_plain "$s"; then where=$s; fi
+      done
+    fi
+  else
+    if cmp -s "$dir/data.bin" "$work/encrypted"; then
+      where=file-untouched
+    elif cmp -s "$dir/data.bin" "$work/plain"; then
+      where=file-done
+    else
+      for s in "${scratches[@]}"; do
+        if cmp -s "$s" "$work/encrypted"; then where=$s; fi
+      done
+    fi
+  fi
+  if [ -z "$where" ]; then
+    echo "FAILED: $direction trial $n ($mode $param, reached $point): the complete data is neither in the file" \
+      "($(stat -c %s "$dir/data.bin") bytes) nor in a scratch file (${scratches[*]:-none})" >&2
+    failed=$((failed + 1))
+    return
+  fi
+
+  # Recovery and later runs in the same directory, leftovers and all.
+  case "$where" in
+    file-*) ;;
+    *) mv "$where" "$dir/data.bin" ;;
+  esac
+  local leftovers_before leftovers_after ok=1
+  leftovers_before=$(find "$dir" -maxdepth 1 -name 'ZZ*' | sort)
+  if cmp -s "$dir/data.bin" "$work/plain"; then
+    run "$dir" data.bin + || ok=0
+    [ "$(stat -c %s "$dir/data.bin")" = "$encrypted_size" ] || ok=0
+  fi
+  run "$dir" data.bin - || ok=0
+  cmp -s "$dir/data.bin" "$work/plain" || ok=0
+  leftovers_after=$(find "$dir" -maxdepth 1 -name 'ZZ*' | sort)
+  [ "$leftovers_before" = "$leftovers_after" ] || ok=0
+  if [ "$ok" = 0 ]; then
+    echo "FAILED: $direction trial $n ($mode $param, reached $point, data in $where): a later run in the" \
+      "same directory did not give back the plaintext, or left a scratch file" >&2
+    failed=$((failed + 1))
+    return
+  fi
+  passed=$((passed + 1))
+}
+
+echo "crash trials: $trials per direction, files of $size bytes, a whole run takes about $((whole_us / 1000)) ms"
+for direction in encrypt decrypt; do
+  for ((n = 0; n < trials; ++n)); do
+    trial "$direction" "${modes[n % ${#modes[@]}]}" "$n"
+    if (((n + 1) % 50 == 0)); then echo "  $direction: $((n + 1)) trials"; fi
+  done
+done
+
+echo "Points reached when killed:"
+for key in $(printf '%s\n' "${!reached[@]}" | sort); do
+  printf '  %-28s %d\n' "$key" "${reached[$key]}"
+done
+echo "crash trials: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
