@@ -22,7 +22,6 @@
 //    pass 2, the scratch file twice.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <iconv.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -43,7 +42,12 @@
 #include <thread>
 #include <vector>
 
+#include "e2e_support.h"
+
 namespace {
+
+using e2e::operator""_t;
+using e2e::kStartTime;
 
 namespace stdfs = std::filesystem;
 
@@ -53,38 +57,15 @@ constexpr std::size_t kHeaderSize = 19;
 constexpr int kSizeChange = 100;  // what the shim's grow and shrink do
 constexpr char kPassword[] = "Faults-2013";
 constexpr char kFileName[] = "data.bin";
-// The user file's last-write time before every run: a fraction of a second
-// that a run which put the time back (to the second) would lose.
-constexpr timespec kStartTime{1234567891, 123456789};
 
 // ---------------------------------------------------------------------------
 // Texts, files and runs.
 
-std::string gbk(const char8_t* utf8) {
-  std::string in(reinterpret_cast<const char*>(utf8));
-  iconv_t cd = iconv_open("GBK", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    ADD_FAILURE() << "iconv cannot convert UTF-8 to GBK";
-    return in;
-  }
-  std::string out(in.size() * 2, '\0');
-  char* src = in.data();
-  std::size_t src_left = in.size();
-  char* dst = out.data();
-  std::size_t dst_left = out.size();
-  if (iconv(cd, &src, &src_left, &dst, &dst_left) == static_cast<std::size_t>(-1)) {
-    ADD_FAILURE() << "no GBK form for " << in;
-  }
-  iconv_close(cd);
-  out.resize(out.size() - dst_left);
-  return out;
-}
-
-const std::string kNoSpace = gbk(u8"驱动器没有足够空间.");
-const std::string kReadFailed = gbk(u8"读文件出错.");
-const std::string kFileChanged = gbk(u8"文件在处理过程中被改变.");
-const std::string kInterrupted = gbk(u8"程序被中断.");
-const std::string kScratchKept = gbk(u8"完整的文件保存在临时文件中: ");
+const std::string kNoSpace = e2e::gbk(u8"驱动器没有足够空间."_t);
+const std::string kReadFailed = e2e::gbk(u8"读文件出错."_t);
+const std::string kFileChanged = e2e::gbk(u8"文件在处理过程中被改变."_t);
+const std::string kInterrupted = e2e::gbk(u8"程序被中断."_t);
+const std::string kScratchKept = e2e::gbk(u8"完整的文件保存在临时文件中: "_t);
 // What follows the last message of a run that ends through the program's
 // one exit: the end of the message's line, then the stop.
 const std::string kStop = "\r\n\r\n \r\n\r\n";
