@@ -16,8 +16,13 @@ done
 [ -x build/tests/e2e_test ] || { cmake -S . -B build >/dev/null; cmake --build build -j"$(nproc)" --target fcloak e2e_test; }
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 export WINEDEBUG=-all WINEPREFIX=$work/prefix
+mkdir -p "$WINEPREFIX"
+# One wine server for all the runs: one that exits between two runs, as it
+# does a few seconds after the last program ends, can fail the start of the
+# next.
+wineserver -p
+trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 wine64=/usr/lib/wine/wine64
 wine32=/usr/lib/wine/wine
 "$wine64" wineboot -i >/dev/null 2>&1 || true
@@ -66,9 +71,9 @@ for entry in "${runners[@]}"; do
       for way in linux-to-windows windows-to-linux; do
         cp original f
         if [ $way = linux-to-windows ]; then enc=("${gbk[@]}" "$linux") dec=("${gbk[@]}" "$wine" "$windows"); else enc=("${gbk[@]}" "$wine" "$windows") dec=("${gbk[@]}" "$linux"); fi
-        "${enc[@]}" f "$pw" + </dev/null >/dev/null 2>&1 || { echo "FAIL $arch $way encrypt size=$size"; failed=1; }
+        "${enc[@]}" f "$pw" + </dev/null >out 2>&1 || { echo "FAIL $arch $way encrypt size=$size password=$pw:"; iconv -f GBK -t UTF-8 -c out | tr '\r' '\n' | tail -n 4; failed=1; }
         [ "$(stat -c %s f)" = $((size + 19)) ] || { echo "FAIL $arch $way size=$size: encrypted size $(stat -c %s f)"; failed=1; }
-        "${dec[@]}" f "$pw" - </dev/null >/dev/null 2>&1 || { echo "FAIL $arch $way decrypt size=$size"; failed=1; }
+        "${dec[@]}" f "$pw" - </dev/null >out 2>&1 || { echo "FAIL $arch $way decrypt size=$size password=$pw:"; iconv -f GBK -t UTF-8 -c out | tr '\r' '\n' | tail -n 4; failed=1; }
         cmp -s original f || { echo "FAIL $arch $way size=$size: not the original after the round trip"; failed=1; }
         count=$((count + 1))
       done
