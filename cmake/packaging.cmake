@@ -1,5 +1,6 @@
-# The manual page and the Debian package. Included from the top
-# CMakeLists.txt, which installs ${FCLOAK_MAN_PAGE} beside the program.
+# The manual page, the package's documents (copyright, changelog) and the
+# Debian package. Included from the top CMakeLists.txt, which installs
+# ${FCLOAK_MAN_PAGE} beside the program.
 #
 # The package (tools/package.sh runs these steps and makes the Windows zip):
 #   cmake -S . -B build-package -DFCLOAK_TESTS=OFF
@@ -42,6 +43,62 @@ endif()
 if(WIN32)
   return()
 endif()
+
+# /usr/share/doc/fcloak: the licence as a machine-readable copyright file and
+# the changelog, as Debian policy asks of every package.
+#
+# copyright: made from LICENSE, so that the licence text has one source; the
+# holder and year come from its "Copyright (c)" line, the text from
+# "Permission is hereby granted" on, each line indented by one blank and
+# empty lines written as " .".
+set(FCLOAK_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(FCLOAK_CHANGELOG ${PROJECT_SOURCE_DIR}/packaging/changelog)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${FCLOAK_LICENSE} ${FCLOAK_CHANGELOG})
+file(READ ${FCLOAK_LICENSE} fcloak_license)
+if(NOT fcloak_license MATCHES "Copyright \\(c\\) ([^\n]+)\n")
+  message(FATAL_ERROR "LICENSE: no line 'Copyright (c) YEAR HOLDER'")
+endif()
+set(fcloak_copyright_holder "${CMAKE_MATCH_1}")
+string(FIND "${fcloak_license}" "Permission is hereby granted" fcloak_grant)
+if(fcloak_grant LESS 0)
+  message(FATAL_ERROR "LICENSE: not the MIT licence text ('Permission is hereby granted' is missing)")
+endif()
+string(SUBSTRING "${fcloak_license}" ${fcloak_grant} -1 fcloak_license_text)
+string(STRIP "${fcloak_license_text}" fcloak_license_text)
+string(REPLACE "\n\n" "\n.\n" fcloak_license_text "${fcloak_license_text}")
+string(REPLACE "\n" "\n " fcloak_license_text "${fcloak_license_text}")
+file(WRITE ${PROJECT_BINARY_DIR}/copyright
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: fcloak
+Upstream-Contact: fcloak developers <fcloak@example.org>
+
+Files: *
+Copyright: ${fcloak_copyright_holder}
+License: Expat
+
+License: Expat
+ ${fcloak_license_text}
+")
+
+# changelog.gz: packaging/changelog in the Debian format, whose newest entry
+# must be this version; compressed like the manual page.
+file(STRINGS ${FCLOAK_CHANGELOG} fcloak_changelog_top LIMIT_COUNT 1)
+string(REPLACE "." "\\." fcloak_version_pattern "${PROJECT_VERSION}")
+if(NOT fcloak_changelog_top MATCHES "^fcloak \\(${fcloak_version_pattern}\\) ")
+  message(FATAL_ERROR "packaging/changelog: the newest entry is '${fcloak_changelog_top}', "
+                      "not version ${PROJECT_VERSION} of project()")
+endif()
+set(fcloak_doc_files ${PROJECT_BINARY_DIR}/copyright)
+if(FCLOAK_GZIP)
+  execute_process(COMMAND ${FCLOAK_GZIP} -9 -n -c ${FCLOAK_CHANGELOG}
+                  OUTPUT_FILE ${PROJECT_BINARY_DIR}/changelog.gz
+                  RESULT_VARIABLE fcloak_gzip_status)
+  if(NOT fcloak_gzip_status EQUAL 0)
+    message(FATAL_ERROR "gzip of the changelog failed: ${fcloak_gzip_status}")
+  endif()
+  list(APPEND fcloak_doc_files ${PROJECT_BINARY_DIR}/changelog.gz)
+endif()
+install(FILES ${fcloak_doc_files} DESTINATION share/doc/fcloak)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME fcloak)

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Checks the Debian package as a user gets it: builds it (tools/package.sh
-# --deb), installs it with dpkg -i, runs the installed fcloak from PATH on a
-# file (encrypt, decrypt, compare), renders the installed manual page with
-# every groff warning on, and removes the package again. Run as root: it
-# installs and removes the package fcloak on this machine.
+# --deb), checks it with lintian (any error or warning fails), installs it
+# with dpkg -i, runs the installed fcloak from PATH on a file (encrypt,
+# decrypt, compare), renders the installed manual page with every groff
+# warning on, and removes the package again. Run as root: it installs and
+# removes the package fcloak on this machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/tools/deps.sh"
-fcloak_need dpkg-dev man-db groff-base
+fcloak_need dpkg-dev man-db groff-base lintian
 
 fail() {
   echo "check-package: $*" >&2
@@ -36,6 +37,15 @@ echo "== $(basename "$deb"): Depends: $(dpkg-deb -f "$deb" Depends)"
 # the field stays empty.
 [[ "$(dpkg-deb -f "$deb" Depends)" == *libc6* ]] || fail "Depends does not name libc6"
 
+# Every tag lintian has, the informational ones included, is shown; errors
+# and warnings fail the check. (lintian warns when it runs as root, which
+# this check must.)
+status=0
+lintian --display-info --fail-on error,warning "$deb" >"$scratch/lintian.txt" 2>&1 || status=$?
+grep -v '^running with root privileges' "$scratch/lintian.txt" || true
+[ "$status" = 0 ] || fail "lintian reports errors or warnings (status $status)"
+echo "== lintian: no error, no warning"
+
 if dpkg -s fcloak >/dev/null 2>&1; then
   echo "== fcloak $(dpkg-query -W -f '${Version}' fcloak) is installed: it is replaced, then removed"
 fi
@@ -44,6 +54,9 @@ dpkg -i "$deb" >/dev/null
 [ "$(command -v fcloak)" = /usr/bin/fcloak ] || fail "fcloak on PATH is '$(command -v fcloak || true)', not /usr/bin/fcloak"
 page=/usr/share/man/man1/fcloak.1.gz
 [ -f "$page" ] || fail "$page was not installed"
+doc=/usr/share/doc/fcloak
+grep -q '^License: Expat' "$doc/copyright" || fail "$doc/copyright does not give the licence"
+zcat "$doc/changelog.gz" | head -n 1 | grep -qF "fcloak ($version)" || fail "$doc/changelog.gz does not start with $version"
 
 # The installed program on a file of more than three 32768-byte blocks,
 # in a directory of its own: the scratch file goes to the current directory.

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Makes the release packages in dist/:
-#   dist/fcloak_<version>_<arch>.deb     the Debian package (CPack): the program
-#                                        and its manual page
-#   dist/fcloak-<version>-windows.zip    32-bit\fcloak.exe, 64-bit\fcloak.exe and
-#                                        README-windows.txt (CRLF)
+#   dist/fcloak_<version>_<arch>.deb     the Debian package (CPack): the program,
+#                                        its manual page, copyright and changelog
+#   dist/fcloak-<version>-windows.zip    32-bit\fcloak.exe, 64-bit\fcloak.exe,
+#                                        README-windows.txt and LICENSE.txt (CRLF)
 #
 #   tools/package.sh          both
 #   tools/package.sh --deb    the Debian package only
@@ -35,10 +35,15 @@ jobs=$(nproc)
 mkdir -p "$builds" "$dist"
 dist=$(cd "$dist" && pwd)
 
-# The Debian package. dpkg-shlibdeps computes its dependencies from the
-# program that it holds.
+# The Debian package, built with Debian's flags for packages, all hardening
+# on (fortified functions, stack protector, read-only relocations bound at
+# start). dpkg-shlibdeps computes its dependencies from the program that it
+# holds.
 native=$builds/build-package
-cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFCLOAK_TESTS=OFF >/dev/null
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFCLOAK_TESTS=OFF \
+  -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 cmake --build "$native" -j"$jobs"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$native/CMakeCache.txt")
 [ -n "$version" ] || { echo "package.sh: no project version in $native/CMakeCache.txt" >&2; exit 1; }
@@ -79,6 +84,7 @@ for arch in i686 x86_64; do
 done
 { printf '\357\273\277'; sed 's/$/\r/' "$root/packaging/README-windows.txt"; } \
   > "$stage/$top/README-windows.txt"
+sed 's/$/\r/' "$root/LICENSE" > "$stage/$top/LICENSE.txt"
 zip_file=$dist/$top.zip
 rm -f "$zip_file"
 (cd "$stage" && zip -q -X -r "$zip_file" "$top")
