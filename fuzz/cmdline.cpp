@@ -1,4 +1,5 @@
-// The Windows command line split into arguments, on any bytes.
+// The Windows command line split into arguments, on any bytes, and the
+// options read from those arguments.
 //
 // Input: two bytes that choose a storage size and an argument limit for a
 // second, constrained split, then the command line.
@@ -12,7 +13,13 @@
 // - a split with less storage or fewer argument slots either fails or gives
 //   exactly the same arguments, and it cannot fail when they fit;
 // - quoting the arguments again by the usual rules and splitting the result
-//   gives the same arguments back.
+//   gives the same arguments back;
+// - the options: a command line whose argument 1 does not start with "-"
+//   (or is "-") is read as the command line of old, with no option; only
+//   arguments that are options are skipped before the file name, and the
+//   file name itself is none unless "--" came before it; help, version or a
+//   bad option is decided by an argument that holds it, after options that
+//   exist; the operands are numbered 1, 2, ... from the file name on.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -21,7 +28,9 @@
 #include <string>
 #include <vector>
 
+#include "files/args.h"
 #include "files/cmdline.h"
+#include "files/options.h"
 
 namespace {
 
@@ -99,6 +108,81 @@ std::string quote(const std::string& arg) {
   return out + "\"";
 }
 
+bool option_like(const std::string& arg) { return arg.size() >= 2 && arg[0] == '-'; }
+
+// An option that is skipped before the file name: "--stdout", or "-" and
+// one or more "c".
+bool stdout_option(const std::string& arg) {
+  if (arg == "--stdout") return true;
+  return option_like(arg) && arg.find_first_not_of('c', 1) == std::string::npos;
+}
+
+// The options read from the split arguments.
+void check_options(const std::vector<std::string>& args) {
+  std::vector<const char*> bytes;
+  std::vector<int> lengths;
+  for (const std::string& a : args) {
+    bytes.push_back(a.data());
+    lengths.push_back(static_cast<int>(a.size()));
+  }
+  const int count = static_cast<int>(args.size());
+  fcloak::files::set_arguments(count, bytes.data(), lengths.data());
+  const fcloak::files::Options options = fcloak::files::parse_options();
+  using fcloak::files::Request;
+  const int first = options.first_operand;
+  require(first >= 1, "the file name before argument 1");
+
+  if (count < 2 || !option_like(args[1])) {
+    require(options.request == Request::kRun && !options.to_stdout && first == 1,
+            "a command line without options is not read as of old");
+  }
+
+  // What stands before the deciding argument, or the file name, is options.
+  const bool ended = options.request == Request::kRun && first >= 2 && args[static_cast<std::size_t>(first - 1)] == "--";
+  const int skipped = ended ? first - 1 : first;
+  bool to_stdout = false;
+  for (int i = 1; i < skipped && i < count; ++i) {
+    require(stdout_option(args[static_cast<std::size_t>(i)]), "an argument skipped that is no option");
+    to_stdout = true;
+  }
+
+  if (options.request != Request::kRun) {
+    require(first < count, "a request decided by an argument that is not there");
+    const std::string& arg = args[static_cast<std::size_t>(first)];
+    require(option_like(arg) && arg != "--", "a request decided by an operand");
+    const std::size_t decided = arg[1] == '-' ? 1 : arg.find_first_not_of('c', 1);
+    require(decided != std::string::npos, "a request decided by an option that exists");
+    to_stdout = to_stdout || decided > 1;
+    if (options.request == Request::kHelp) require(arg == "--help" || arg[decided] == 'h', "help not asked for");
+    if (options.request == Request::kVersion) require(arg == "--version" || arg[decided] == 'V', "version not asked for");
+    if (options.request == Request::kBadOption) {
+      require(arg[1] == '-' ? arg != "--help" && arg != "--version" && arg != "--stdout"
+                            : arg[decided] != 'h' && arg[decided] != 'V',
+              "an option that exists called bad");
+    }
+    require(options.to_stdout == to_stdout, "-c seen or not seen");
+    return;
+  }
+  require(options.to_stdout == to_stdout, "-c seen or not seen");
+  if (first < count && !ended) require(!option_like(args[static_cast<std::size_t>(first)]), "an option taken for the file name");
+
+  // The operands, numbered from the file name on; argument 0 stays.
+  fcloak::files::skip_options(first);
+  char field[8];
+  for (int n = 0; n <= 3; ++n) {
+    const int at = n == 0 ? 0 : first + n - 1;
+    const int length = fcloak::files::get_argument(n, field, sizeof field);
+    if (at >= count) {
+      require(length == -1, "an operand that is not there");
+      continue;
+    }
+    const std::string& arg = args[static_cast<std::size_t>(at)];
+    require(length == static_cast<int>(arg.size()), "an operand of another length");
+    require(std::string(field, arg.size() < sizeof field ? arg.size() : sizeof field) == arg.substr(0, sizeof field),
+            "an operand of other bytes");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -112,6 +196,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t used = 0;
   for (const std::string& a : args) used += a.size();
   require(used <= line.size(), "the arguments take more bytes than the line");
+  check_options(args);
 
   // Less room: the same arguments or a failure, and no failure when they fit.
   const int capacity = length == 0 ? 0 : data[0] % (length + 1);

@@ -7,25 +7,36 @@ namespace {
 // Far more than any platform's command line can hold.
 constexpr int kMaxArguments = 32768;
 
-int argument_count = 0;
+int count_of_arguments = 0;
 const char* const* argument_bytes = nullptr;
 const int* argument_lengths = nullptr;
+// Arguments skipped before the first operand, the options.
+int options_skipped = 0;
 
 }  // namespace
 
 void set_arguments(int count, const char* const* args, const int* lengths) {
-  argument_count = count < kMaxArguments ? count : kMaxArguments;
+  count_of_arguments = count < kMaxArguments ? count : kMaxArguments;
   argument_bytes = args;
   argument_lengths = lengths;
+  options_skipped = 0;
 }
 
 int get_argument(int n, char* field, int size) {
-  if (n < 0 || n >= argument_count) return -1;
-  const char* bytes = argument_bytes[n];
-  const int length = argument_lengths[n];
-  for (int i = 0; i < size; ++i) field[i] = i < length ? bytes[i] : ' ';
-  return length;
+  const Text argument = command_line_argument(n >= 1 ? n + options_skipped : n);
+  if (argument.length < 0) return -1;
+  for (int i = 0; i < size; ++i) field[i] = i < argument.length ? argument.bytes[i] : ' ';
+  return argument.length;
 }
+
+int argument_count() { return count_of_arguments; }
+
+Text command_line_argument(int n) {
+  if (n < 0 || n >= count_of_arguments) return Text("", -1);
+  return Text(argument_bytes[n], argument_lengths[n]);
+}
+
+void skip_options(int first_operand) { options_skipped = first_operand > 1 ? first_operand - 1 : 0; }
 
 int find_last_char(const char* field, int size, char c) {
   for (int i = size; i >= 1; --i) {

@@ -1,6 +1,8 @@
 // The command-line arguments and byte searches in text fields.
 #pragma once
 
+#include "console/text.h"
+
 namespace fcloak::files {
 
 // Hands the arguments to this module: `count` byte strings with their
@@ -15,7 +17,18 @@ void load_arguments(int argc, char** argv);
 // Copies argument n into field (size bytes), cut to the field or padded with
 // blanks. Returns the argument's whole length (0 for an empty argument), or
 // -1 when there is no argument n; the field is then left as it was.
+// Argument 0 is the program; arguments 1 on are the operands (file name,
+// password, sign), counted from the first one after the options.
 int get_argument(int n, char* field, int size);
+
+// The arguments as the command line has them, options included: how many
+// (argument 0 counts), and argument n itself (length -1 when there is none).
+int argument_count();
+Text command_line_argument(int n);
+
+// Makes `first_operand`, the command-line number of the file name, the
+// argument that get_argument numbers 1; the operands after it follow.
+void skip_options(int first_operand);
 
 // 1-based position of the last byte of field (size bytes) equal to c, 0 when
 // there is none. Single bytes are compared, so the second byte of a GBK
