@@ -53,6 +53,16 @@ TEST_F(ConsoleTest, RecordsFollowTheLineRules) {
   EXPECT_FALSE(console::output_state().continuation);
 }
 
+// Lines for scripts go out as they are, with the platform's line ends, and
+// leave the records' state alone: a record after them still continues the
+// line left open before them.
+TEST_F(ConsoleTest, LinesGoOutAsTheyAreOutsideTheRecords) {
+  write_record({Text("\rAsk: ")}, true);
+  console::write_lines(Text("one\n\ntwo\nend"));
+  write_record({Text("\rX")}, false);
+  EXPECT_EQ(fake::output, "Ask: one\n\ntwo\nend\rX");
+}
+
 TEST_F(ConsoleTest, AnEmptyFirstItemLeavesTheControlByteToTheNext) {
   write_record({Text(""), Text("\rAB")}, false);
   EXPECT_EQ(fake::output, "AB");

@@ -43,6 +43,8 @@ WriteStatus write_out(const char* bytes, int n) {
 
 void write_error(const char* bytes, int n) { fake::errors.append(bytes, static_cast<std::size_t>(n)); }
 
+const char* line_end() { return "\n"; }
+
 int read_key_press(unsigned char key[2]) {
   ++fake::key_reads;
   if (fake::keys.empty()) return 0;

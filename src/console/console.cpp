@@ -1,5 +1,7 @@
 #include "console/console.h"
 
+#include <cstring>
+
 #include "console/terminal.h"
 #include "console/texts.h"
 #include "files/units.h"
@@ -98,6 +100,19 @@ void write_record(std::initializer_list<Text> items, bool left_open) {
 }
 
 void write_empty_record() { write_record({Text(" ")}, false); }
+
+void write_lines(Text text) {
+  const char* end = terminal::line_end();
+  const int end_length = static_cast<int>(std::strlen(end));
+  int from = 0;
+  for (int i = 0; i < text.length; ++i) {
+    if (text.bytes[i] != '\n') continue;
+    put(text.bytes + from, i - from);
+    put(end, end_length);
+    from = i + 1;
+  }
+  put(text.bytes + from, text.length - from);
+}
 
 unsigned char read_key() {
   if (pending_key >= 0) {

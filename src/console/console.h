@@ -28,6 +28,12 @@ const OutputState& output_state();
 void write_record(std::initializer_list<Text> items, bool left_open);
 void write_empty_record();
 
+// Writes a text of whole lines to standard output as it is, outside the
+// records (the output state does not change), each "\n" as the platform's
+// line end: for texts that scripts read, the help and the version. A failed
+// write ends the run as for records.
+void write_lines(Text text);
+
 // One key, without echo and without waiting for Enter. Extended keys give
 // 0 or 224 first and their code on the next call; 255 when there is no
 // console to read from.

@@ -223,6 +223,8 @@ WriteStatus write_out(const char* bytes, int n) { return write_text(STDOUT_FILEN
 
 void write_error(const char* bytes, int n) { write_text(STDERR_FILENO, stderr_console, bytes, n); }
 
+const char* line_end() { return "\n"; }
+
 int read_key_press(unsigned char key[2]) {
   if (key_device < 0) return 0;
   termios saved{};

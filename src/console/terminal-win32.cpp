@@ -155,6 +155,8 @@ void write_error(const char* bytes, int n) {
   }
 }
 
+const char* line_end() { return "\r\n"; }
+
 int read_key_press(unsigned char key[2]) {
   if (console_input == INVALID_HANDLE_VALUE) return 0;
   DWORD saved_mode = 0;

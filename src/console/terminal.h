@@ -25,6 +25,9 @@ WriteStatus write_out(const char* bytes, int n);
 // Writes a run-time error report (GBK text) to standard error.
 void write_error(const char* bytes, int n);
 
+// The line end of the platform's text: "\n" on POSIX, "\r\n" on Windows.
+const char* line_end();
+
 // Reads one key press from the console input device without echo. Returns
 // the number of bytes stored in key: 1 for an ordinary key, 2 for an
 // extended key (first byte 0 or 224, then its code), 0 when there is no
