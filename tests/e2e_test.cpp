@@ -375,7 +375,15 @@ std::string compare(const Entry& before, const Entry& after) {
 // ---------------------------------------------------------------------------
 // The table.
 
-// What a run does to the file named by its argument 1.
+// What a run writes to standard output.
+enum class Data {
+  kText,           // the console text, `out`; standard error stays empty
+  kEmpty,          // nothing (-c): the console text, `out`, is on standard error
+  kPlaintext,      // the plaintext (-c), exactly; the console text on standard error
+  kEncryptedForm,  // an encrypted form of the plaintext (-c); the console text on standard error
+};
+
+// What a run does to the file named by its first operand.
 enum class Effect {
   kUnchanged,  // not a byte, not its mode, not its time
   kEncrypted,  // the current marker, 16 more bytes, a body as long as the plaintext; same time to the second
@@ -460,7 +468,7 @@ struct Step {
   // line shows it; "<progress>" for the progress lines of the two passes,
   // from the first line's text to the last line's, separated by carriage
   // returns.
-  std::string out;
+  std::string out = {};
   int status = 0;
   Effect effect = Effect::kUnchanged;
   // Text that standard error must hold (UTF-8); empty: standard error stays empty.
@@ -488,6 +496,21 @@ struct Step {
   // the input is written after it. The files as it leaves them are the
   // ones the run is held against.
   std::function<void(const Dir&)> while_asking = {};
+  Data data = Data::kText;
+  // The file whose content at the case's start is the plaintext of kPlaintext
+  // and kEncryptedForm data and of a kDecrypted effect; empty: the target.
+  std::string plain = {};
+  // Keeps what the run wrote to standard output as this file of the case's
+  // directory, for the runs after it.
+  std::string keep_data = {};
+  // Standard input: the content of this file of the case's directory,
+  // through a pipe.
+  std::string pipe_file = {};
+  // What is done to the case's files just before the run.
+  std::function<void(const Dir&)> before = {};
+  // Text that standard output must hold (UTF-8), each where `out` is not
+  // compared whole; "<nl>" is the platform's line end.
+  std::vector<std::string> out_holds = {};
 };
 
 // Case::cwd for a fresh directory on another file system (/dev/shm), which
@@ -609,6 +632,42 @@ Case changed_while_asking(const char* case_name, std::function<void(const Dir&)>
       .native_only = true,
   };
 }
+
+// The console text of a -c run, on standard error: the banner, the progress
+// line of its one pass, the completion.
+std::string to_stdout(bool decrypting) { return kBanner + "\r\n<progress>" + (decrypting ? kDecrypted : kEncrypted); }
+// The same for standard input, read to its end, or for data shown on a
+// terminal: no progress line, the completion on a line of its own.
+std::string to_stdout_unmeasured(bool decrypting) {
+  return kBanner + "\r\n" + (decrypting ? kDecrypted : kEncrypted).substr(1);
+}
+
+// Through pipes both ways with -c: encrypted from standard input to
+// standard output, and that decrypted again.
+Case pipe_round_trip(const char* name, std::size_t size) {
+  return Case{
+      .name = name,
+      .setup = one_file("data.bin", pattern(size)),
+      .runs = {{.args = {"-c", "-", "pw"},
+                .out = to_stdout_unmeasured(false),
+                .data = Data::kEncryptedForm,
+                .plain = "data.bin",
+                .keep_data = "enc.bin",
+                .pipe_file = "data.bin"},
+               {.args = {"-c", "-", "pw"},
+                .out = to_stdout_unmeasured(true),
+                .data = Data::kPlaintext,
+                .plain = "data.bin",
+                .pipe_file = "enc.bin"}},
+  };
+}
+
+const std::string kVersionText = "fcloak " FCLOAK_VERSION
+                                 "<nl>Copyright (c) 2026 the fcloak developers<nl>"
+                                 u8"许可证: MIT. 本软件可自由使用、复制、修改和分发, 不提供任何担保.<nl>"_t;
+const std::vector<std::string> kHelpHolds = {
+    u8"用法: fcloak [选项] 文件名 [密码 [+|-]]<nl>"_t, "<nl>  -c, --stdout ", "<nl>  -h, --help ",
+    "<nl>  -V, --version ", "<nl>  -- ", u8"<nl>退出状态: 0 "_t};
 
 // Standard input: a file of 10 000 lines, the first one longer than the
 // console line buffer, of which the password is the first 16 bytes.
@@ -961,6 +1020,144 @@ const std::vector<Case>& cases() {
       changed_while_asking("file_grows_during_the_run", [](const Dir& d) { d.append(kPlainName, "more text\n"); }),
       changed_while_asking("file_shrinks_during_the_run", [](const Dir& d) { d.resize(kPlainName, 10); }),
 
+      // Options before the file name. Help and version are lines for
+      // scripts, on standard output, with no banner.
+      {.name = "help",
+       .setup = one_file(kPlainName, kPlainText),
+       .runs = {{.args = {"--help"}, .out_holds = kHelpHolds},
+                {.args = {"-h", kPlainName, "pw", "+"}, .out_holds = kHelpHolds},
+                {.args = {"-c", "--help"}, .out_holds = kHelpHolds}}},
+      {.name = "version",
+       .setup = one_file(kPlainName, kPlainText),
+       .runs = {{.args = {"--version"}, .out = kVersionText},
+                {.args = {"-V", kPlainName, "pw", "+"}, .out = kVersionText}}},
+      {.name = "unknown_options",
+       .setup = one_file(kPlainName, kPlainText),
+       .runs = {{.args = {"-x", kPlainName, "pw", "+"}, .out = usage(), .status = 2},
+                {.args = {"--stdou", kPlainName, "pw"}, .out = usage(), .status = 2},
+                {.args = {"--help=all"}, .out = usage(), .status = 2}}},
+      // After the file name nothing is an option; a name starting with "-"
+      // is given after "--" or as "./-x"; "-" names a file as it always did.
+      {.name = "names_that_look_like_options",
+       .setup =
+           [](const Dir& d) {
+             d.file("-x", pattern(3000));
+             d.file("-", pattern(2000));
+             d.file("--help", pattern(1000));
+           },
+       .runs = {{.args = {"--", "-x", "pw", "+"}, .out = encrypting(), .effect = Effect::kEncrypted},
+                {.args = {"./-x", "pw", "-"}, .out = decrypting(), .effect = Effect::kDecrypted, .target = "-x"},
+                {.args = {"-", "-c", "+"}, .out = encrypting(), .effect = Effect::kEncrypted},
+                {.args = {"-", "-c", "-"}, .out = decrypting(), .effect = Effect::kDecrypted},
+                {.args = {"--", "--help", "--version", "+"}, .out = encrypting(), .effect = Effect::kEncrypted}}},
+
+      // -c: the other form of the file on standard output, the console text
+      // on standard error. A file that nobody may write is read, and stays
+      // as it was: bytes, time and mode.
+      {.name = "stdout_mode_decrypts_a_read_only_file",
+       .setup = one_file("data.bin", pattern(70000)),
+       .runs = {{.args = {"data.bin", "pw", "+"}, .out = encrypting(), .effect = Effect::kEncrypted},
+                {.args = {"-c", "data.bin", "pw"},
+                 .out = to_stdout(true),
+                 .data = Data::kPlaintext,
+                 .plain = "data.bin",
+                 .before = [](const Dir& d) { d.mode("data.bin", 0444); }},
+                // The password from the prompt, which reads standard input.
+                {.args = {"--stdout", "data.bin"},
+                 .out = kBanner + "\r\n" + kAskPassword + "\r<progress>" + kDecrypted,
+                 .input = "pw\n",
+                 .data = Data::kPlaintext,
+                 .plain = "data.bin"},
+                // A wrong password: nothing on standard output.
+                {.args = {"-c", "data.bin", "wrong"},
+                 .out = refused(u8"密码错误，请核对后再试"_t),
+                 .status = 1,
+                 .data = Data::kEmpty}},
+       .native_only = true},
+      {.name = "stdout_mode_encrypts_and_the_file_mode_decrypts",
+       .setup = one_file("data.bin", pattern(70000)),
+       .runs = {{.args = {"-c", "data.bin", "pw"},
+                 .out = to_stdout(false),
+                 .data = Data::kEncryptedForm,
+                 .keep_data = "enc.bin"},
+                {.args = {"enc.bin", "pw", "-"}, .out = decrypting(), .effect = Effect::kDecrypted, .plain = "data.bin"}}},
+      // Standard input, read to its end: a plain one is encrypted, an
+      // encrypted one has its header and password checked before anything
+      // is written.
+      pipe_round_trip("stdout_mode_through_pipes_size_0", 0),
+      pipe_round_trip("stdout_mode_through_pipes_size_2", 2),
+      pipe_round_trip("stdout_mode_through_pipes_size_32768", 32768),
+      pipe_round_trip("stdout_mode_through_pipes_size_100000", 100000),
+      {.name = "stdout_mode_refusals_write_nothing",
+       .setup =
+           [](const Dir& d) {
+             d.file("data.bin", pattern(3000));
+             d.file("old.dat", "\xC3\xDC\x1A" + pattern(40));
+             d.file("pre.dat", "\x8C\x73\x1A" + pattern(40));
+             d.file("short.dat", encrypted_looking(18));
+             d.directory("folder");
+           },
+       .runs = {{.args = {"data.bin", "pw", "+"}, .out = encrypting(), .effect = Effect::kEncrypted},
+                {.args = {"-c", "-", "wrong"},
+                 .out = refused(u8"密码错误，请核对后再试"_t),
+                 .status = 1,
+                 .data = Data::kEmpty,
+                 .pipe_file = "data.bin"},
+                {.args = {"-c", "old.dat", "pw"}, .out = refused(u8"16位老版本的加密文件."_t), .status = 1, .data = Data::kEmpty},
+                {.args = {"-c", "-", "pw"},
+                 .out = refused(u8"v3.0之前版本的加密文件."_t),
+                 .status = 1,
+                 .data = Data::kEmpty,
+                 .pipe_file = "pre.dat"},
+                {.args = {"-c", "short.dat", "pw"}, .out = refused(u8"加密文件不完整."_t), .status = 1, .data = Data::kEmpty},
+                {.args = {"-c", "-", "pw"},
+                 .out = refused(u8"加密文件不完整."_t),
+                 .status = 1,
+                 .data = Data::kEmpty,
+                 .pipe_file = "short.dat"},
+                {.args = {"-c", "folder", "pw"}, .out = refused(u8"文件禁止读取."_t), .status = 1, .data = Data::kEmpty},
+                {.args = {"-c", "missing.bin", "pw"},
+                 .out = kBanner + "\r\nmissing.bin" + ends_with_message(u8"文件没有找到."_t),
+                 .status = 1,
+                 .data = Data::kEmpty},
+                // No file, or a sign: the option is the answer.
+                {.args = {"-c"}, .out = usage(), .status = 2, .data = Data::kEmpty},
+                {.args = {"-c", "data.bin", "pw", "-"}, .out = usage(), .status = 2, .data = Data::kEmpty}}},
+      // Where no scratch file can be made, -c still works: it makes none.
+      {.name = "stdout_mode_needs_no_scratch_file",
+       .setup = one_file("data.bin", pattern(3000)),
+       .runs = {{.args = {"-c", "<dir>/data.bin", "pw"},
+                 .out = to_stdout(false),
+                 .data = Data::kEncryptedForm,
+                 .keep_data = "enc.bin"},
+                {.args = {"-c", "<dir>/enc.bin", "pw"}, .out = to_stdout(true), .data = Data::kPlaintext, .plain = "data.bin"}},
+       .native_only = true,
+       .gone_cwd = true},
+      // Standard input carries the data: the password is not read from it,
+      // but from the terminal, and there is none.
+      {.name = "stdout_mode_password_not_from_the_data",
+       .setup = one_file("data.bin", "pw\npw\n"),
+       .runs = {{.args = {"-c", "-"},
+                 .out = kBanner + "\r\n" + kAskPassword + u8"\r\n控制台输入已结束.\r\n"_t,
+                 .status = 1,
+                 .data = Data::kEmpty,
+                 .pipe_file = "data.bin"}},
+       .native_only = true},
+      // Standard output that takes nothing: a run-time failure.
+      {.name = "stdout_mode_output_fails",
+       .setup = one_file("data.bin", pattern(3000)),
+       .runs = {{.args = {"-c", "data.bin", "pw"},
+                 .out = kBanner + "\r\n<progress>" + u8"\r写标准输出出错.\r\n"_t + kStop,
+                 .status = 1,
+                 .output = Output::kFull,
+                 .data = Data::kEmpty},
+                {.args = {"-c", "data.bin", "pw"},
+                 .out = kBanner + "\r\n<progress>" + u8"\r写标准输出出错.\r\n"_t + kStop,
+                 .status = 1,
+                 .output = Output::kReaderGone,
+                 .data = Data::kEmpty}},
+       .native_only = true},
+
       // Whole runs.
       round_trip("size_0", 0),
       round_trip("size_1", 1),
@@ -1018,17 +1215,21 @@ void replace_all(std::string& s, const std::string& from, const std::string& to)
 std::string expected_output(const Program& p, const std::string& utf8) {
   std::string out = gbk(utf8);
   replace_all(out, "<prog>", p.name);
+  // Lines for scripts end as the platform's text does.
+  replace_all(out, "<nl>", p.runner.empty() ? "\n" : "\r\n");
   const std::string stop = gbk(kStop);
   if (p.pauses && out.ends_with(stop)) out.insert(out.size() - stop.size(), gbk(kPausePrompt));
   return out;
 }
 
 // Checks progress lines (masked GBK, separated by carriage returns): each
-// well formed, the passes labelled as `labels` say in that order, each pass
-// from 0 % to 100 % without going back, fewer than 200 reports in between.
-void check_progress(const std::string& lines, const std::string& first_label, const std::string& second_label) {
-  const std::string labels[2] = {first_label, second_label};
-  const std::string gbk_labels[2] = {gbk(labels[0]), gbk(labels[1])};
+// well formed, the passes (one or two) labelled as `labels` say in that
+// order, each pass from 0 % to 100 % without going back, fewer than 200
+// reports in between.
+void check_progress(const std::string& lines, const std::vector<std::string>& labels) {
+  const int passes = static_cast<int>(labels.size());
+  std::vector<std::string> gbk_labels;
+  for (const std::string& label : labels) gbk_labels.push_back(gbk(label));
   std::vector<std::string> split;
   std::size_t from = 0;
   for (;;) {
@@ -1042,8 +1243,8 @@ void check_progress(const std::string& lines, const std::string& first_label, co
   int reports = 0;
   for (const std::string& line : split) {
     ASSERT_EQ(line.size(), 38u) << "progress line \"" << show(line) << "\"";
-    if (line.compare(0, 8, gbk_labels[pass]) != 0) {
-      ASSERT_EQ(pass, 0) << "a third pass label in \"" << show(line) << "\"";
+    if (line.compare(0, 8, gbk_labels[static_cast<std::size_t>(pass)]) != 0) {
+      ASSERT_EQ(pass + 1, passes - 1) << "another pass label in \"" << show(line) << "\"";
       ASSERT_EQ(last_percent, 100) << "pass 1 ends short of 100 %";
       ASSERT_EQ(line.compare(0, 8, gbk_labels[1]), 0) << "label of \"" << show(line) << "\"";
       pass = 1;
@@ -1054,7 +1255,7 @@ void check_progress(const std::string& lines, const std::string& first_label, co
     const std::string minutes = line.substr(25, 2);
     const std::string seconds = line.substr(32, 2);
     const int value = std::atoi(percent.c_str());
-    std::string shape = progress_line(labels[pass], "   ", "  ", "  ");
+    std::string shape = progress_line(labels[static_cast<std::size_t>(pass)], "   ", "  ", "  ");
     std::string blanked = line;
     blanked.replace(9, 3, "   ").replace(25, 2, "  ").replace(32, 2, "  ");
     ASSERT_TRUE(same_bytes(gbk(shape), blanked));
@@ -1073,12 +1274,21 @@ void check_progress(const std::string& lines, const std::string& first_label, co
     last_percent = value;
     EXPECT_LT(++reports, 203) << "too many progress reports in one pass";
   }
-  EXPECT_EQ(pass, 1) << "no second pass";
-  EXPECT_EQ(last_percent, 100) << "pass 2 ends short of 100 %";
+  EXPECT_EQ(pass, passes - 1) << "no second pass";
+  EXPECT_EQ(last_percent, 100) << "the last pass ends short of 100 %";
 }
 
+// Checks the console text: on standard output, or on standard error when
+// standard output carries data.
 void check_output(const Program& p, const Step& run, const std::string& actual_raw) {
   const std::string actual = mask_progress(actual_raw);
+  if (!run.out_holds.empty()) {
+    for (const std::string& part : run.out_holds) {
+      EXPECT_NE(actual.find(expected_output(p, part)), std::string::npos)
+          << "\"" << part << "\" not in \"" << show(actual) << "\"";
+    }
+    return;
+  }
   const std::string expected = expected_output(p, run.out);
   const auto marker = expected.find("<progress>");
   if (marker == std::string::npos) {
@@ -1091,10 +1301,36 @@ void check_output(const Program& p, const Step& run, const std::string& actual_r
       << "expected \"" << show(head) << "<progress lines>" << show(tail) << "\"\nactual   \"" << show(actual)
       << "\"";
   const std::string lines = actual.substr(head.size(), actual.size() - head.size() - tail.size());
-  if (run.effect == Effect::kDecrypted) {
-    check_progress(lines, kLabelCopy, kLabelDecrypt);
+  if (run.data == Data::kPlaintext) {
+    check_progress(lines, {kLabelDecrypt});  // -c: one pass
+  } else if (run.data != Data::kText) {
+    check_progress(lines, {kLabelEncrypt});
+  } else if (run.effect == Effect::kDecrypted) {
+    check_progress(lines, {kLabelCopy, kLabelDecrypt});
   } else {
-    check_progress(lines, kLabelEncrypt, kLabelCopy);
+    check_progress(lines, {kLabelEncrypt, kLabelCopy});
+  }
+}
+
+// Checks standard output where it carries data, against the plaintext.
+void check_data(const Step& run, const std::string& actual, const std::string& plaintext) {
+  switch (run.data) {
+    case Data::kText:
+      return;
+    case Data::kEmpty:
+      EXPECT_EQ(actual.size(), 0u) << "standard output is not empty";
+      return;
+    case Data::kPlaintext:
+      ASSERT_EQ(actual.size(), plaintext.size()) << "standard output is not the plaintext";
+      EXPECT_TRUE(actual == plaintext) << "standard output is not the plaintext";
+      return;
+    case Data::kEncryptedForm:
+      ASSERT_EQ(actual.size(), plaintext.size() + 19) << "standard output is no encrypted form";
+      EXPECT_EQ(actual.substr(0, 3), "\x8C\x73\x0D") << "marker on standard output";
+      if (plaintext.size() >= 16) {
+        EXPECT_NE(actual.substr(19), plaintext) << "body left as plaintext";
+      }
+      return;
   }
 }
 
@@ -1122,7 +1358,7 @@ void check_target(const Step& run, const std::string& target, const Tree& origin
       EXPECT_NE(a.content->substr(19), *b.content) << "body left as plaintext";
     }
   } else {
-    const std::string& plaintext = *original.at(target).content;
+    const std::string& plaintext = *original.at(run.plain.empty() ? target : run.plain).content;
     ASSERT_EQ(a.content->size(), plaintext.size()) << target << " decrypted";
     EXPECT_TRUE(*a.content == plaintext) << target << " does not decrypt to its plaintext";
   }
@@ -1153,6 +1389,17 @@ bool can_run_there(uid_t uid, const std::string& bin, const std::string& cwd) {
   }
   int status = 0;
   return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The file that the arguments name: the first operand after the options,
+// none for standard input ("-" after -c).
+std::string named_file(const std::vector<std::string>& args) {
+  bool to_stdout = false;
+  std::size_t i = 0;
+  for (; i < args.size() && (args[i] == "-c" || args[i] == "--stdout"); ++i) to_stdout = true;
+  if (i < args.size() && args[i] == "--") ++i;
+  if (i == args.size() || (to_stdout && args[i] == "-")) return "";
+  return args[i];
 }
 
 class EndToEnd : public ::testing::TestWithParam<Case> {};
@@ -1190,7 +1437,7 @@ TEST_P(EndToEnd, Runs) {
     }
 
     Start start;
-    start.input = run.input;
+    start.input = run.pipe_file.empty() ? run.input : read_file(d.path(run.pipe_file));
     start.gone_cwd = c.gone_cwd;
     start.stdin_closed = run.stdin_closed;
     if (!run.stdin_file.empty()) start.stdin_file = d.path(run.stdin_file);
@@ -1202,7 +1449,7 @@ TEST_P(EndToEnd, Runs) {
     std::string target;
     start.started = [&](pid_t pid) {
       for (const auto& [name, bytes] : run.pid_files) write_file(d.path(with_pid(name, pid)), bytes);
-      target = with_pid(!run.target.empty() ? run.target : args.empty() ? "" : args[0], pid);
+      target = with_pid(!run.target.empty() ? run.target : named_file(args), pid);
       if (target.starts_with(dir.path() + "/")) target.erase(0, dir.path().size() + 1);
       before = snapshot(dir.path());
     };
@@ -1216,18 +1463,29 @@ TEST_P(EndToEnd, Runs) {
         }
       };
     }
+    if (run.before) run.before(d);
     const Outcome outcome = run_program(p, args, cwd, start);
     const Tree after = snapshot(dir.path());
 
     ASSERT_FALSE(outcome.timed_out) << "the program did not end";
     EXPECT_EQ(outcome.status, run.status);
-    check_output(p, run, outcome.out);
-    if (run.err.empty()) {
-      if (p.runner.empty()) {
+    if (run.data != Data::kText) {
+      check_output(p, run, outcome.err);
+      const std::string plain = !run.plain.empty() ? run.plain : target;
+      const auto plaintext = original.find(plain);
+      if (run.data == Data::kEmpty || plaintext != original.end()) {
+        check_data(run, outcome.out, plaintext != original.end() ? plaintext->second.content.value_or("") : "");
+      } else {
+        ADD_FAILURE() << "no plaintext for the data: " << plain;
+      }
+      if (!run.keep_data.empty()) write_file(d.path(run.keep_data), outcome.out);
+    } else {
+      check_output(p, run, outcome.out);
+      if (!run.err.empty()) {
+        EXPECT_NE(outcome.err.find(gbk(run.err)), std::string::npos) << "standard error: " << show(outcome.err);
+      } else if (p.runner.empty()) {
         EXPECT_TRUE(same_bytes("", outcome.err)) << "standard error";
       }
-    } else {
-      EXPECT_NE(outcome.err.find(gbk(run.err)), std::string::npos) << "standard error: " << show(outcome.err);
     }
 
     // The file the run changes, under each of its names.

@@ -34,6 +34,8 @@ namespace fcloak::terminal {
 void start() {}
 bool stdin_is_console() { return fake::stdin_console; }
 bool stdout_is_console() { return fake::stdout_console; }
+void text_to_standard_error() {}
+void lines_from_console() {}
 
 WriteStatus write_out(const char* bytes, int n) {
   if (fake::write_status != kWritten) return static_cast<WriteStatus>(fake::write_status);

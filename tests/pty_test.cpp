@@ -36,9 +36,10 @@ const std::string kPlainText = "A note to keep from others.\n";
 class Terminal {
  public:
   // Starts the program with argument 0 `argv0` and the given arguments, in
-  // `cwd`, with LC_ALL set to `locale`.
+  // `cwd`, with LC_ALL set to `locale`; standard input from the file
+  // `input` and standard output to the file `output` where they are named.
   Terminal(const std::string& argv0, const std::vector<std::string>& args, const std::string& cwd,
-           const std::string& locale) {
+           const std::string& locale, const std::string& input = "", const std::string& output = "") {
     std::vector<std::string> argv_strings = {argv0};
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -67,6 +68,14 @@ class Terminal {
         tcsetattr(STDIN_FILENO, TCSANOW, &mode);
       }
       if (chdir(cwd.c_str()) != 0) _exit(126);
+      if (!input.empty()) {
+        const int fd = open(input.c_str(), O_RDONLY);
+        if (fd < 0 || dup2(fd, STDIN_FILENO) < 0) _exit(126);
+      }
+      if (!output.empty()) {
+        const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(126);
+      }
       execve(bin.c_str(), argv.data(), envp.data());
       _exit(127);
     }
@@ -405,6 +414,44 @@ TEST_F(AtTheTerminal, LongestTypedLine) {
     EXPECT_NE(t.screen().find(gbk(u8"输入行太长."_t)), std::string::npos) << show(t.screen());
     expect_unchanged(before, path());
   }
+}
+
+// ---------------------------------------------------------------------------
+// -c at a terminal.
+
+// The completion of a -c run without a progress line, on a line of its own.
+const std::string kDecryptedAlone = "\r\n" + kDecrypted.substr(1);
+
+// Encrypted data is not written to a terminal; the file stays as it was.
+TEST_F(AtTheTerminal, EncryptedDataIsNotWrittenToTheTerminal) {
+  const FileState before = state_of(path());
+  Terminal t = start({"-c", kName, "pw"});
+  EXPECT_EQ(t.finish(), 1);
+  EXPECT_TRUE(same_bytes(gbk(kBanner + u8"\r\n加密数据不能写到终端.\r\n"_t + kStop), t.screen()));
+  expect_unchanged(before, path());
+}
+
+// Decrypted data is shown, with no progress line mixed into it.
+TEST_F(AtTheTerminal, DecryptedDataIsShownWithoutProgress) {
+  ASSERT_EQ(run_through({kName, "pw", "+"}), 0);
+  const FileState before = state_of(path());
+  Terminal t = start({"-c", kName, "pw"});
+  EXPECT_EQ(t.finish(), 0);
+  EXPECT_TRUE(same_bytes(gbk(kBanner) + kPlainText + gbk(kDecryptedAlone), t.screen()));
+  expect_unchanged(before, path());
+}
+
+// With the data on standard input, the password is typed at the terminal:
+// the prompt and the typed line are on the screen, the data in the output.
+TEST_F(AtTheTerminal, PasswordOfDataOnStandardInputIsTyped) {
+  ASSERT_EQ(run_through({kName, "secret", "+"}), 0);
+  const std::string output = dir_.path() + "/out";
+  Terminal t("fcloak", {"-c", "-"}, dir_.path(), "C", path(), output);
+  ASSERT_TRUE(t.wait_for(gbk(kBanner + "\r\n" + kAskPassword))) << show(t.screen());
+  t.type("secret\r");
+  EXPECT_EQ(t.finish(), 0);
+  EXPECT_TRUE(same_bytes(gbk(kBanner + "\r\n" + kAskPassword) + "secret\n" + gbk(kDecrypted.substr(1)), t.screen()));
+  EXPECT_TRUE(read_file(output) == kPlainText) << "the output is not the plaintext";
 }
 
 }  // namespace

@@ -136,5 +136,29 @@ TEST_F(UnitsTest, UserFileMustBeARegularWritableFile) {
   }
 }
 
+// Read only: a file without write permission opens, a directory does not,
+// and bytes put back come again, before the rest, in their order.
+TEST_F(UnitsTest, ReadOnlyUnitTakesBackWhatWasRead) {
+  put("f", "abcdefgh");
+  ASSERT_EQ(chmod("f", 0444), 0);
+  ASSERT_EQ(open_user_file_for_reading("f", 1), 0);
+  char buf[8];
+  int got = 0;
+  ASSERT_EQ(read_some(kUserUnit, buf, 3, got), 0);
+  ASSERT_EQ(got, 3);
+  unread(kUserUnit, buf + 1, 2);  // "bc"
+  unread(kUserUnit, buf, 1);      // "a" before it
+  unread(kUserUnit, buf, 1);      // more than was read: ignored
+  ASSERT_EQ(read_some(kUserUnit, buf, 8, got), 0);
+  EXPECT_EQ(std::string(buf, static_cast<std::size_t>(got)), "abcdefgh");
+  ASSERT_EQ(read_some(kUserUnit, buf, 8, got), 0);
+  EXPECT_EQ(got, 0);
+  close_unit(kUserUnit);
+  EXPECT_EQ(contents("f"), "abcdefgh");
+
+  ASSERT_EQ(mkdir("d", 0755), 0);
+  EXPECT_NE(open_user_file_for_reading("d", 1), 0);
+}
+
 }  // namespace
 }  // namespace fcloak::files

@@ -22,6 +22,9 @@ bool stdin_console = false;
 bool stdout_console = false;
 bool stderr_console = false;
 int key_device = -1;
+// Where console text goes and where console lines come from.
+int text_fd = STDOUT_FILENO;
+int line_fd = STDIN_FILENO;
 volatile std::sig_atomic_t stop_requested = 0;
 
 // How long the bytes of one key's escape sequence may take to arrive.
@@ -219,7 +222,17 @@ void start() {
 bool stdin_is_console() { return stdin_console; }
 bool stdout_is_console() { return stdout_console; }
 
-WriteStatus write_out(const char* bytes, int n) { return write_text(STDOUT_FILENO, stdout_console, bytes, n); }
+void text_to_standard_error() {
+  text_fd = STDERR_FILENO;
+  stdout_console = stderr_console;
+}
+
+void lines_from_console() {
+  line_fd = key_device;
+  stdin_console = key_device >= 0;
+}
+
+WriteStatus write_out(const char* bytes, int n) { return write_text(text_fd, stdout_console, bytes, n); }
 
 void write_error(const char* bytes, int n) { write_text(STDERR_FILENO, stderr_console, bytes, n); }
 
@@ -258,7 +271,8 @@ int read_key_press(unsigned char key[2]) {
 }
 
 int read_input_byte(unsigned char& byte) {
-  ssize_t got = ::read(STDIN_FILENO, &byte, 1);
+  if (line_fd < 0) return 0;
+  ssize_t got = ::read(line_fd, &byte, 1);
   if (got == 1) return 1;
   return got == 0 ? 0 : -1;
 }

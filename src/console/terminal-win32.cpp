@@ -19,6 +19,9 @@ HANDLE error_handle = INVALID_HANDLE_VALUE;
 HANDLE console_input = INVALID_HANDLE_VALUE;
 bool input_is_char_device = false;
 bool output_is_char_device = false;
+// Where console text goes and where console lines come from.
+HANDLE text_handle = INVALID_HANDLE_VALUE;
+HANDLE line_handle = INVALID_HANDLE_VALUE;
 
 std::atomic<bool> stop_requested{false};
 // Signalled together with stop_requested.
@@ -120,6 +123,8 @@ void start() {
   error_handle = GetStdHandle(STD_ERROR_HANDLE);
   output_is_char_device = is_char_device(output_handle);
   input_is_char_device = is_char_device(input_handle);
+  text_handle = output_handle;
+  line_handle = input_handle;
   console_input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                               nullptr);
@@ -130,10 +135,20 @@ void start() {
 bool stdin_is_console() { return input_is_char_device; }
 bool stdout_is_console() { return output_is_char_device; }
 
+void text_to_standard_error() {
+  text_handle = error_handle;
+  output_is_char_device = is_char_device(error_handle);
+}
+
+void lines_from_console() {
+  line_handle = console_input;
+  input_is_char_device = console_input != INVALID_HANDLE_VALUE;
+}
+
 WriteStatus write_out(const char* bytes, int n) {
   while (n > 0) {
     DWORD written = 0;
-    if (!WriteFile(output_handle, bytes, static_cast<DWORD>(n), &written, nullptr)) {
+    if (!WriteFile(text_handle, bytes, static_cast<DWORD>(n), &written, nullptr)) {
       return status_of(GetLastError());
     }
     if (written == 0) return kShortfall;
@@ -169,8 +184,9 @@ int read_key_press(unsigned char key[2]) {
 }
 
 int read_input_byte(unsigned char& byte) {
+  if (line_handle == INVALID_HANDLE_VALUE) return 0;
   DWORD got = 0;
-  BOOL read = ReadFile(input_handle, &byte, 1, &got, nullptr);
+  BOOL read = ReadFile(line_handle, &byte, 1, &got, nullptr);
   DWORD error = read ? ERROR_SUCCESS : GetLastError();
   if (read && got == 1) return 1;
   // Ctrl+C ends a line read at the console before the control handler has

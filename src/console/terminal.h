@@ -15,6 +15,16 @@ void start();
 bool stdin_is_console();
 bool stdout_is_console();
 
+// For the standard-output mode, where standard output carries data:
+// write_out then writes to standard error, and stdout_is_console() tells
+// whether standard error is a console.
+void text_to_standard_error();
+
+// For standard input that carries data: read_input_byte then reads the
+// console input device (the terminal), and stdin_is_console() tells whether
+// there is one; without one the input is at its end.
+void lines_from_console();
+
 enum WriteStatus { kWritten = 0, kShortfall = 1, kFatal = 2 };
 
 // Writes n bytes of GBK text to standard output. kShortfall: some bytes did

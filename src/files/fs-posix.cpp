@@ -117,17 +117,14 @@ int look_up(const char* name, int length, FileInfo& info) {
 
 int max_name_length() { return 500; }
 
-int open_existing(const char* name, int length, File& file) {
-  char path[kNativeNameSize];
-  if (!native(name, length, path)) return ENAMETOOLONG;
-  struct stat st {};
-  if (::stat(path, &st) != 0) return failure();
-  // Only a regular file can be rewritten in place; opening anything else
-  // (a FIFO, a device) could block or act on it.
-  if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-  // A file that nobody may write is write-protected, whoever runs the program.
-  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
-  int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+namespace {
+
+// Opens the regular file at path with the access flags given (O_RDWR or
+// O_RDONLY, with O_NOATIME or not): anything else (a FIFO, a device) could
+// block or act on it when opened, and is refused. Whether the file that was
+// opened is the one looked at is checked.
+int open_regular(const char* path, const struct stat& st, int access, File& file) {
+  int fd = ::open(path, access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return failure();
   struct stat opened {};
   if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_ino != st.st_ino ||
@@ -141,6 +138,41 @@ int open_existing(const char* name, int length, File& file) {
   file.handle = fd;
   return 0;
 }
+
+// The native path of a name that must be a regular file, and what stat
+// says of it; 0, or the failure.
+int regular_file(const char* name, int length, char (&path)[kNativeNameSize], struct stat& st) {
+  if (!native(name, length, path)) return ENAMETOOLONG;
+  if (::stat(path, &st) != 0) return failure();
+  if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  return 0;
+}
+
+}  // namespace
+
+int open_existing(const char* name, int length, File& file) {
+  char path[kNativeNameSize];
+  struct stat st {};
+  // Only a regular file can be rewritten in place.
+  if (const int status = regular_file(name, length, path, st); status != 0) return status;
+  // A file that nobody may write is write-protected, whoever runs the program.
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
+  return open_regular(path, st, O_RDWR, file);
+}
+
+int open_for_reading(const char* name, int length, File& file) {
+  char path[kNativeNameSize];
+  struct stat st {};
+  if (const int status = regular_file(name, length, path, st); status != 0) return status;
+  // Reading leaves the last-access time alone where the system lets this
+  // user ask for that (the file's owner, or root); elsewhere it is the
+  // system's to update.
+  const int status = open_regular(path, st, O_RDONLY | O_NOATIME, file);
+  return status == EPERM ? open_regular(path, st, O_RDONLY, file) : status;
+}
+
+File standard_input() { return File{STDIN_FILENO}; }
+File standard_output() { return File{STDOUT_FILENO}; }
 
 int create_new(const char* name, int length, File& file) {
   char path[kNativeNameSize];

@@ -128,6 +128,29 @@ int open_existing(const char* name, int length, File& file) {
   return 0;
 }
 
+int open_for_reading(const char* name, int length, File& file) {
+  file = kNoFile;
+  char buf[kNameCapacity];
+  if (length > kMaxName || !c_name(name, length, buf)) return status_of(ERROR_FILENAME_EXCED_RANGE);
+  HANDLE handle = CreateFileA(buf, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return last_status();
+  // A file on disk only: a device or a pipe opens by name too.
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    return status_of(ERROR_ACCESS_DENIED);
+  }
+  // Reading must not change the last-access time: a time of all ones
+  // (0xFFFFFFFF) tells the system to keep it for this handle.
+  FILETIME keep = {0xFFFFFFFFu, 0xFFFFFFFFu};
+  SetFileTime(handle, nullptr, &keep, nullptr);
+  file = file_of(handle);
+  return 0;
+}
+
+File standard_input() { return file_of(GetStdHandle(STD_INPUT_HANDLE)); }
+File standard_output() { return file_of(GetStdHandle(STD_OUTPUT_HANDLE)); }
+
 int create_new(const char* name, int length, File& file) {
   file = kNoFile;
   char buf[kNameCapacity];
@@ -151,8 +174,10 @@ int read(File file, void* bytes, int n, int& got) {
   got = 0;
   DWORD done = 0;
   if (!ReadFile(handle_of(file), bytes, static_cast<DWORD>(n), &done, nullptr)) {
-    if (GetLastError() == ERROR_HANDLE_EOF) return 0;
-    return last_status();
+    // The end of a file, or of a pipe whose writer has gone.
+    const DWORD error = GetLastError();
+    if (error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE) return 0;
+    return status_of(error);
   }
   got = static_cast<int>(done);
   return 0;

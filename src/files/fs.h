@@ -44,6 +44,16 @@ inline constexpr File kNoFile{-1};
 // anything that is not a regular file.
 int open_existing(const char* name, int length, File& file);
 
+// Opens an existing regular file for reading only, shared with other
+// programs, leaving its times as they are where the platform allows. Fails
+// for a directory and anything that is not a regular file.
+int open_for_reading(const char* name, int length, File& file);
+
+// Standard input and standard output as files, for data (they are not
+// closed by close()).
+File standard_input();
+File standard_output();
+
 // Creates a new file for reading and writing; fails when it exists.
 int create_new(const char* name, int length, File& file);
 

@@ -16,6 +16,8 @@ constexpr int kNoFreeName = 102;
 constexpr int kNoDirectory = 103;
 
 constexpr int kMaxPath = 1024;
+// Bytes a unit can take back after a read.
+constexpr int kUnreadSize = 32;
 
 struct Unit {
   fs::File file;
@@ -24,6 +26,12 @@ struct Unit {
   // continue without cutting the file again.
   bool write_state;
   bool scratch;
+  // Standard input or output: never cut, never closed.
+  bool stream;
+  // Bytes put back, delivered before anything else is read: unread[taken..count).
+  unsigned char unread[kUnreadSize];
+  int unread_count;
+  int unread_taken;
   // The byte offset of the next transfer.
   long long position;
   // Written bytes not yet in the file; they belong just before `position`.
@@ -31,7 +39,7 @@ struct Unit {
   unsigned char buffer[kBlockSize];
 };
 
-Unit units[3] = {};
+Unit units[4] = {};
 bool user_written = false;
 char scratch_name[16];
 int scratch_name_length = 0;
@@ -39,15 +47,18 @@ char scratch_full_path[kMaxPath];
 int scratch_full_path_length = 0;
 
 Unit* unit_of(int unit) {
-  if (unit != kUserUnit && unit != kScratchUnit) return nullptr;
+  if (unit != kUserUnit && unit != kScratchUnit && unit != kOutputUnit) return nullptr;
   return units[unit].open ? &units[unit] : nullptr;
 }
 
-void start_unit(Unit& u, fs::File file, bool write_state, bool scratch) {
+void start_unit(Unit& u, fs::File file, bool write_state, bool scratch, bool stream = false) {
   u.file = file;
   u.open = true;
   u.write_state = write_state;
   u.scratch = scratch;
+  u.stream = stream;
+  u.unread_count = 0;
+  u.unread_taken = 0;
   u.position = 0;
   u.pending = 0;
 }
@@ -60,14 +71,32 @@ int flush(Unit& u) {
   return status;
 }
 
+// Unit 1 on a file that an open gave with this status, or on standard input.
+int start_user_unit(int status, fs::File file, bool stream) {
+  if (status != 0) return status;
+  start_unit(units[kUserUnit], file, false, false, stream);
+  user_written = false;
+  return 0;
+}
+
 }  // namespace
 
 int open_user_file(const char* name, int length) {
   fs::File file = fs::kNoFile;
-  int status = fs::open_existing(name, length, file);
-  if (status != 0) return status;
-  start_unit(units[kUserUnit], file, false, false);
-  user_written = false;
+  const int status = fs::open_existing(name, length, file);
+  return start_user_unit(status, file, false);
+}
+
+int open_user_file_for_reading(const char* name, int length) {
+  fs::File file = fs::kNoFile;
+  const int status = fs::open_for_reading(name, length, file);
+  return start_user_unit(status, file, false);
+}
+
+int open_standard_input() { return start_user_unit(0, fs::standard_input(), true); }
+
+int open_standard_output() {
+  start_unit(units[kOutputUnit], fs::standard_output(), true, false, true);
   return 0;
 }
 
@@ -111,29 +140,55 @@ int open_scratch_file() {
   return 0;
 }
 
-int read_bytes(int unit, void* dest, int n) {
+int read_some(int unit, void* dest, int n, int& got) {
+  got = 0;
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
   int status = flush(*u);
   u->write_state = false;
   if (status != 0) return status;
   unsigned char* out = static_cast<unsigned char*>(dest);
-  int done = 0;
-  while (done < n) {
-    int got = 0;
-    status = fs::read(u->file, out + done, n - done, got);
-    if (status != 0) return status;
-    if (got == 0) break;
-    done += got;
-    u->position += got;
+  while (got < n && u->unread_taken < u->unread_count) {
+    out[got++] = u->unread[u->unread_taken++];
+    ++u->position;
   }
-  return done == n ? 0 : kEndOfFile;
+  while (got < n) {
+    int arrived = 0;
+    status = fs::read(u->file, out + got, n - got, arrived);
+    if (status != 0) return status;
+    if (arrived == 0) break;
+    got += arrived;
+    u->position += arrived;
+  }
+  return 0;
+}
+
+int read_bytes(int unit, void* dest, int n) {
+  int got = 0;
+  const int status = read_some(unit, dest, n, got);
+  if (status != 0) return status;
+  return got == n ? 0 : kEndOfFile;
+}
+
+void unread(int unit, const void* bytes, int n) {
+  Unit* u = unit_of(unit);
+  if (u == nullptr || n <= 0) return;
+  const int left = u->unread_count - u->unread_taken;
+  if (n + left > kUnreadSize || n > u->position) return;
+  // What is put back goes before what is still to be delivered.
+  unsigned char joined[kUnreadSize];
+  std::memcpy(joined, bytes, static_cast<std::size_t>(n));
+  std::memcpy(joined + n, u->unread + u->unread_taken, static_cast<std::size_t>(left));
+  std::memcpy(u->unread, joined, static_cast<std::size_t>(n + left));
+  u->unread_taken = 0;
+  u->unread_count = n + left;
+  u->position -= n;
 }
 
 int write_bytes(int unit, const void* source, int n) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
-  if (!u->write_state) {
+  if (!u->write_state && !u->stream) {
     // The first write after an open, a rewind or a read cuts the file here.
     int status = fs::truncate(u->file, u->position);
     if (status != 0) return status;
@@ -175,6 +230,11 @@ int rewind_unit(int unit) {
   return status != 0 ? status : seek_status;
 }
 
+int flush_unit(int unit) {
+  Unit* u = unit_of(unit);
+  return u == nullptr ? kNotOpen : flush(*u);
+}
+
 int sync_unit(int unit) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
@@ -189,7 +249,7 @@ void close(int unit, bool keep_scratch) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return;
   if (u->write_state) flush(*u);
-  fs::close(u->file);
+  if (!u->stream) fs::close(u->file);
   u->open = false;
   if (u->scratch && !keep_scratch) fs::remove(scratch_name, scratch_name_length);
 }
@@ -208,6 +268,7 @@ void close_all_units() {
   const bool keep = scratch_must_be_kept();
   close(kUserUnit, false);
   close(kScratchUnit, keep);
+  close(kOutputUnit, false);
 }
 
 }  // namespace fcloak::files

@@ -1,8 +1,11 @@
-// The two units through which all file data flows: unit 1, the user file,
-// and unit 2, the scratch file. Each has a position, a 32768-byte buffer for
-// data being written, and a write state: the first write after an open, a
-// rewind or a read cuts the file at the current position, so a rewritten file
-// ends exactly after the last byte written.
+// The units through which all file data flows: unit 1, the user file,
+// and unit 2, the scratch file; in the standard-output mode, unit 1 reads
+// the user file or standard input and unit 3 writes standard output. Each
+// has a position, a 32768-byte buffer for data being written, and a write
+// state: the first write after an open, a rewind or a read cuts the file at
+// the current position, so a rewritten file ends exactly after the last
+// byte written. Standard input and output are streams: read or written in
+// order, never cut, never rewound, never closed.
 #pragma once
 
 #include "console/text.h"
@@ -12,10 +15,18 @@ namespace fcloak::files {
 inline constexpr int kBlockSize = 32768;
 inline constexpr int kUserUnit = 1;
 inline constexpr int kScratchUnit = 2;
+inline constexpr int kOutputUnit = 3;
 
 // Opens unit 1 on the named existing file for reading and writing.
 // Returns 0 when open, a positive status otherwise.
 int open_user_file(const char* name, int length);
+
+// Opens unit 1 on the named existing file for reading only, or on standard
+// input; opens unit 3 on standard output. Return 0 when open, a positive
+// status otherwise.
+int open_user_file_for_reading(const char* name, int length);
+int open_standard_input();
+int open_standard_output();
 
 // Creates the scratch file as unit 2 in the current directory: "ZZ", the
 // first free letter a..z, the process id mod 100000 in five digits.
@@ -28,6 +39,18 @@ int open_scratch_file();
 // write_bytes: 0 on success, positive on failure.
 int read_bytes(int unit, void* dest, int n);
 int write_bytes(int unit, const void* source, int n);
+
+// Reads like read_bytes, and tells how many bytes arrived: fewer than n
+// only at the end of the input. 0, or positive on a failure.
+int read_some(int unit, void* dest, int n, int& got);
+
+// Puts back the last n bytes read (at most 32 and no more than were read),
+// so that the next read delivers them again: what a rewind does for a
+// stream, as far as its first bytes go.
+void unread(int unit, const void* bytes, int n);
+
+// Writes out pending data.
+int flush_unit(int unit);
 
 // Writes out pending data and sets the position to 0. Returns the status of
 // writing the pending data.

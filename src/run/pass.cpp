@@ -52,41 +52,61 @@ progress::Label pass_label(signed char mode, unsigned char pass) {
 }
 
 Status run_pass(const int& length, const char key[16], const unsigned char& pass, signed char mode) {
-  std::int32_t total = 0;
-  // A multiple of the block size above length / 200: fewer than 200 reports
-  // fall on it in one pass.
-  const std::int32_t interval = ((length / 200) / kBlockSize + 1) * kBlockSize;
   const int input = pass == 1 ? files::kUserUnit : files::kScratchUnit;
   const int output = pass == 1 ? files::kScratchUnit : files::kUserUnit;
   const progress::Label label = pass_label(mode, pass);
 
-  progress::show_progress(0.0f, label);
-
   const bool transforming = (mode == 1 && pass == 1) || (mode == -1 && pass == 2);
   const bool copying = (mode == 1 && pass == 2) || (mode == -1 && pass == 1);
-  if (!transforming && !copying) return Status::kOk;
-  if (transforming) cipher::build_tables(key, mode);
+  if (!transforming && !copying) {
+    progress::show_progress(0.0f, label);
+    return Status::kOk;
+  }
+  return move_blocks(input, output, length, transforming ? key : nullptr, mode, label, true);
+}
+
+Status move_blocks(int input, int output, int length, const char key[16], signed char mode,
+                   progress::Label label, bool report) {
+  const bool to_the_end = length == kToTheEnd;
+  report = report && !to_the_end;
+  // Counted wide: an input read to its end may be longer than 2 GiB.
+  std::int64_t total = 0;
+  // A multiple of the block size above length / 200: fewer than 200 reports
+  // fall on it in one pass.
+  const std::int32_t interval = ((length / 200) / kBlockSize + 1) * kBlockSize;
+
+  if (report) progress::show_progress(0.0f, label);
+  if (key != nullptr) cipher::build_tables(key, mode);
 
   for (;;) {
     if (terminal::interrupted()) return Status::kInterrupted;
 
-    // Exactly `length` bytes must come: whole blocks while that many are
-    // left, then the rest, which may be 0 bytes, and the end of the input.
-    const std::int32_t remaining = length - total;
-    const bool last = remaining < kBlockSize;
     std::int32_t count = kBlockSize;
-    const Status read = last ? read_last_block(input, count = remaining) : read_full_block(input);
-    if (read != Status::kOk) return read;
+    bool last = false;
+    if (to_the_end) {
+      // Whole blocks until a short one, which is the last.
+      int got = 0;
+      if (files::read_some(input, block_buffer, kBlockSize, got) != 0) return Status::kReadFailed;
+      count = got;
+      last = got < kBlockSize;
+    } else {
+      // Exactly `length` bytes must come: whole blocks while that many are
+      // left, then the rest, which may be 0 bytes, and the end of the input.
+      const auto remaining = static_cast<std::int32_t>(length - total);
+      last = remaining < kBlockSize;
+      const Status read = last ? read_last_block(input, count = remaining) : read_full_block(input);
+      if (read != Status::kOk) return read;
+    }
     total += count;
 
-    if (last || total % interval == 0) {
+    if (report && (last || total % interval == 0)) {
       // An empty input is done as soon as its end is found.
       const float percent =
           length == 0 ? 100.0f : static_cast<float>(static_cast<double>(total) / static_cast<double>(length) * 100.0);
       progress::show_progress(percent, label);
     }
 
-    if (transforming) cipher::transform_block(block_buffer, count, mode);
+    if (key != nullptr) cipher::transform_block(block_buffer, count, mode);
     if (files::write_bytes(output, block_buffer, count) != 0) return Status::kNoSpace;
     if (last) return Status::kOk;
   }

@@ -17,4 +17,17 @@ progress::Label pass_label(signed char mode, unsigned char pass);
 // input that is not `length` bytes long, and says which.
 Status run_pass(const int& length, const char key[16], const unsigned char& pass, signed char mode);
 
+// A length for move_blocks: every byte up to the end of the input, however
+// many (an input of unknown length, such as a pipe).
+inline constexpr int kToTheEnd = -1;
+
+// The block loop of every pass: reads `length` bytes (or kToTheEnd) from the
+// unit `input` in 32768-byte blocks, transforms them under the key in the
+// direction `mode` when `key` is given (nullptr: copies them unchanged), and
+// writes them to the unit `output`. With `report`, and a known length, it
+// shows the progress line under `label`. Stops as run_pass does; kNoSpace
+// stands for a failed write.
+Status move_blocks(int input, int output, int length, const char key[16], signed char mode,
+                   progress::Label label, bool report);
+
 }  // namespace fcloak::run

@@ -10,10 +10,12 @@
 #include "console/texts.h"
 #include "files/args.h"
 #include "files/fs.h"
+#include "files/options.h"
 #include "files/units.h"
 #include "run/pass.h"
 #include "run/password.h"
 #include "run/status.h"
+#include "run/stdout_mode.h"
 
 namespace fcloak::run {
 
@@ -114,6 +116,18 @@ void check(int status) {
 }  // namespace
 
 void run() {
+  // The options, before anything is written.
+  const files::Options options = files::parse_options();
+  if (options.request == files::Request::kHelp || options.request == files::Request::kVersion) {
+    console::write_lines(options.request == files::Request::kHelp ? texts::kHelp : texts::kVersion);
+    terminal::exit_process(kExitDone);
+  }
+  // With -c standard output carries the data, and every text goes to
+  // standard error.
+  const bool data_to_terminal = terminal::stdout_is_console();
+  if (options.to_stdout) terminal::text_to_standard_error();
+  files::skip_options(options.first_operand);
+
   std::memset(key, ' ', sizeof key);
   std::memset(check_block, ' ', sizeof check_block);
   std::memset(header, ' ', sizeof header);
@@ -131,7 +145,12 @@ void run() {
   // Started without a path to the program: no key-press pause at the end.
   const int last_backslash = files::find_last_char(program_path, kFieldSize, '\\');
   if (last_backslash == 0) console::end_pause = 0;
-  if (file_name_length < 1) show_usage(last_backslash);
+  // An option that does not exist, and a sign after -c FILE PASSWORD (the
+  // option is the answer), are usage errors.
+  char sign = ' ';
+  const bool misused = options.request == files::Request::kBadOption ||
+                       (options.to_stdout && files::get_argument(3, &sign, 1) >= 0);
+  if (file_name_length < 1 || misused) show_usage(last_backslash);
 
   // The look-up, the open and the time restore all take these same bytes,
   // so they act on one file; a name that does not fit whole is refused.
@@ -139,6 +158,7 @@ void run() {
     message_and_exit(texts::kNameTooLong, kExitRefused);
   }
   const Text name(file_name, file_name_length);
+  if (options.to_stdout) run_to_stdout(name, data_to_terminal);
   if (fs::look_up(name.bytes, name.length, file_info) == 0) {
     write_record({kCarriageReturn, name}, false);
     message_and_exit(texts::kNotFound, kExitRefused);
