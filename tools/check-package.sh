@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Checks the Debian package as a user gets it: builds it (tools/package.sh
 # --deb), checks it with lintian (any error or warning fails), installs it
-# with dpkg -i, runs the installed fcloak from PATH on a file (encrypt,
-# decrypt, compare), renders the installed manual page with every groff
-# warning on, and removes the package again. Run as root: it installs and
+# with dpkg -i, runs the installed fcloak from PATH (--version, then on a
+# file: encrypt, decrypt, compare, and the same through -c), renders the
+# installed manual page with every groff warning on, and removes the package
+# again. Run as root: it installs and
 # removes the package fcloak on this machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -52,6 +53,9 @@ fi
 installed=true
 dpkg -i "$deb" >/dev/null
 [ "$(command -v fcloak)" = /usr/bin/fcloak ] || fail "fcloak on PATH is '$(command -v fcloak || true)', not /usr/bin/fcloak"
+version_line=$(fcloak --version | head -n 1) || fail "fcloak --version failed"
+[ "$version_line" = "fcloak $version" ] || fail "fcloak --version says '$version_line', not 'fcloak $version'"
+echo "== $version_line"
 page=/usr/share/man/man1/fcloak.1.gz
 [ -f "$page" ] || fail "$page was not installed"
 doc=/usr/share/doc/fcloak
@@ -81,7 +85,10 @@ cmp data.bin original.bin || fail "decryption did not give back the original byt
 [ "$(stat -c %Y data.bin)" = "$(date -d '2020-01-02 03:04:05' +%s)" ] || fail "last-write time not put back"
 leftover=$(find . -name 'ZZ*')
 [ -z "$leftover" ] || fail "scratch file left behind: $leftover"
-echo "== installed fcloak: encrypted and decrypted a 100000-byte file"
+fcloak -c data.bin 'open sesame' </dev/null >encrypted.bin 2>out.gbk || fail "fcloak -c: $(iconv -f GBK -t UTF-8 out.gbk | tr '\r' '\n')"
+[ "$(stat -c %s encrypted.bin)" = 100019 ] || fail "fcloak -c wrote $(stat -c %s encrypted.bin) bytes, not 100019"
+fcloak -c - 'open sesame' <encrypted.bin 2>out.gbk | cmp -s - original.bin || fail "fcloak -c - did not give back the original bytes"
+echo "== installed fcloak: encrypted and decrypted a 100000-byte file, in place and through -c"
 
 # The manual page, rendered as man shows it on a UTF-8 terminal, with every
 # groff warning on.
