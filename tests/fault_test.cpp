@@ -1,19 +1,20 @@
 // Faults while a file is rewritten: fcloak_faulty (the program with
 // fault_shim.cpp around its file system calls) is made to fail at one point
 // of a run, and afterwards the complete data must still be there, byte for
-// byte. Until pass 2 cuts the user file, that is the user file itself, with
-// its content and last-write time untouched and no scratch file left. Once
-// the file is cut, it is the scratch file, kept and named by its full path:
-// after an encryption the finished encrypted file, after a decryption the
-// untouched encrypted original. Either way a later run in the same directory
-// must work, and recovering as the README says gives back the plaintext.
+// byte. Until pass 2 writes to the user file, that is the user file itself,
+// with its content and last-write time untouched and no scratch file left.
+// Once the file has been written to, it is the scratch file, kept and named
+// by its full path: after an encryption the finished encrypted file, after
+// a decryption the untouched encrypted original. Either way a later run in
+// the same directory must work, and recovering as the README says gives
+// back the plaintext.
 //
 // Every case runs in a fresh directory, with the file ~5 blocks long. The
 // counts in the table follow the file layer's calls for that size:
 //  - pass 1 writes the scratch file in whole 32768-byte blocks (5), and the
 //    rest, with the last block, goes out at the flush before its sync (6th);
-//  - pass 2 likewise writes the user file in 5 whole blocks after the cut,
-//    and the rest at the flush before the user file's sync (6th);
+//  - pass 2 likewise writes the user file, over its old content, in 5 whole
+//    blocks, and the rest at the flush before the user file's sync (6th);
 //  - the user file is read once (encrypt) or twice (decrypt) for its header
 //    before pass 1; the scratch file, in a decryption, twice for the header
 //    it skips before pass 2; every pass reads block by block, then reads
@@ -252,9 +253,9 @@ enum class Direction { kEncrypt, kDecrypt };
 
 // Where the complete data is afterwards.
 enum class Ending {
-  kUserFile,     // the run ended before the cut: the user file is untouched
-  kScratchFile,  // after the cut: the scratch file is kept and named
-  kKilled,       // killed after the cut: the scratch file is left behind
+  kUserFile,     // the run ended before pass 2 wrote to the file: it is untouched
+  kScratchFile,  // after that: the scratch file is kept and named
+  kKilled,       // killed after that: the scratch file is left behind
 };
 
 struct FaultPoint {
@@ -283,8 +284,7 @@ const FaultPoint kFaultPoints[] = {
     {"RewindScratchFile", "lseek:scratch:2", "lseek:scratch:2", &kNoSpace, Ending::kUserFile, 0},
     {"RewindUserFile", "lseek:user:3", "lseek:user:2", &kNoSpace, Ending::kUserFile, 0},
     {"ReadSkippedHeader", nullptr, "read:scratch:1", &kReadFailed, Ending::kUserFile, 0},
-    {"Cut", "ftruncate:user:1", "ftruncate:user:1", &kNoSpace, Ending::kUserFile, 0},
-    // Pass 2, into the user file, which the first write has cut.
+    // Pass 2, into the user file, over its old content.
     {"Pass2WriteFirstBlock", "write:user:1", "write:user:1", &kNoSpace, Ending::kScratchFile, 0},
     {"Pass2WriteMiddleBlock", "write:user:3", "write:user:3", &kNoSpace, Ending::kScratchFile, 0},
     {"Pass2WriteLastWholeBlock", "write:user:5", "write:user:5", &kNoSpace, Ending::kScratchFile, 0},
@@ -293,7 +293,8 @@ const FaultPoint kFaultPoints[] = {
     {"Pass2Interrupt", "signal:user:2", "signal:user:2", &kInterrupted, Ending::kScratchFile, 0},
     {"Pass2Killed", "kill:user:3", "kill:user:3", nullptr, Ending::kKilled, 0},
     // After pass 2: the user file is made whole and durable before the
-    // scratch file goes.
+    // scratch file goes; a decrypted file is shorter, its end is set first.
+    {"SetEnd", nullptr, "ftruncate:user:1", &kNoSpace, Ending::kScratchFile, 0},
     {"FlushAtUserSyncLastBlock", "write:user:6", "write:user:6", &kNoSpace, Ending::kScratchFile, 0},
     {"SyncUserFile", "fsync:user:1", "fsync:user:1", &kNoSpace, Ending::kScratchFile, 0},
 };
@@ -324,7 +325,7 @@ std::string case_name(const testing::TestParamInfo<Case>& info) {
 
 class FaultTest : public testing::TestWithParam<Case> {};
 
-// The user file as the fault left it, when the run ended before the cut.
+// The user file as the fault left it, when the run ended before pass 2.
 std::string untouched_user_file(const std::string& original, int size_change) {
   if (size_change > 0) return original + std::string(static_cast<std::size_t>(size_change), 'G');
   return original.substr(0, original.size() - static_cast<std::size_t>(-size_change));
@@ -393,7 +394,7 @@ TEST_P(FaultTest, CompleteDataSurvives) {
     return;
   }
 
-  // After the cut: exactly one scratch file, holding the complete file.
+  // Once pass 2 has written: exactly one scratch file, holding the complete file.
   if (point.ending == Ending::kKilled) {
     EXPECT_TRUE(!run.exited && run.status == SIGKILL) << "the run was not killed";
   } else {

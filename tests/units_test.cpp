@@ -1,5 +1,6 @@
-// The units over real files in a temporary directory: the cut at the first
-// write, end-of-file reads, buffering, the scratch file's name and fate.
+// The units over real files in a temporary directory: writing in place and
+// the end set after the last byte written, end-of-file reads, buffering,
+// copies in the kernel, the scratch file's name and fate.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,22 +51,69 @@ class UnitsTest : public ::testing::Test {
   char old_cwd_[PATH_MAX];
 };
 
-TEST_F(UnitsTest, FirstWriteAfterReadOrRewindCutsTheFile) {
+TEST_F(UnitsTest, RewrittenFileEndsAfterTheLastByteWritten) {
   put("f", "abcdefgh");
   ASSERT_EQ(open_user("f"), 0);
   char buf[3];
   EXPECT_EQ(read_bytes(kUserUnit, buf, 3), 0);
+  EXPECT_FALSE(user_file_written());
   EXPECT_EQ(write_bytes(kUserUnit, "XY", 2), 0);
-  EXPECT_EQ(write_bytes(kUserUnit, "Z", 1), 0);  // no second cut
+  EXPECT_EQ(write_bytes(kUserUnit, "Z", 1), 0);
   EXPECT_EQ(rewind_unit(kUserUnit), 0);
   EXPECT_EQ(contents("f"), "abcXYZ");
   EXPECT_FALSE(scratch_must_be_kept());
-  EXPECT_TRUE(user_file_cut());
+  EXPECT_TRUE(user_file_written());
 
-  EXPECT_EQ(write_bytes(kUserUnit, "", 0), 0);  // a write of nothing cuts too
+  EXPECT_EQ(write_bytes(kUserUnit, "", 0), 0);  // a write of nothing ends the file too
   close_unit(kUserUnit);
   EXPECT_EQ(contents("f"), "");
 }
+
+// A stretch of writing goes over the file's own bytes and leaves the rest
+// in place until it ends: the file is never cut before its new content is
+// written, and it only shrinks where the new content is shorter.
+TEST_F(UnitsTest, WritesGoOverTheFileInPlaceUntilTheStretchEnds) {
+  const std::string old_content(3 * kBlockSize, 'a');
+  const std::string block(kBlockSize, 'b');
+  struct Ending {
+    const char* name;
+    int (*end)();
+  };
+  const Ending endings[] = {
+      {"rewind", [] { return rewind_unit(kUserUnit); }},
+      {"sync", [] { return sync_unit(kUserUnit); }},
+      {"read", [] {
+         char byte;
+         return read_bytes(kUserUnit, &byte, 1) == -1 ? 0 : 1;
+       }},
+      {"close", [] {
+         close_unit(kUserUnit);
+         return 0;
+       }},
+  };
+  for (const Ending& ending : endings) {
+    SCOPED_TRACE(ending.name);
+    put("f", old_content);
+    ASSERT_EQ(open_user("f"), 0);
+    EXPECT_EQ(write_bytes(kUserUnit, block.data(), kBlockSize), 0);
+    EXPECT_EQ(write_bytes(kUserUnit, "cc", 2), 0);
+    // The whole block is in the file, over the old bytes; the rest of the
+    // old content is still there.
+    EXPECT_EQ(contents("f"), block + old_content.substr(kBlockSize));
+    EXPECT_EQ(ending.end(), 0);
+    EXPECT_EQ(contents("f"), block + "cc");
+    close_unit(kUserUnit);
+  }
+
+  // A longer content grows the file and is never cut.
+  put("f", "short");
+  ASSERT_EQ(open_user("f"), 0);
+  EXPECT_EQ(write_bytes(kUserUnit, block.data(), kBlockSize), 0);
+  EXPECT_EQ(sync_unit(kUserUnit), 0);
+  close_unit(kUserUnit);
+  EXPECT_EQ(contents("f"), block);
+}
+
 
 TEST_F(UnitsTest, ReadPastTheEndKeepsTheRestOfTheField) {
   put("f", "ab");
@@ -111,7 +159,7 @@ TEST_F(UnitsTest, ScratchTakesTheNextFreeLetterAndFailsWhenNoneIsLeft) {
   EXPECT_GT(open_scratch_file(), 0);
 }
 
-TEST_F(UnitsTest, ScratchIsKeptWhenTheUserFileWasCut) {
+TEST_F(UnitsTest, ScratchIsKeptOnceTheUserFileIsWritten) {
   put("f", "plain");
   ASSERT_EQ(open_user("f"), 0);
   ASSERT_EQ(open_scratch_file(), 0);

@@ -216,6 +216,13 @@ int truncate(File file, std::int64_t position) {
   return ::ftruncate(static_cast<int>(file.handle), static_cast<off_t>(position)) != 0 ? failure() : 0;
 }
 
+int size(File file, std::int64_t& bytes) {
+  struct stat st {};
+  if (fstat(static_cast<int>(file.handle), &st) != 0) return failure();
+  bytes = static_cast<std::int64_t>(st.st_size);
+  return 0;
+}
+
 int sync(File file) { return ::fsync(static_cast<int>(file.handle)) != 0 ? failure() : 0; }
 
 void close(File& file) {

@@ -186,6 +186,13 @@ int truncate(File file, std::int64_t position) {
   return 0;
 }
 
+int size(File file, std::int64_t& bytes) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(handle_of(file), &size)) return last_status();
+  bytes = size.QuadPart;
+  return 0;
+}
+
 int sync(File file) {
   if (!FlushFileBuffers(handle_of(file))) return last_status();
   return 0;

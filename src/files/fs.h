@@ -61,6 +61,9 @@ int seek(File file, std::int64_t position);
 // Cuts the file at position: everything after it is discarded.
 int truncate(File file, std::int64_t position);
 
+// The file's size in bytes.
+int size(File file, std::int64_t& bytes);
+
 // Flushes the file's data to the device.
 int sync(File file);
 

@@ -1,5 +1,6 @@
 #include "files/units.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "files/fs.h"
@@ -20,8 +21,8 @@ constexpr int kMaxPath = 1024;
 struct Unit {
   fs::File file;
   bool open;
-  // Set by the first write after an open, a rewind or a read: later writes
-  // continue without cutting the file again.
+  // Set by the first write after an open, a rewind or a read: a stretch of
+  // writing is under way, and the file's end is set when it ends.
   bool write_state;
   bool scratch;
   // The byte offset of the next transfer.
@@ -58,6 +59,28 @@ int flush(Unit& u) {
   // Whatever happened, the bytes are not retried: a failure is reported once.
   u.pending = 0;
   return status;
+}
+
+// Ends a stretch of writing: the pending data goes out, and a file that
+// goes on past the last byte written is cut there. The length is set once,
+// at the end, and only where it shrinks: until then the writes went over
+// the file's own blocks.
+int finish_writing(Unit& u) {
+  if (!u.write_state) return 0;
+  u.write_state = false;
+  int status = flush(u);
+  if (status != 0) return status;
+  std::int64_t size = 0;
+  status = fs::size(u.file, size);
+  if (status != 0) return status;
+  return size > u.position ? fs::truncate(u.file, u.position) : 0;
+}
+
+// Begins a stretch of writing, if none is under way.
+void start_writing(Unit& u) {
+  if (u.write_state) return;
+  u.write_state = true;
+  if (!u.scratch) user_written = true;
 }
 
 }  // namespace
@@ -114,8 +137,7 @@ int open_scratch_file() {
 int read_bytes(int unit, void* dest, int n) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
-  int status = flush(*u);
-  u->write_state = false;
+  int status = finish_writing(*u);
   if (status != 0) return status;
   unsigned char* out = static_cast<unsigned char*>(dest);
   int done = 0;
@@ -133,13 +155,7 @@ int read_bytes(int unit, void* dest, int n) {
 int write_bytes(int unit, const void* source, int n) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
-  if (!u->write_state) {
-    // The first write after an open, a rewind or a read cuts the file here.
-    int status = fs::truncate(u->file, u->position);
-    if (status != 0) return status;
-    u->write_state = true;
-    if (unit == kUserUnit) user_written = true;
-  }
+  start_writing(*u);
   const unsigned char* in = static_cast<const unsigned char*>(source);
   u->position += n;
   // A whole block goes straight to the file, after what is pending (the
@@ -168,8 +184,7 @@ int write_bytes(int unit, const void* source, int n) {
 int rewind_unit(int unit) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
-  int status = flush(*u);
-  u->write_state = false;
+  int status = finish_writing(*u);
   u->position = 0;
   int seek_status = fs::seek(u->file, 0);
   return status != 0 ? status : seek_status;
@@ -178,7 +193,7 @@ int rewind_unit(int unit) {
 int sync_unit(int unit) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
-  int status = flush(*u);
+  int status = finish_writing(*u);
   if (status != 0) return status;
   return fs::sync(u->file);
 }
@@ -188,7 +203,7 @@ namespace {
 void close(int unit, bool keep_scratch) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return;
-  if (u->write_state) flush(*u);
+  finish_writing(*u);
   fs::close(u->file);
   u->open = false;
   if (u->scratch && !keep_scratch) fs::remove(scratch_name, scratch_name_length);
@@ -198,7 +213,7 @@ void close(int unit, bool keep_scratch) {
 
 void close_unit(int unit) { close(unit, false); }
 
-bool user_file_cut() { return user_written; }
+bool user_file_written() { return user_written; }
 
 bool scratch_must_be_kept() { return user_written && units[kScratchUnit].open; }
 
