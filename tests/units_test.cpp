@@ -114,6 +114,67 @@ TEST_F(UnitsTest, WritesGoOverTheFileInPlaceUntilTheStretchEnds) {
   EXPECT_EQ(contents("f"), block);
 }
 
+// Copies in the kernel move both units as a read and a write would, tell
+// an input that ends early, and end the user file after the last byte
+// copied.
+TEST_F(UnitsTest, KernelCopiesMoveBothUnits) {
+  std::string data(2 * kBlockSize - 1, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
+  put("f", data);
+  ASSERT_EQ(open_user("f"), 0);
+  ASSERT_EQ(open_scratch_file(), 0);
+  char head[3];
+  ASSERT_EQ(read_bytes(kUserUnit, head, 3), 0);
+  EXPECT_EQ(write_bytes(kScratchUnit, "hdr", 3), 0);  // pending before the copy
+  int copied = 0;
+  ASSERT_EQ(copy_bytes(kUserUnit, kScratchUnit, kBlockSize, copied), 0);
+  EXPECT_EQ(copied, kBlockSize);
+  EXPECT_FALSE(user_file_written());
+  // The input ends before the count: what was there arrived.
+  EXPECT_EQ(copy_bytes(kUserUnit, kScratchUnit, kBlockSize, copied), -1);
+  EXPECT_EQ(copied, kBlockSize - 4);
+  EXPECT_EQ(rewind_unit(kScratchUnit), 0);
+  EXPECT_EQ(contents(scratch_), "hdr" + data.substr(3));
+
+  // Back into the user file, which is longer than what comes.
+  EXPECT_EQ(rewind_unit(kUserUnit), 0);
+  char skip[5];
+  ASSERT_EQ(read_bytes(kScratchUnit, skip, 5), 0);
+  ASSERT_EQ(copy_bytes(kScratchUnit, kUserUnit, kBlockSize, copied), 0);
+  EXPECT_TRUE(user_file_written());
+  EXPECT_TRUE(scratch_must_be_kept());
+  EXPECT_EQ(write_bytes(kUserUnit, "!", 1), 0);
+  EXPECT_EQ(sync_unit(kUserUnit), 0);
+  EXPECT_EQ(contents("f"), data.substr(5, kBlockSize) + "!");
+}
+
+// Between two file systems the kernel does not copy: the copy says so and
+// moves nothing, and read and write go on from the same positions.
+TEST_F(UnitsTest, CopyAcrossFileSystemsIsRefused) {
+  struct stat here {};
+  struct stat shm {};
+  ASSERT_EQ(stat(".", &here), 0);
+  if (stat("/dev/shm", &shm) != 0 || shm.st_dev == here.st_dev) {
+    GTEST_SKIP() << "needs /dev/shm on a file system of its own";
+  }
+  char other[] = "/dev/shm/fcloak-units-XXXXXX";
+  const int fd = mkstemp(other);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  put(other, "elsewhere");
+  const int opened = open_user(other);
+  ::unlink(other);
+  ASSERT_EQ(opened, 0);
+  ASSERT_EQ(open_scratch_file(), 0);
+  int copied = -1;
+  EXPECT_EQ(copy_bytes(kUserUnit, kScratchUnit, 9, copied), kCopyRefused);
+  EXPECT_EQ(copied, 0);
+  char buf[9];
+  ASSERT_EQ(read_bytes(kUserUnit, buf, 9), 0);
+  EXPECT_EQ(write_bytes(kScratchUnit, buf, 9), 0);
+  EXPECT_EQ(rewind_unit(kScratchUnit), 0);
+  EXPECT_EQ(contents(scratch_), "elsewhere");
+}
 
 TEST_F(UnitsTest, ReadPastTheEndKeepsTheRestOfTheField) {
   put("f", "ab");

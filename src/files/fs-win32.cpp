@@ -193,6 +193,14 @@ int size(File file, std::int64_t& bytes) {
   return 0;
 }
 
+// Windows has no in-kernel copy between two open files at their positions
+// (its block cloning shares extents, TransmitFile sends to sockets): read
+// and write do the work.
+int copy(File, File, int, CopyWay, int& got) {
+  got = 0;
+  return kCopyRefused;
+}
+
 int sync(File file) {
   if (!FlushFileBuffers(handle_of(file))) return last_status();
   return 0;

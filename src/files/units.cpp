@@ -181,6 +181,33 @@ int write_bytes(int unit, const void* source, int n) {
   return 0;
 }
 
+int copy_bytes(int from, int to, int n, int& copied) {
+  copied = 0;
+  Unit* in = unit_of(from);
+  Unit* out = unit_of(to);
+  if (in == nullptr || out == nullptr || in == out) return kNotOpen;
+  int status = finish_writing(*in);
+  if (status != 0) return status;
+  start_writing(*out);
+  status = flush(*out);
+  if (status != 0) return status;
+  // The scratch file is new: it may share the user file's blocks. The
+  // user file's own blocks are overwritten, never given up for shared
+  // ones, which would leave their old content in free space.
+  const fs::CopyWay way = out->scratch ? fs::CopyWay::kMayShare : fs::CopyWay::kOverwrite;
+  while (copied < n) {
+    int got = 0;
+    status = fs::copy(in->file, out->file, n - copied, way, got);
+    if (status == fs::kCopyRefused) return kCopyRefused;
+    if (status != 0) return status;
+    if (got == 0) return kEndOfFile;
+    copied += got;
+    in->position += got;
+    out->position += got;
+  }
+  return 0;
+}
+
 int rewind_unit(int unit) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;

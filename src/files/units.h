@@ -33,6 +33,16 @@ int open_scratch_file();
 int read_bytes(int unit, void* dest, int n);
 int write_bytes(int unit, const void* source, int n);
 
+// Copies n bytes in the kernel from unit `from` at its position to unit
+// `to` at its position, moving both, as a read and a write would: the
+// user file's own blocks are overwritten, the scratch file may share the
+// other file's blocks. copied receives how many bytes arrived. Returns 0
+// when all n arrived; -1 when the input ended first; kCopyRefused when the
+// kernel does not copy between the two files (the rest is for read and
+// write); positive on any other failure.
+inline constexpr int kCopyRefused = -2;
+int copy_bytes(int from, int to, int n, int& copied);
+
 // Ends a stretch of writing (see above), then sets the position to 0.
 // Returns the status of writing the pending data and setting the end.
 int rewind_unit(int unit);
