@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "cipher/generator.h"
-#include "cipher/pass.h"
 #include "console/console.h"
 #include "console/texts.h"
 #include "fakes.h"
 #include "files/units.h"
-#include "run/state.h"
+#include "run/pass.h"
+#include "run/status.h"
 
 namespace fcloak {
 namespace {
@@ -60,7 +60,7 @@ class PassTest : public ::testing::Test {
     fake::reset();
     console::reset_for_test();
     console::end_pause = 0;
-    run::mode = 0;
+    mode_ = 0;
     char tmpl[] = "/tmp/fcloak-pass-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
@@ -84,7 +84,8 @@ class PassTest : public ::testing::Test {
   // Runs one pass; the exit status when the run ended in it.
   int pass(int length, unsigned char number) {
     try {
-      cipher::run_pass(length, kKey, number);
+      const run::Status status = run::run_pass(length, kKey, number, mode_);
+      if (status != run::Status::kOk) run::end_run(status);
     } catch (const fake::Exit& exit) {
       return exit.status;
     }
@@ -130,6 +131,7 @@ class PassTest : public ::testing::Test {
     return false;
   }
 
+  signed char mode_ = 0;
   stdfs::path dir_;
   stdfs::path old_dir_;
 };
@@ -156,7 +158,7 @@ TEST_F(PassTest, CopyingPassesDeliverTheBytesUnchanged) {
     cipher::seed_generator(12345);
 
     // Decryption's pass 1: the user file into the scratch file.
-    run::mode = -1;
+    mode_ = -1;
     open_units(data);
     fake::output.clear();
     ASSERT_EQ(pass(c.size, 1), kNormalReturn);
@@ -165,7 +167,7 @@ TEST_F(PassTest, CopyingPassesDeliverTheBytesUnchanged) {
 
     // Encryption's pass 2: the scratch file back into a user file that is
     // longer than the data; the first write cuts it, an empty pass included.
-    run::mode = 1;
+    mode_ = 1;
     files::close_all_units();
     open_units(pattern(100000, 3));
     fill_scratch(data);
@@ -182,7 +184,7 @@ TEST_F(PassTest, CopyingPassesDeliverTheBytesUnchanged) {
 
 TEST_F(PassTest, EncryptedPassOneDecryptsInPassTwo) {
   const std::string plain = pattern(100000, 11);  // three blocks and a short one
-  run::mode = 1;
+  mode_ = 1;
   open_units(plain);
   cipher::seed_generator(987654321);
   ASSERT_EQ(pass(static_cast<int>(plain.size()), 1), kNormalReturn);
@@ -198,7 +200,7 @@ TEST_F(PassTest, EncryptedPassOneDecryptsInPassTwo) {
   files::close_all_units();
 
   // Decryption from the same generator state, scratch file to user file.
-  run::mode = -1;
+  mode_ = -1;
   open_units(pattern(5, 1));
   fill_scratch(encrypted);
   cipher::seed_generator(987654321);
@@ -212,7 +214,7 @@ TEST_F(PassTest, EncryptedPassOneDecryptsInPassTwo) {
 TEST_F(PassTest, EqualBlocksEncryptAlike) {
   const std::string block = pattern(32768, 5);
   const std::string plain = block + block + block.substr(0, 100);
-  run::mode = 1;
+  mode_ = 1;
   open_units(plain);
   cipher::seed_generator(4242);
   ASSERT_EQ(pass(static_cast<int>(plain.size()), 1), kNormalReturn);
@@ -248,7 +250,7 @@ TEST_F(PassTest, InputThatDisagreesWithTheLengthEndsTheRun) {
     console::reset_for_test();
     console::end_pause = 0;
     const std::string data = pattern(static_cast<std::size_t>(c.file_size), 9);
-    run::mode = 1;
+    mode_ = 1;
     open_units(data);
     cipher::seed_generator(77);
     EXPECT_EQ(pass(c.length, 1), console::kExitRefused);
@@ -260,7 +262,7 @@ TEST_F(PassTest, InputThatDisagreesWithTheLengthEndsTheRun) {
 
 TEST_F(PassTest, InterruptEndsTheRunBeforeTheNextBlock) {
   const std::string data = pattern(70000, 4);
-  run::mode = 1;
+  mode_ = 1;
   open_units(pattern(1000, 2));
   fill_scratch(data);
   fake::interrupt_requested = true;
@@ -276,7 +278,7 @@ TEST_F(PassTest, InterruptEndsTheRunBeforeTheNextBlock) {
 // process, so the scratch file cannot grow past 40000 bytes.
 TEST_F(PassTest, FailedWriteEndsTheRun) {
   const std::string data = pattern(100000, 6);
-  run::mode = -1;
+  mode_ = -1;
   open_units(data);
 
   struct sigaction ignore {};
@@ -307,7 +309,7 @@ TEST_F(PassTest, FailedWriteEndsTheRun) {
 // second block and after the last, short one.
 TEST_F(PassTest, LongInputReportsAtTheInterval) {
   const std::string data = pattern(10000000, 8);
-  run::mode = -1;
+  mode_ = -1;
   open_units(data);
   ASSERT_EQ(pass(static_cast<int>(data.size()), 1), kNormalReturn);
   const std::vector<std::string> reported = percents();
@@ -318,6 +320,22 @@ TEST_F(PassTest, LongInputReportsAtTheInterval) {
   EXPECT_EQ(reported[152], " 99");
   EXPECT_EQ(reported[153], "100");
   EXPECT_EQ(scratch_contents(), data);
+}
+
+struct LabelCase {
+  signed char mode;
+  unsigned char pass;
+  progress::Label label;
+};
+
+TEST(PassLabel, ByModeAndPass) {
+  const LabelCase cases[] = {
+      {1, 1, progress::Label::kEncrypt}, {1, 2, progress::Label::kCopy},    {-1, 1, progress::Label::kCopy},
+      {-1, 2, progress::Label::kDecrypt}, {0, 1, progress::Label::kCopy},   {1, 3, progress::Label::kCopy},
+  };
+  for (const LabelCase& c : cases) {
+    EXPECT_EQ(run::pass_label(c.mode, c.pass), c.label) << "mode " << int(c.mode) << " pass " << int(c.pass);
+  }
 }
 
 }  // namespace

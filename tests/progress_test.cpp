@@ -10,7 +10,6 @@
 #include "console/texts.h"
 #include "fakes.h"
 #include "progress/progress.h"
-#include "run/state.h"
 
 namespace fcloak {
 namespace {
@@ -33,21 +32,24 @@ std::string expected_line(Text label, const std::string& percent, const std::str
   return line;
 }
 
+constexpr progress::Label kEncrypt = progress::Label::kEncrypt;
+
 class ProgressTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake::reset();
     console::reset_for_test();
-    run::mode = 1;
   }
 
   // Opens a pass with the clock reading `start` on both of its readings.
-  void open(unsigned char pass, clock::Time start) {
+  void open(progress::Label label, clock::Time start) {
     fake::clock_readings = {start};
-    show(0.0f, pass);
+    show(0.0f, label);
   }
 
-  void show(float percent, unsigned char pass) { progress::show_progress(percent, pass); }
+  void show(float percent, progress::Label label = progress::Label::kEncrypt) {
+    progress::show_progress(percent, label);
+  }
 
   // The line written by the latest call.
   std::string line() const {
@@ -61,9 +63,9 @@ class ProgressTest : public ::testing::Test {
 };
 
 TEST_F(ProgressTest, RecordsRewriteOneLineInPlace) {
-  open(1, at(10, 0, 0, 0));
+  open(kEncrypt, at(10, 0, 0, 0));
   fake::clock_readings = {at(10, 1, 0, 0)};
-  show(100.0f, 1);
+  show(100.0f);
 
   // The first record starts the line (its carriage return is the control
   // byte); the next one continues it with a carriage return. Nothing ends it.
@@ -76,14 +78,14 @@ TEST_F(ProgressTest, RecordsRewriteOneLineInPlace) {
 
 TEST_F(ProgressTest, OpeningCallReadsTheClockTwice) {
   // Clock unchanged between the two readings: nothing is estimated.
-  open(1, at(12, 0, 0, 0));
+  open(kEncrypt, at(12, 0, 0, 0));
   EXPECT_EQ(percent_field(), "  0");
   EXPECT_EQ(minutes_field(), "99");
   EXPECT_EQ(seconds_field(), "00");
 
   // One hundredth between them: 100 / 1e-6 * 1 * 0.01, just below 1000000.
   fake::clock_readings = {at(12, 0, 0, 0), at(12, 0, 0, 1)};
-  show(0.0f, 1);
+  show(0.0f);
   EXPECT_EQ(percent_field(), "  0");
   EXPECT_EQ(minutes_field(), "99");
   EXPECT_EQ(seconds_field(), "39");
@@ -108,9 +110,9 @@ class EstimateTest : public ProgressTest, public ::testing::WithParamInterface<E
 
 TEST_P(EstimateTest, Fields) {
   const Estimate& e = GetParam();
-  open(1, e.start);
+  open(kEncrypt, e.start);
   fake::clock_readings = {e.now};
-  show(e.percent, 1);
+  show(e.percent);
   EXPECT_EQ(percent_field(), e.percent_field);
   EXPECT_EQ(minutes_field(), e.minutes);
   EXPECT_EQ(seconds_field(), e.seconds);
@@ -147,52 +149,49 @@ INSTANTIATE_TEST_SUITE_P(
                  "**"}));
 
 TEST_F(ProgressTest, EstimateCountsFromThePassStart) {
-  open(1, at(8, 0, 0, 0));
+  open(kEncrypt, at(8, 0, 0, 0));
   fake::clock_readings = {at(8, 0, 30, 0)};
-  show(25.0f, 1);
+  show(25.0f);
   fake::clock_readings = {at(8, 1, 0, 0)};
-  show(50.0f, 1);
+  show(50.0f);
   // 60 s since the opening call, not 30 s since the previous one.
   EXPECT_EQ(minutes_field(), "00");
   EXPECT_EQ(seconds_field(), "59");
 }
 
 struct LabelCase {
-  signed char mode;
-  unsigned char pass;
-  Text label;
+  progress::Label label;
+  Text text;
 };
 
-TEST_F(ProgressTest, LabelByModeAndPass) {
+TEST_F(ProgressTest, LabelAsTheCallerChoseIt) {
   const LabelCase cases[] = {
-      {1, 1, texts::kLabelEncrypt}, {1, 2, texts::kLabelCopy},    {-1, 1, texts::kLabelCopy},
-      {-1, 2, texts::kLabelDecrypt}, {0, 1, texts::kLabelCopy},   {1, 3, texts::kLabelCopy},
+      {progress::Label::kEncrypt, texts::kLabelEncrypt},
+      {progress::Label::kDecrypt, texts::kLabelDecrypt},
+      {progress::Label::kCopy, texts::kLabelCopy},
   };
   for (const LabelCase& c : cases) {
-    run::mode = c.mode;
-    open(c.pass, at(7, 0, 0, 0));
-    EXPECT_EQ(label(), str(c.label)) << "mode " << int(c.mode) << " pass " << int(c.pass);
+    open(c.label, at(7, 0, 0, 0));
+    EXPECT_EQ(label(), str(c.text)) << static_cast<int>(c.label);
   }
 }
 
 TEST_F(ProgressTest, LabelAndClockChangeOnlyOnOpeningCalls) {
-  run::mode = 1;
-  open(1, at(7, 0, 0, 0));
+  open(kEncrypt, at(7, 0, 0, 0));
   // Later calls keep the label whatever they are given.
-  run::mode = -1;
   fake::clock_readings = {at(7, 1, 0, 0)};
-  show(50.0f, 2);
+  show(50.0f, progress::Label::kDecrypt);
   EXPECT_EQ(label(), str(texts::kLabelEncrypt));
   EXPECT_EQ(seconds_field(), "59");
 
   // A negative zero opens the next pass: new label, the clock starts again
   // (two readings, one hundredth apart).
   fake::clock_readings = {at(7, 5, 0, 0), at(7, 5, 0, 1)};
-  show(-0.0f, 2);
+  show(-0.0f, progress::Label::kDecrypt);
   EXPECT_EQ(label(), str(texts::kLabelDecrypt));
   EXPECT_EQ(seconds_field(), "39");
   fake::clock_readings = {at(7, 6, 0, 0)};
-  show(50.0f, 2);
+  show(50.0f, progress::Label::kDecrypt);
   EXPECT_EQ(minutes_field(), "00");
   EXPECT_EQ(seconds_field(), "59");
 }

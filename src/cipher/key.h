@@ -50,10 +50,4 @@ bool check_block_blank(const unsigned char check[kKeySize]);
 int prepare_keystream(const char key[kKeySize], unsigned char check[kKeySize],
                       int clock_value, bool verify_only = false);
 
-// Takes the password (argument 2 or a prompt), seeds the generator,
-// scrambles the key, creates (check block all blanks) or verifies the check
-// block, and discards the skip count of draws. Ends the run when no password
-// is given or the password is wrong.
-void set_up_key(char key[kKeySize], unsigned char check[kKeySize]);
-
 }  // namespace fcloak::cipher

@@ -7,7 +7,6 @@
 #include "console/console.h"
 #include "console/texts.h"
 #include "progress/clock.h"
-#include "run/state.h"
 
 namespace fcloak::progress {
 
@@ -85,7 +84,7 @@ std::int32_t hundredths_between(const clock::Time& from, const clock::Time& to) 
 
 }  // namespace
 
-void show_progress(const float& percent, const unsigned char& pass) {
+void show_progress(const float& percent, Label label) {
   const float p = percent;
 
   // Opening call of a pass: zero of either sign.
@@ -93,13 +92,10 @@ void show_progress(const float& percent, const unsigned char& pass) {
     start_time = clock::read_clock();
     std::memcpy(line, texts::kProgressTemplate.bytes, static_cast<std::size_t>(texts::kProgressTemplate.length));
     line[kLineLength - 1] = ' ';
-    const Text* label = &texts::kLabelCopy;
-    if (run::mode == 1 && pass == 1) {
-      label = &texts::kLabelEncrypt;
-    } else if (run::mode == -1 && pass == 2) {
-      label = &texts::kLabelDecrypt;
-    }
-    std::memcpy(line, label->bytes, kLabelLength);
+    const Text& text = label == Label::kEncrypt   ? texts::kLabelEncrypt
+                       : label == Label::kDecrypt ? texts::kLabelDecrypt
+                                                  : texts::kLabelCopy;
+    std::memcpy(line, text.bytes, kLabelLength);
   }
 
   const clock::Time now = clock::read_clock();

@@ -4,9 +4,12 @@
 
 namespace fcloak::progress {
 
-// A percent of exactly zero opens a pass: the clock starts and the label is
-// chosen from the run's mode and the pass number. Every call writes the
-// 38-byte line as a record left open.
-void show_progress(const float& percent, const unsigned char& pass);
+// What the pass does to the data; the caller knows.
+enum class Label { kCopy, kEncrypt, kDecrypt };
+
+// A percent of exactly zero opens a pass: the clock starts and the line
+// takes `label` (later calls keep the label they opened with). Every call
+// writes the 38-byte line as a record left open.
+void show_progress(const float& percent, Label label);
 
 }  // namespace fcloak::progress

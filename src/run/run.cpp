@@ -5,14 +5,15 @@
 
 #include "cipher/format.h"
 #include "cipher/key.h"
-#include "cipher/pass.h"
 #include "console/console.h"
 #include "console/terminal.h"
 #include "console/texts.h"
 #include "files/args.h"
 #include "files/fs.h"
 #include "files/units.h"
-#include "run/state.h"
+#include "run/pass.h"
+#include "run/password.h"
+#include "run/status.h"
 
 namespace fcloak::run {
 
@@ -39,6 +40,9 @@ unsigned char marker[cipher::kMarkerSize];
 char key[cipher::kKeySize];
 unsigned char check_block[cipher::kCheckBlockSize];
 unsigned char pass = 0;
+// The direction of the run: +1 encrypt, -1 decrypt, 0 before the file has
+// been classified.
+signed char mode = 0;
 char usage[kFieldSize + 64];
 
 constexpr Text kCarriageReturn("\r");
@@ -98,8 +102,13 @@ void confirm() {
   if (answer == 'n') message_and_exit(kBlank, kExitDone);
 }
 
+// A step that did not end well ends the run.
+void go_on(Status status) {
+  if (status != Status::kOk) end_run(status);
+}
+
 void check(int status) {
-  if (status != 0) message_and_exit(texts::kNoSpace, kExitRefused);
+  if (status != 0) end_run(Status::kNoSpace);
 }
 
 }  // namespace
@@ -145,7 +154,7 @@ void run() {
 
   classify();
   confirm();
-  cipher::set_up_key(key, check_block);
+  go_on(take_password(mode, key, check_block));
 
   files::rewind_unit(files::kUserUnit);
   files::rewind_unit(files::kScratchUnit);
@@ -154,13 +163,13 @@ void run() {
     check(files::write_bytes(files::kScratchUnit, check_block, cipher::kCheckBlockSize));
   }
   pass = 1;
-  cipher::run_pass(length, key, pass);
+  go_on(run_pass(length, key, pass, mode));
   length += mode == 1 ? cipher::kHeaderSize : -cipher::kHeaderSize;
 
   // The first write of the next pass cuts the user file: before that, the
   // scratch file must hold every byte, on the device.
   check(files::sync_unit(files::kScratchUnit));
-  if (terminal::interrupted()) message_and_exit(texts::kInterrupted, kExitRefused);
+  if (terminal::interrupted()) end_run(Status::kInterrupted);
   // Pass 2 writes the user file from where this rewind leaves it, and reads
   // the scratch file's body from where the header skip leaves it: neither
   // may have failed.
@@ -169,10 +178,10 @@ void run() {
   if (mode == -1) {
     int status = files::read_bytes(files::kScratchUnit, marker, cipher::kMarkerSize);
     if (status == 0) status = files::read_bytes(files::kScratchUnit, check_block, cipher::kCheckBlockSize);
-    if (status != 0) message_and_exit(status > 0 ? texts::kReadFailed : texts::kFileChanged, kExitRefused);
+    if (status != 0) end_run(status > 0 ? Status::kReadFailed : Status::kFileChanged);
   }
   pass = 2;
-  cipher::run_pass(length, key, pass);
+  go_on(run_pass(length, key, pass, mode));
 
   // The scratch file goes only once the user file is safely on the device.
   check(files::sync_unit(files::kUserUnit));

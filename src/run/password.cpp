@@ -1,15 +1,17 @@
+#include "run/password.h"
+
 #include <cstring>
 
-#include "cipher/key.h"
 #include "console/console.h"
 #include "console/texts.h"
 #include "files/args.h"
 #include "progress/clock.h"
-#include "run/state.h"
 
-namespace fcloak::cipher {
+namespace fcloak::run {
 
 namespace {
+
+using cipher::kKeySize;
 
 bool key_blank(const char key[kKeySize]) {
   for (int i = 0; i < kKeySize; ++i) {
@@ -20,7 +22,7 @@ bool key_blank(const char key[kKeySize]) {
 
 }  // namespace
 
-void set_up_key(char key[kKeySize], unsigned char check[kKeySize]) {
+Status take_password(signed char mode, char key[kKeySize], unsigned char check[kKeySize]) {
   // Argument 2 gives the password, cut to 16 bytes or blank-padded; a blank
   // or absent one means asking for it. A given password is never asked for
   // again.
@@ -30,20 +32,19 @@ void set_up_key(char key[kKeySize], unsigned char check[kKeySize]) {
     console::write_record({"\r", texts::kAskPassword}, true);
     console::read_line(key, kKeySize);
   }
-  if (key_blank(key)) console::message_and_exit(texts::kNoPassword, console::kExitRefused);
+  if (key_blank(key)) return Status::kNoPassword;
 
   // The clock is only read when a check block is to be created.
   // A file being decrypted has its stored block verified, even when it is
   // all blanks.
-  const bool verify_only = run::mode == -1;
+  const bool verify_only = mode == -1;
   int clock_value = 0;
-  if (!verify_only && check_block_blank(check)) {
+  if (!verify_only && cipher::check_block_blank(check)) {
     const clock::Time now = clock::read_clock();
     clock_value = now.second * 100 + now.hundredths;
   }
-  if (prepare_keystream(key, check, clock_value, verify_only) < 0) {
-    console::message_and_exit(texts::kWrongPassword, console::kExitRefused);
-  }
+  if (cipher::prepare_keystream(key, check, clock_value, verify_only) < 0) return Status::kWrongPassword;
+  return Status::kOk;
 }
 
-}  // namespace fcloak::cipher
+}  // namespace fcloak::run

@@ -10,9 +10,11 @@
 #include "console/texts.h"
 #include "fakes.h"
 #include "files/args.h"
-#include "run/state.h"
+#include "run/password.h"
 
 namespace fcloak::cipher {
+
+using run::Status;
 namespace {
 
 std::string str(Text t) { return std::string(t.bytes, static_cast<std::size_t>(t.length)); }
@@ -40,10 +42,12 @@ class KeySetupTest : public ::testing::Test {
     files::set_arguments(static_cast<int>(args.size()), pointers.data(), lengths.data());
   }
 
-  // Runs set_up_key; returns the exit status, or -1 when it returned.
+  // Takes the password as a run does (a refusal ends the run); returns the
+  // exit status, or -1 when it returned.
   int run() {
     try {
-      set_up_key(key, check);
+      const Status status = run::take_password(mode, key, check);
+      if (status != Status::kOk) run::end_run(status);
     } catch (const fake::Exit& e) {
       return e.status;
     }
@@ -68,6 +72,7 @@ class KeySetupTest : public ::testing::Test {
   std::vector<int> lengths;
   char key[kKeySize];
   unsigned char check[kKeySize];
+  signed char mode = 0;
 };
 
 TEST_F(KeySetupTest, ArgumentTwoIsTheKeyWithoutAPrompt) {
@@ -167,9 +172,9 @@ TEST_F(KeySetupTest, DecryptingVerifiesEvenABlankStoredBlock) {
   // A file being decrypted whose stored block is 16 blanks: no new block is
   // made from the clock (that would decrypt with an unverified key).
   set_command_line({"secret"});
-  run::mode = -1;
+  mode = -1;
   const int status = run();
-  run::mode = 0;
+  mode = 0;
   EXPECT_EQ(status, console::kExitRefused);
   EXPECT_NE(fake::output.find(str(texts::kWrongPassword)), std::string::npos) << fake::output;
   EXPECT_EQ(check_text(), std::string(kKeySize, ' '));

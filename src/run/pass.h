@@ -1,0 +1,20 @@
+// One streaming pass between the units: pass 1 reads the user file and
+// writes the scratch file, pass 2 the other way. It encrypts (mode +1,
+// pass 1), decrypts (mode -1, pass 2) or copies, in 32768-byte blocks, and
+// reports progress.
+#pragma once
+
+#include "progress/progress.h"
+#include "run/status.h"
+
+namespace fcloak::run {
+
+// The progress label of a pass: what it does to the data.
+progress::Label pass_label(signed char mode, unsigned char pass);
+
+// Reads exactly `length` bytes from the pass's input unit and writes the
+// result to the other unit. Stops at the first failure, an interrupt, or an
+// input that is not `length` bytes long, and says which.
+Status run_pass(const int& length, const char key[16], const unsigned char& pass, signed char mode);
+
+}  // namespace fcloak::run

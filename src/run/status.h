@@ -1,0 +1,25 @@
+// How a step of the run ended. The steps return these; only the run turns
+// one into its message and exit status.
+#pragma once
+
+#include "console/text.h"
+
+namespace fcloak::run {
+
+enum class Status {
+  kOk,
+  kNoPassword,
+  kWrongPassword,
+  kInterrupted,
+  kReadFailed,
+  kFileChanged,  // the input was not the length it was looked up with
+  kNoSpace,      // a write, flush or sync failed
+};
+
+// The message that ends a run with this status (kOk has none).
+Text message_for(Status status);
+
+// Ends the run on a status other than kOk: its message, exit status 1.
+[[noreturn]] void end_run(Status status);
+
+}  // namespace fcloak::run
