@@ -158,10 +158,10 @@ int write_bytes(int unit, const void* source, int n) {
   start_writing(*u);
   const unsigned char* in = static_cast<const unsigned char*>(source);
   u->position += n;
-  // A whole block goes straight to the file, after what is pending (the
+  // A block or more goes straight to the file, after what is pending (the
   // 19-byte header before the first block of an encryption): no block is
   // copied through the unit buffer.
-  if (n == kBlockSize) {
+  if (n >= kBlockSize) {
     int status = flush(*u);
     if (status != 0) return status;
     return fs::write(u->file, in, n);

@@ -1,7 +1,8 @@
 // One streaming pass between the units: pass 1 reads the user file and
 // writes the scratch file, pass 2 the other way. It encrypts (mode +1,
-// pass 1), decrypts (mode -1, pass 2) or copies, in 32768-byte blocks, and
-// reports progress.
+// pass 1) or decrypts (mode -1, pass 2) in 32768-byte blocks, several to a
+// transfer, or copies, in the kernel where the kernel copies between the
+// two files; and it reports progress.
 #pragma once
 
 #include "progress/progress.h"
