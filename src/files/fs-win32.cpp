@@ -201,6 +201,10 @@ int copy(File, File, int, CopyWay, int& got) {
   return kCopyRefused;
 }
 
+// Windows starts writing a file's data out by itself; there is nothing to
+// ask for without waiting.
+void write_behind(File, std::int64_t, std::int64_t) {}
+
 int sync(File file) {
   if (!FlushFileBuffers(handle_of(file))) return last_status();
   return 0;

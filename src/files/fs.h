@@ -85,6 +85,12 @@ inline constexpr int kCopyRefused = -1;
 // Returns 0, kCopyRefused, or a positive failure.
 int copy(File from, File to, int n, CopyWay way, int& got);
 
+// Starts writing `length` bytes of the file from `offset` to the device and
+// returns without waiting for them, so that the device works while the
+// program goes on and the sync that follows finds little left to do. Only
+// a hint: it reports nothing, and the sync still makes the data durable.
+void write_behind(File file, std::int64_t offset, std::int64_t length);
+
 // Flushes the file's data to the device.
 int sync(File file);
 

@@ -18,6 +18,10 @@ constexpr int kNoDirectory = 103;
 
 constexpr int kMaxPath = 1024;
 
+// How much written data is handed on to the device at a time, while a pass
+// goes on; less is left for the sync at its end.
+constexpr std::int64_t kWriteBehind = 4 << 20;
+
 struct Unit {
   fs::File file;
   bool open;
@@ -29,6 +33,8 @@ struct Unit {
   long long position;
   // Written bytes not yet in the file; they belong just before `position`.
   int pending;
+  // Where the written bytes not yet handed on to the device begin.
+  std::int64_t behind;
   unsigned char buffer[kBlockSize];
 };
 
@@ -51,6 +57,7 @@ void start_unit(Unit& u, fs::File file, bool write_state, bool scratch) {
   u.scratch = scratch;
   u.position = 0;
   u.pending = 0;
+  u.behind = 0;
 }
 
 int flush(Unit& u) {
@@ -59,6 +66,15 @@ int flush(Unit& u) {
   // Whatever happened, the bytes are not retried: a failure is reported once.
   u.pending = 0;
   return status;
+}
+
+// Bytes written straight to the file go on to the device a few MiB at a
+// time, up to the unit's position: the device writes them while the pass
+// goes on, rather than all at the sync at the end of the pass.
+void written(Unit& u) {
+  if (u.position - u.behind < kWriteBehind) return;
+  fs::write_behind(u.file, u.behind, u.position - u.behind);
+  u.behind = u.position;
 }
 
 // Ends a stretch of writing: the pending data goes out, and a file that
@@ -80,6 +96,7 @@ int finish_writing(Unit& u) {
 void start_writing(Unit& u) {
   if (u.write_state) return;
   u.write_state = true;
+  u.behind = u.position;
   if (!u.scratch) user_written = true;
 }
 
@@ -163,8 +180,9 @@ int write_bytes(int unit, const void* source, int n) {
   // copied through the unit buffer.
   if (n >= kBlockSize) {
     int status = flush(*u);
-    if (status != 0) return status;
-    return fs::write(u->file, in, n);
+    if (status == 0) status = fs::write(u->file, in, n);
+    if (status == 0) written(*u);
+    return status;
   }
   while (n > 0) {
     int room = kBlockSize - u->pending;
@@ -204,6 +222,7 @@ int copy_bytes(int from, int to, int n, int& copied) {
     copied += got;
     in->position += got;
     out->position += got;
+    written(*out);
   }
   return 0;
 }
