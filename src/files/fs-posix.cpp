@@ -257,6 +257,11 @@ int copy(File from, File to, int n, CopyWay way, int& got) {
   }
 }
 
+void read_soon(File file, std::int64_t offset, std::int64_t length) {
+  posix_fadvise(static_cast<int>(file.handle), static_cast<off_t>(offset), static_cast<off_t>(length),
+                POSIX_FADV_WILLNEED);
+}
+
 void write_behind(File file, std::int64_t offset, std::int64_t length) {
   sync_file_range(static_cast<int>(file.handle), static_cast<off_t>(offset), static_cast<off_t>(length),
                   SYNC_FILE_RANGE_WRITE);

@@ -201,8 +201,10 @@ int copy(File, File, int, CopyWay, int& got) {
   return kCopyRefused;
 }
 
-// Windows starts writing a file's data out by itself; there is nothing to
-// ask for without waiting.
+// Windows reads ahead of sequential reads and writes a file's cached data
+// out by itself; there is nothing to ask for without waiting.
+void read_soon(File, std::int64_t, std::int64_t) {}
+
 void write_behind(File, std::int64_t, std::int64_t) {}
 
 int sync(File file) {

@@ -85,6 +85,11 @@ inline constexpr int kCopyRefused = -1;
 // Returns 0, kCopyRefused, or a positive failure.
 int copy(File from, File to, int n, CopyWay way, int& got);
 
+// Asks the device for `length` bytes of the file from `offset`, to be read
+// into the cache while the program goes on, ahead of its reads. Only a hint:
+// it reports nothing.
+void read_soon(File file, std::int64_t offset, std::int64_t length);
+
 // Starts writing `length` bytes of the file from `offset` to the device and
 // returns without waiting for them, so that the device works while the
 // program goes on and the sync that follows finds little left to do. Only

@@ -22,6 +22,12 @@ constexpr int kMaxPath = 1024;
 // goes on; less is left for the sync at its end.
 constexpr std::int64_t kWriteBehind = 4 << 20;
 
+// How far ahead of a pass's reads the device is asked to read, half of it
+// at a time: a file that is not in the cache (a scratch file that shares
+// the user file's blocks, say) comes in while the pass works on the last
+// transfer.
+constexpr std::int64_t kReadAhead = 8 << 20;
+
 struct Unit {
   fs::File file;
   bool open;
@@ -35,6 +41,8 @@ struct Unit {
   int pending;
   // Where the written bytes not yet handed on to the device begin.
   std::int64_t behind;
+  // Where the bytes that the device was asked to read ahead end.
+  std::int64_t ahead;
   unsigned char buffer[kBlockSize];
 };
 
@@ -58,6 +66,7 @@ void start_unit(Unit& u, fs::File file, bool write_state, bool scratch) {
   u.position = 0;
   u.pending = 0;
   u.behind = 0;
+  u.ahead = 0;
 }
 
 int flush(Unit& u) {
@@ -66,6 +75,15 @@ int flush(Unit& u) {
   // Whatever happened, the bytes are not retried: a failure is reported once.
   u.pending = 0;
   return status;
+}
+
+// A pass is about to read from the unit's position: the device is asked
+// for the bytes ahead, when less than half of kReadAhead is still asked.
+void reading(Unit& u) {
+  if (u.ahead < u.position) u.ahead = u.position;
+  if (u.ahead - u.position >= kReadAhead / 2) return;
+  fs::read_soon(u.file, u.ahead, u.position + kReadAhead - u.ahead);
+  u.ahead = u.position + kReadAhead;
 }
 
 // Bytes written straight to the file go on to the device a few MiB at a
@@ -156,6 +174,7 @@ int read_bytes(int unit, void* dest, int n) {
   if (u == nullptr) return kNotOpen;
   int status = finish_writing(*u);
   if (status != 0) return status;
+  if (n >= kBlockSize) reading(*u);
   unsigned char* out = static_cast<unsigned char*>(dest);
   int done = 0;
   while (done < n) {
@@ -213,6 +232,7 @@ int copy_bytes(int from, int to, int n, int& copied) {
   // user file's own blocks are overwritten, never given up for shared
   // ones, which would leave their old content in free space.
   const fs::CopyWay way = out->scratch ? fs::CopyWay::kMayShare : fs::CopyWay::kOverwrite;
+  reading(*in);
   while (copied < n) {
     int got = 0;
     status = fs::copy(in->file, out->file, n - copied, way, got);
@@ -232,6 +252,7 @@ int rewind_unit(int unit) {
   if (u == nullptr) return kNotOpen;
   int status = finish_writing(*u);
   u->position = 0;
+  u->ahead = 0;
   int seek_status = fs::seek(u->file, 0);
   return status != 0 ? status : seek_status;
 }
