@@ -12,8 +12,8 @@
 #   dd bs=32k conv=fsync to a scratch file, dd bs=32k conv=notrunc,fsync back
 #   over the file's own blocks, rm of the scratch file.
 # The table gives each median, and fcloak's ratio to the floor's median;
-# a second one the spread (fastest and slowest run). Then, on the smallest
-# file of the first file system only, the peers as context: cp there and
+# a second one the spread (fastest and slowest run). Then, on the first size
+# given, on the first file system only, the peers as context: cp there and
 # back, openssl enc -aes-128-ctr and ccrypt each way (no sync; where
 # installed, and as root they are). Then fcloak's peak memory on the largest
 # file and on a 1 MiB file, the micro benchmark of the transform and of the
