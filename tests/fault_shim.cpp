@@ -3,22 +3,31 @@
 // (-Wl,--wrap=read,...); each __wrap_ function passes the call on to the
 // real one unless FCLOAK_FAULT names it:
 //
-//   FCLOAK_FAULT=OP:FILE:N   at the Nth call of OP on FILE
+//   FCLOAK_FAULT=OP:FILE:N[:ERROR]   at the Nth call of OP on FILE
 //
 //   FILE   user     the file whose absolute path is in FCLOAK_FAULT_USER
 //          scratch  any file whose name starts with "ZZ"
-//   OP     write, read, fsync, ftruncate, lseek
-//                   the call fails: ENOSPC for a write, EIO otherwise; the
-//                   calls after it succeed again
-//          grow     before the Nth read, kGrowBytes bytes of 'G' are
-//                   appended to FILE; shrink: its last kGrowBytes bytes are
-//                   cut off. The file's times are put back afterwards, so
-//                   only the size tells of the change.
-//          signal   SIGINT is raised before the Nth write, which then goes on
-//          kill     SIGKILL is raised before the Nth write
+//   OP     write, read, fsync, ftruncate, lseek,
+//          copy_file_range, sendfile (counted on the file they write)
+//                   the call fails with ERROR (a name such as EXDEV, see
+//                   kErrors): by default ENOSPC for a write, EIO otherwise;
+//                   the calls after it succeed again
+//          grow     before the Nth read of FILE or copy from it, kGrowBytes
+//                   bytes of 'G' are appended to FILE; shrink: its last
+//                   kGrowBytes bytes are cut off. The file's times are put
+//                   back afterwards, so only the size tells of the change.
+//          signal   SIGINT is raised before the Nth write of FILE or copy
+//                   into it, which then goes on
+//          kill     SIGKILL is raised before the Nth write or copy
+//
+//   FCLOAK_FAULT_COPIES=refused   every copy_file_range and sendfile fails
+//                   as the kernel's refusal to copy between the two files
+//                   does (EXDEV, EINVAL): the program goes by read and write,
+//                   as on a file system that cannot copy
 //
 // Files are told apart by the path that /proc/self/fd gives for the
-// descriptor. Nothing of this is part of the program that ships.
+// descriptor. A fault that never came due is reported on standard error at
+// the program's exit. Nothing of this is part of the program that ships.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -33,6 +42,8 @@
 extern "C" {
 ssize_t __real_read(int fd, void* buf, size_t n);
 ssize_t __real_write(int fd, const void* buf, size_t n);
+ssize_t __real_copy_file_range(int in, off_t* in_offset, int out, off_t* out_offset, size_t n, unsigned flags);
+ssize_t __real_sendfile(int out, int in, off_t* offset, size_t n);
 int __real_fsync(int fd);
 int __real_ftruncate(int fd, off_t length);
 off_t __real_lseek(int fd, off_t offset, int whence);
@@ -42,19 +53,24 @@ namespace {
 
 constexpr int kGrowBytes = 100;
 
-enum class Op { kNone, kWrite, kRead, kFsync, kFtruncate, kLseek, kGrow, kShrink, kSignal, kKill };
+enum class Op {
+  kNone, kWrite, kRead, kFsync, kFtruncate, kLseek, kCopyFileRange, kSendfile, kGrow, kShrink, kSignal, kKill
+};
 enum class Target { kUser, kScratch };
 
 struct Fault {
   Op op = Op::kNone;
   Target target = Target::kUser;
   long nth = 0;
+  int error = 0;  // what a failing call sets errno to; 0: the default
   // Calls seen so far of the operation that the fault counts, on its file.
   long seen = 0;
+  bool came = false;
 };
 
 Fault fault;
 bool parsed = false;
+bool copies_refused = false;
 char user_path[4096];
 
 Op op_named(const char* name, std::size_t n) {
@@ -62,12 +78,26 @@ Op op_named(const char* name, std::size_t n) {
     const char* name;
     Op op;
   } kOps[] = {{"write", Op::kWrite},     {"read", Op::kRead},     {"fsync", Op::kFsync},
-              {"ftruncate", Op::kFtruncate}, {"lseek", Op::kLseek}, {"grow", Op::kGrow},
-              {"shrink", Op::kShrink},   {"signal", Op::kSignal}, {"kill", Op::kKill}};
+              {"ftruncate", Op::kFtruncate}, {"lseek", Op::kLseek}, {"copy_file_range", Op::kCopyFileRange},
+              {"sendfile", Op::kSendfile}, {"grow", Op::kGrow},   {"shrink", Op::kShrink},
+              {"signal", Op::kSignal}, {"kill", Op::kKill}};
   for (const auto& entry : kOps) {
     if (std::strlen(entry.name) == n && std::strncmp(entry.name, name, n) == 0) return entry.op;
   }
   return Op::kNone;
+}
+
+const struct {
+  const char* name;
+  int error;
+} kErrors[] = {{"EIO", EIO},       {"ENOSPC", ENOSPC},         {"EXDEV", EXDEV}, {"EINVAL", EINVAL},
+               {"ENOSYS", ENOSYS}, {"EOPNOTSUPP", EOPNOTSUPP}, {"EPERM", EPERM}, {"EBADF", EBADF}};
+
+int error_named(const char* name) {
+  for (const auto& entry : kErrors) {
+    if (std::strcmp(entry.name, name) == 0) return entry.error;
+  }
+  return 0;
 }
 
 // A fault that cannot be read stops the program at once: a test must never
@@ -80,9 +110,22 @@ Op op_named(const char* name, std::size_t n) {
   _exit(99);
 }
 
+// A fault that never came due would let a test pass without its fault:
+// the program says so on standard error when it ends, which the tests see.
+void check_fault_came() {
+  if (fault.came) return;
+  const char text[] = "fault shim: the fault in FCLOAK_FAULT never came due\n";
+  __real_write(STDERR_FILENO, text, sizeof text - 1);
+}
+
 void parse() {
   if (parsed) return;
   parsed = true;
+  const char* copies = std::getenv("FCLOAK_FAULT_COPIES");
+  if (copies != nullptr && *copies != '\0') {
+    if (std::strcmp(copies, "refused") != 0) bad_setting("FCLOAK_FAULT_COPIES can only be \"refused\"");
+    copies_refused = true;
+  }
   const char* setting = std::getenv("FCLOAK_FAULT");
   if (setting == nullptr || *setting == '\0') return;
   const char* first = std::strchr(setting, ':');
@@ -100,7 +143,12 @@ void parse() {
   }
   char* end = nullptr;
   fault.nth = std::strtol(second + 1, &end, 10);
-  if (end == second + 1 || *end != '\0' || fault.nth < 1) bad_setting("bad count in FCLOAK_FAULT");
+  if (end == second + 1 || (*end != '\0' && *end != ':') || fault.nth < 1) bad_setting("bad count in FCLOAK_FAULT");
+  if (*end == ':') {
+    fault.error = error_named(end + 1);
+    if (fault.error == 0) bad_setting("unknown error in FCLOAK_FAULT");
+  }
+  std::atexit(check_fault_came);
   const char* user = std::getenv("FCLOAK_FAULT_USER");
   if (fault.target == Target::kUser) {
     if (user == nullptr || user[0] != '/' || std::strlen(user) >= sizeof user_path) {
@@ -129,8 +177,19 @@ bool due(int fd, Op a, Op b = Op::kNone, Op c = Op::kNone) {
   parse();
   if (fault.op != a && fault.op != b && fault.op != c) return false;
   if (!is_target(fd)) return false;
-  return ++fault.seen == fault.nth;
+  if (++fault.seen != fault.nth) return false;
+  fault.came = true;
+  return true;
 }
+
+// Makes the due call fail: errno as the fault says, or the default.
+int fail(int default_error) {
+  errno = fault.error != 0 ? fault.error : default_error;
+  return -1;
+}
+
+// Raises the signal of a due signal or kill fault.
+void raise_due_signal() { raise(fault.op == Op::kSignal ? SIGINT : SIGKILL); }
 
 // Changes the file's size behind the program's back, keeping its times.
 void change_size(int fd) {
@@ -155,10 +214,7 @@ extern "C" {
 
 ssize_t __wrap_read(int fd, void* buf, size_t n) {
   if (due(fd, Op::kRead, Op::kGrow, Op::kShrink)) {
-    if (fault.op == Op::kRead) {
-      errno = EIO;
-      return -1;
-    }
+    if (fault.op == Op::kRead) return fail(EIO);
     change_size(fd);
   }
   return __real_read(fd, buf, n);
@@ -166,36 +222,56 @@ ssize_t __wrap_read(int fd, void* buf, size_t n) {
 
 ssize_t __wrap_write(int fd, const void* buf, size_t n) {
   if (due(fd, Op::kWrite, Op::kSignal, Op::kKill)) {
-    if (fault.op == Op::kWrite) {
-      errno = ENOSPC;
-      return -1;
-    }
-    raise(fault.op == Op::kSignal ? SIGINT : SIGKILL);
+    if (fault.op == Op::kWrite) return fail(ENOSPC);
+    raise_due_signal();
   }
   return __real_write(fd, buf, n);
 }
 
-int __wrap_fsync(int fd) {
-  if (due(fd, Op::kFsync)) {
-    errno = EIO;
+// A copy in the kernel is a read of its input and a write of its output:
+// grow and shrink count it on the one, the failures of the copy itself,
+// signal and kill on the other.
+bool copy_due(int in, int out, Op op) {
+  if (due(in, Op::kGrow, Op::kShrink)) change_size(in);
+  if (due(out, op, Op::kSignal, Op::kKill)) {
+    if (fault.op == op) return true;
+    raise_due_signal();
+  }
+  return false;
+}
+
+ssize_t __wrap_copy_file_range(int in, off_t* in_offset, int out, off_t* out_offset, size_t n, unsigned flags) {
+  parse();
+  if (copies_refused) {
+    errno = EXDEV;
     return -1;
   }
+  if (copy_due(in, out, Op::kCopyFileRange)) return fail(EIO);
+  return __real_copy_file_range(in, in_offset, out, out_offset, n, flags);
+}
+
+ssize_t __wrap_sendfile(int out, int in, off_t* offset, size_t n) {
+  parse();
+  if (copies_refused) {
+    errno = EINVAL;
+    return -1;
+  }
+  if (copy_due(in, out, Op::kSendfile)) return fail(EIO);
+  return __real_sendfile(out, in, offset, n);
+}
+
+int __wrap_fsync(int fd) {
+  if (due(fd, Op::kFsync)) return fail(EIO);
   return __real_fsync(fd);
 }
 
 int __wrap_ftruncate(int fd, off_t length) {
-  if (due(fd, Op::kFtruncate)) {
-    errno = EIO;
-    return -1;
-  }
+  if (due(fd, Op::kFtruncate)) return fail(EIO);
   return __real_ftruncate(fd, length);
 }
 
 off_t __wrap_lseek(int fd, off_t offset, int whence) {
-  if (due(fd, Op::kLseek)) {
-    errno = EIO;
-    return -1;
-  }
+  if (due(fd, Op::kLseek)) return fail(EIO);
   return __real_lseek(fd, offset, whence);
 }
 

@@ -1,23 +1,31 @@
 // Faults while a file is rewritten: fcloak_faulty (the program with
 // fault_shim.cpp around its file system calls) is made to fail at one point
 // of a run, and afterwards the complete data must still be there, byte for
-// byte. Until pass 2 cuts the user file, that is the user file itself, with
-// its content and last-write time untouched and no scratch file left. Once
-// the file is cut, it is the scratch file, kept and named by its full path:
-// after an encryption the finished encrypted file, after a decryption the
-// untouched encrypted original. Either way a later run in the same directory
-// must work, and recovering as the README says gives back the plaintext.
+// byte. Until pass 2 writes to the user file, that is the user file itself,
+// with its content and last-write time untouched and no scratch file left.
+// Once the file has been written to, it is the scratch file, kept and named
+// by its full path: after an encryption the finished encrypted file, after
+// a decryption the untouched encrypted original. Either way a later run in
+// the same directory must work, and recovering as the README says gives
+// back the plaintext.
 //
-// Every case runs in a fresh directory, with the file ~5 blocks long. The
-// counts in the table follow the file layer's calls for that size:
-//  - pass 1 writes the scratch file in whole 32768-byte blocks (5), and the
-//    rest, with the last block, goes out at the flush before its sync (6th);
-//  - pass 2 likewise writes the user file in 5 whole blocks after the cut,
-//    and the rest at the flush before the user file's sync (6th);
+// Every case runs in a fresh directory, with the file ~5 blocks long, so
+// every transfer is one 32768-byte block. The counts in the table follow
+// the file layer's calls for that size:
+//  - the copying pass (decryption's pass 1, encryption's pass 2) copies the
+//    5 whole blocks in the kernel, a copy_file_range or a sendfile each,
+//    then reads the rest and reads once more to find the end;
+//  - the transforming pass reads block by block and writes each of the 5
+//    whole blocks as it comes (in an encryption, after the 19-byte header),
+//    reading once more at the end to find it;
+//  - either way the rest after the last whole block goes out at the flush
+//    before the sync of the file written;
+//  - in the cases run with the kernel's copies refused (as on a file system
+//    that cannot copy), the copying pass reads and writes block by block as
+//    the transforming pass does;
 //  - the user file is read once (encrypt) or twice (decrypt) for its header
 //    before pass 1; the scratch file, in a decryption, twice for the header
-//    it skips before pass 2; every pass reads block by block, then reads
-//    once more to find the end;
+//    it skips before pass 2;
 //  - the user file is rewound 3 times (encrypt) or twice (decrypt) up to
 //    pass 2, the scratch file twice.
 #include <fcntl.h>
@@ -66,6 +74,8 @@ const std::string kReadFailed = e2e::gbk(u8"读文件出错."_t);
 const std::string kFileChanged = e2e::gbk(u8"文件在处理过程中被改变."_t);
 const std::string kInterrupted = e2e::gbk(u8"程序被中断."_t);
 const std::string kScratchKept = e2e::gbk(u8"完整的文件保存在临时文件中: "_t);
+const std::string kDoneEncrypt = e2e::gbk(u8"文件已完成加密."_t);
+const std::string kDoneDecrypt = e2e::gbk(u8"文件已完成解密."_t);
 // What follows the last message of a run that ends through the program's
 // one exit: the end of the message's line, then the stop.
 const std::string kStop = "\r\n\r\n \r\n\r\n";
@@ -153,6 +163,10 @@ std::string env_or(const char* name, const char* fallback) {
 std::string normal_binary() { return env_or("FCLOAK_BIN", ""); }
 std::string faulty_binary() { return env_or("FCLOAK_FAULTY", FCLOAK_FAULTY_PATH); }
 
+// Whether the kernel copies in the copying pass, or the shim refuses every
+// copy as a file system that cannot copy does.
+enum class Copies { kKernel, kRefused };
+
 struct Result {
   bool exited = false;
   int status = -1;  // the exit status, or the signal that ended the run
@@ -162,9 +176,10 @@ struct Result {
 
 // Runs a program in `dir` on kFileName with the password and the sign as
 // arguments, in a session of its own (no terminal), standard input from
-// /dev/null. `fault` goes to the shim; the user file is named to it by its
-// real path. Output is captured in files next to `dir`.
-Result run_in(const std::string& binary, const std::string& dir, const char* sign, const std::string& fault = "") {
+// /dev/null. `fault` and `copies` go to the shim; the user file is named to
+// it by its real path. Output is captured in files next to `dir`.
+Result run_in(const std::string& binary, const std::string& dir, const char* sign, const std::string& fault = "",
+              Copies copies = Copies::kKernel) {
   Result run;
   const std::string out_path = dir + ".out";
   const std::string err_path = dir + ".err";
@@ -188,6 +203,11 @@ Result run_in(const std::string& binary, const std::string& dir, const char* sig
     } else {
       setenv("FCLOAK_FAULT", fault.c_str(), 1);
       setenv("FCLOAK_FAULT_USER", user_path.c_str(), 1);
+    }
+    if (copies == Copies::kRefused) {
+      setenv("FCLOAK_FAULT_COPIES", "refused", 1);
+    } else {
+      unsetenv("FCLOAK_FAULT_COPIES");
     }
     const char* argv[] = {binary.c_str(), kFileName, kPassword, sign, nullptr};
     execv(binary.c_str(), const_cast<char* const*>(argv));
@@ -252,9 +272,10 @@ enum class Direction { kEncrypt, kDecrypt };
 
 // Where the complete data is afterwards.
 enum class Ending {
-  kUserFile,     // the run ended before the cut: the user file is untouched
-  kScratchFile,  // after the cut: the scratch file is kept and named
-  kKilled,       // killed after the cut: the scratch file is left behind
+  kUserFile,     // the run ended before pass 2 wrote to the file: it is untouched
+  kScratchFile,  // after that: the scratch file is kept and named
+  kKilled,       // killed after that: the scratch file is left behind
+  kCompleted,    // the run went on by read and write and completed
 };
 
 struct FaultPoint {
@@ -264,38 +285,53 @@ struct FaultPoint {
   const std::string* message;
   Ending ending;
   int size_change;  // what the fault itself did to the user file's size
+  Copies copies;
 };
+
+constexpr Copies kKernel = Copies::kKernel;
+constexpr Copies kRefused = Copies::kRefused;
 
 const FaultPoint kFaultPoints[] = {
     // Pass 1, into the scratch file: the user file is only read.
-    {"Pass1WriteFirstBlock", "write:scratch:1", "write:scratch:1", &kNoSpace, Ending::kUserFile, 0},
-    {"Pass1WriteMiddleBlock", "write:scratch:3", "write:scratch:3", &kNoSpace, Ending::kUserFile, 0},
-    {"Pass1WriteLastWholeBlock", "write:scratch:5", "write:scratch:5", &kNoSpace, Ending::kUserFile, 0},
-    {"Pass1ReadMiddleBlock", "read:user:3", "read:user:4", &kReadFailed, Ending::kUserFile, 0},
-    {"Pass1Interrupt", "signal:scratch:2", "signal:scratch:2", &kInterrupted, Ending::kUserFile, 0},
-    {"GrewAfterLookUp", "grow:user:1", "grow:user:1", &kFileChanged, Ending::kUserFile, kSizeChange},
-    {"ShrankAfterLookUp", "shrink:user:1", "shrink:user:1", &kFileChanged, Ending::kUserFile, -kSizeChange},
+    {"Pass1WriteFirstBlock", "write:scratch:1", "write:scratch:1", &kNoSpace, Ending::kUserFile, 0, kRefused},
+    {"Pass1WriteMiddleBlock", "write:scratch:3", "write:scratch:3", &kNoSpace, Ending::kUserFile, 0, kRefused},
+    {"Pass1WriteLastWholeBlock", "write:scratch:5", "write:scratch:5", &kNoSpace, Ending::kUserFile, 0, kRefused},
+    {"Pass1ReadMiddleBlock", "read:user:3", "read:user:4", &kReadFailed, Ending::kUserFile, 0, kRefused},
+    {"Pass1CopyFails", nullptr, "copy_file_range:scratch:3:EIO", &kNoSpace, Ending::kUserFile, 0, kKernel},
+    {"Pass1ReadAfterCopies", nullptr, "read:user:3", &kReadFailed, Ending::kUserFile, 0, kKernel},
+    {"Pass1Interrupt", "signal:scratch:2", "signal:scratch:2", &kInterrupted, Ending::kUserFile, 0, kKernel},
+    {"GrewAfterLookUp", "grow:user:1", "grow:user:1", &kFileChanged, Ending::kUserFile, kSizeChange, kKernel},
+    {"ShrankAfterLookUp", "shrink:user:1", "shrink:user:1", &kFileChanged, Ending::kUserFile, -kSizeChange, kKernel},
     // Between the passes: the scratch file is made whole and durable, both
     // files are rewound, the scratch file's header is skipped.
-    {"FlushAtRewindLastBlock", "write:scratch:6", "write:scratch:6", &kNoSpace, Ending::kUserFile, 0},
-    {"InterruptAtFlush", "signal:scratch:6", "signal:scratch:6", &kInterrupted, Ending::kUserFile, 0},
-    {"SyncScratchFile", "fsync:scratch:1", "fsync:scratch:1", &kNoSpace, Ending::kUserFile, 0},
-    {"RewindScratchFile", "lseek:scratch:2", "lseek:scratch:2", &kNoSpace, Ending::kUserFile, 0},
-    {"RewindUserFile", "lseek:user:3", "lseek:user:2", &kNoSpace, Ending::kUserFile, 0},
-    {"ReadSkippedHeader", nullptr, "read:scratch:1", &kReadFailed, Ending::kUserFile, 0},
-    {"Cut", "ftruncate:user:1", "ftruncate:user:1", &kNoSpace, Ending::kUserFile, 0},
-    // Pass 2, into the user file, which the first write has cut.
-    {"Pass2WriteFirstBlock", "write:user:1", "write:user:1", &kNoSpace, Ending::kScratchFile, 0},
-    {"Pass2WriteMiddleBlock", "write:user:3", "write:user:3", &kNoSpace, Ending::kScratchFile, 0},
-    {"Pass2WriteLastWholeBlock", "write:user:5", "write:user:5", &kNoSpace, Ending::kScratchFile, 0},
-    {"Pass2ReadMiddleBlock", "read:scratch:2", "read:scratch:4", &kReadFailed, Ending::kScratchFile, 0},
-    {"Pass2ReadAtEnd", "read:scratch:7", "read:scratch:9", &kReadFailed, Ending::kScratchFile, 0},
-    {"Pass2Interrupt", "signal:user:2", "signal:user:2", &kInterrupted, Ending::kScratchFile, 0},
-    {"Pass2Killed", "kill:user:3", "kill:user:3", nullptr, Ending::kKilled, 0},
+    {"FlushAtRewindLastBlock", "write:scratch:7", "write:scratch:1", &kNoSpace, Ending::kUserFile, 0, kKernel},
+    {"InterruptAtFlush", "signal:scratch:7", "signal:scratch:6", &kInterrupted, Ending::kUserFile, 0, kKernel},
+    {"SyncScratchFile", "fsync:scratch:1", "fsync:scratch:1", &kNoSpace, Ending::kUserFile, 0, kKernel},
+    {"RewindScratchFile", "lseek:scratch:2", "lseek:scratch:2", &kNoSpace, Ending::kUserFile, 0, kKernel},
+    {"RewindUserFile", "lseek:user:3", "lseek:user:2", &kNoSpace, Ending::kUserFile, 0, kKernel},
+    {"ReadSkippedHeader", nullptr, "read:scratch:1", &kReadFailed, Ending::kUserFile, 0, kKernel},
+    // Pass 2, into the user file, over its old content.
+    {"Pass2WriteFirstBlock", "write:user:1", "write:user:1", &kNoSpace, Ending::kScratchFile, 0, kRefused},
+    {"Pass2WriteMiddleBlock", "write:user:3", "write:user:3", &kNoSpace, Ending::kScratchFile, 0, kRefused},
+    {"Pass2WriteLastWholeBlock", "write:user:5", "write:user:5", &kNoSpace, Ending::kScratchFile, 0, kRefused},
+    {"Pass2CopyFails", "sendfile:user:3:ENOSPC", nullptr, &kNoSpace, Ending::kScratchFile, 0, kKernel},
+    {"Pass2ReadMiddleBlock", "read:scratch:2", "read:scratch:4", &kReadFailed, Ending::kScratchFile, 0, kRefused},
+    {"Pass2ReadAtEnd", "read:scratch:7", "read:scratch:9", &kReadFailed, Ending::kScratchFile, 0, kRefused},
+    {"Pass2ReadAfterCopies", "read:scratch:1", nullptr, &kReadFailed, Ending::kScratchFile, 0, kKernel},
+    {"Pass2Interrupt", "signal:user:2", "signal:user:2", &kInterrupted, Ending::kScratchFile, 0, kKernel},
+    {"Pass2Killed", "kill:user:3", "kill:user:3", nullptr, Ending::kKilled, 0, kKernel},
+    {"Pass2KilledReadWrite", "kill:user:3", nullptr, nullptr, Ending::kKilled, 0, kRefused},
+    // The kernel refuses to copy, at the first copy of the pass or later:
+    // read and write do the rest of the pass.
+    {"CopyRefusedAtOnce", "sendfile:user:1:EINVAL", "copy_file_range:scratch:1:EXDEV", nullptr, Ending::kCompleted, 0,
+     kKernel},
+    {"CopyRefusedMidway", "sendfile:user:3:ENOSYS", "copy_file_range:scratch:3:EOPNOTSUPP", nullptr,
+     Ending::kCompleted, 0, kKernel},
     // After pass 2: the user file is made whole and durable before the
-    // scratch file goes.
-    {"FlushAtUserSyncLastBlock", "write:user:6", "write:user:6", &kNoSpace, Ending::kScratchFile, 0},
-    {"SyncUserFile", "fsync:user:1", "fsync:user:1", &kNoSpace, Ending::kScratchFile, 0},
+    // scratch file goes; a decrypted file is shorter, its end is set first.
+    {"SetEnd", nullptr, "ftruncate:user:1", &kNoSpace, Ending::kScratchFile, 0, kKernel},
+    {"FlushAtUserSyncLastBlock", "write:user:1", "write:user:6", &kNoSpace, Ending::kScratchFile, 0, kKernel},
+    {"SyncUserFile", "fsync:user:1", "fsync:user:1", &kNoSpace, Ending::kScratchFile, 0, kKernel},
 };
 
 struct Case {
@@ -315,7 +351,8 @@ std::vector<Case> all_cases() {
 // How a case shows in test listings: the direction and the fault.
 void PrintTo(const Case& c, std::ostream* os) {
   *os << (c.direction == Direction::kEncrypt ? "encrypt, " : "decrypt, ")
-      << (c.direction == Direction::kEncrypt ? c.point->encrypt_fault : c.point->decrypt_fault);
+      << (c.direction == Direction::kEncrypt ? c.point->encrypt_fault : c.point->decrypt_fault)
+      << (c.point->copies == kRefused ? ", copies refused" : "");
 }
 
 std::string case_name(const testing::TestParamInfo<Case>& info) {
@@ -324,7 +361,7 @@ std::string case_name(const testing::TestParamInfo<Case>& info) {
 
 class FaultTest : public testing::TestWithParam<Case> {};
 
-// The user file as the fault left it, when the run ended before the cut.
+// The user file as the fault left it, when the run ended before pass 2.
 std::string untouched_user_file(const std::string& original, int size_change) {
   if (size_change > 0) return original + std::string(static_cast<std::size_t>(size_change), 'G');
   return original.substr(0, original.size() - static_cast<std::size_t>(-size_change));
@@ -371,9 +408,25 @@ TEST_P(FaultTest, CompleteDataSurvives) {
   ASSERT_TRUE(set_write_time(file, kStartTime));
 
   const std::string fault = encrypting ? point.encrypt_fault : point.decrypt_fault;
-  SCOPED_TRACE("FCLOAK_FAULT=" + fault);
-  const Result run = run_in(faulty_binary(), dir.path(), encrypting ? "+" : "-", fault);
+  SCOPED_TRACE("FCLOAK_FAULT=" + fault + (point.copies == kRefused ? ", every kernel copy refused" : ""));
+  const Result run = run_in(faulty_binary(), dir.path(), encrypting ? "+" : "-", fault, point.copies);
   EXPECT_EQ(run.err, "");
+
+  if (point.ending == Ending::kCompleted) {
+    EXPECT_TRUE(run.exited && run.status == 0) << (run.exited ? "exit status " : "signal ") << run.status;
+    EXPECT_NE(run.out.find(encrypting ? kDoneEncrypt : kDoneDecrypt), std::string::npos) << run.out;
+    EXPECT_EQ(all_files(dir.path()), std::vector<std::string>{kFileName}) << "a scratch file was left behind";
+    const timespec time = write_time(file);
+    EXPECT_TRUE(time.tv_sec == kStartTime.tv_sec && time.tv_nsec == 0)
+        << "the user file's last-write time is not restored: " << time.tv_sec << "." << time.tv_nsec;
+    if (encrypting) {
+      ASSERT_TRUE(is_encrypted_form(read_file(file), o.plain.size()));
+      const Result decrypt = run_in(normal_binary(), dir.path(), "-");
+      EXPECT_TRUE(decrypt.exited && decrypt.status == 0) << "decrypting the file: status " << decrypt.status;
+    }
+    EXPECT_TRUE(read_file(file) == o.plain) << "the file does not come back as the plaintext";
+    return;
+  }
 
   if (point.ending == Ending::kUserFile) {
     EXPECT_TRUE(run.exited && run.status == 1) << (run.exited ? "exit status " : "signal ") << run.status;
@@ -393,7 +446,7 @@ TEST_P(FaultTest, CompleteDataSurvives) {
     return;
   }
 
-  // After the cut: exactly one scratch file, holding the complete file.
+  // Once pass 2 has written: exactly one scratch file, holding the complete file.
   if (point.ending == Ending::kKilled) {
     EXPECT_TRUE(!run.exited && run.status == SIGKILL) << "the run was not killed";
   } else {

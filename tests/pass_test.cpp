@@ -211,19 +211,31 @@ TEST_F(PassTest, EncryptedPassOneDecryptsInPassTwo) {
   EXPECT_EQ(read_file(kUserName), plain);
 }
 
+// Table positions start again at 1 for every block, also within a transfer
+// of several blocks (above 6553600 bytes, one takes two blocks).
 TEST_F(PassTest, EqualBlocksEncryptAlike) {
   const std::string block = pattern(32768, 5);
-  const std::string plain = block + block + block.substr(0, 100);
-  mode_ = 1;
-  open_units(plain);
-  cipher::seed_generator(4242);
-  ASSERT_EQ(pass(static_cast<int>(plain.size()), 1), kNormalReturn);
-  const std::string encrypted = scratch_contents();
-  ASSERT_EQ(encrypted.size(), plain.size());
-  EXPECT_NE(encrypted.substr(0, 32768), block);
-  // Table positions start again at 1 for every block.
-  EXPECT_EQ(encrypted.substr(32768, 32768), encrypted.substr(0, 32768));
-  EXPECT_EQ(encrypted.substr(65536), encrypted.substr(0, 100));
+  for (const int blocks : {2, 320}) {
+    SCOPED_TRACE(::testing::Message() << blocks << " blocks");
+    std::string plain;
+    for (int i = 0; i < blocks; ++i) plain += block;
+    plain += block.substr(0, 100);
+    mode_ = 1;
+    open_units(plain);
+    cipher::seed_generator(4242);
+    ASSERT_EQ(pass(static_cast<int>(plain.size()), 1), kNormalReturn);
+    const std::string encrypted = scratch_contents();
+    files::close_all_units();
+    ASSERT_EQ(encrypted.size(), plain.size());
+    EXPECT_NE(encrypted.substr(0, 32768), block);
+    for (int i = 1; i < blocks; ++i) {
+      if (encrypted.compare(static_cast<std::size_t>(i) * 32768, 32768, encrypted, 0, 32768) != 0) {
+        ADD_FAILURE() << "block " << i << " is encrypted unlike the first";
+        break;
+      }
+    }
+    EXPECT_EQ(encrypted.substr(static_cast<std::size_t>(blocks) * 32768), encrypted.substr(0, 100));
+  }
 }
 
 struct Mismatch {
@@ -241,22 +253,28 @@ TEST_F(PassTest, InputThatDisagreesWithTheLengthEndsTheRun) {
       {40000, 65536},  // ends inside a whole block
       {32769, 32768},  // one byte after a whole block
       {32767, 32768},  // one byte short of a whole block
+      {100000, 10000000},  // ends inside a transfer of several blocks
       {1, 0},          // an empty pass over a file that is not empty
       {16, -3},        // a length no input can have
   };
-  for (const Mismatch& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.file_size << " bytes, length " << c.length);
-    fake::reset();
-    console::reset_for_test();
-    console::end_pause = 0;
-    const std::string data = pattern(static_cast<std::size_t>(c.file_size), 9);
-    mode_ = 1;
-    open_units(data);
-    cipher::seed_generator(77);
-    EXPECT_EQ(pass(c.length, 1), console::kExitRefused);
-    EXPECT_TRUE(output_has(texts::kFileChanged));
-    EXPECT_EQ(read_file(kUserName), data);
-    EXPECT_FALSE(scratch_left());
+  // Pass 1 of an encryption reads through the buffer, of a decryption
+  // copies in the kernel.
+  for (const signed char mode : {1, -1}) {
+    for (const Mismatch& c : cases) {
+      SCOPED_TRACE(::testing::Message() << "mode " << int{mode} << ", " << c.file_size << " bytes, length " << c.length);
+      fake::reset();
+      console::reset_for_test();
+      console::end_pause = 0;
+      const std::string data = pattern(static_cast<std::size_t>(c.file_size), 9);
+      mode_ = mode;
+      open_units(data);
+      cipher::seed_generator(77);
+      EXPECT_EQ(pass(c.length, 1), console::kExitRefused);
+      EXPECT_TRUE(output_has(texts::kFileChanged));
+      files::close_all_units();
+      EXPECT_EQ(read_file(kUserName), data);
+      EXPECT_FALSE(scratch_left());
+    }
   }
 }
 
@@ -306,20 +324,30 @@ TEST_F(PassTest, FailedWriteEndsTheRun) {
 }
 
 // Above 6553600 bytes the interval grows: 10000000 bytes report after every
-// second block and after the last, short one.
+// second block and after the last, short one, whether the pass copies in
+// the kernel (decryption's pass 1) or transforms (encryption's).
 TEST_F(PassTest, LongInputReportsAtTheInterval) {
   const std::string data = pattern(10000000, 8);
-  mode_ = -1;
-  open_units(data);
-  ASSERT_EQ(pass(static_cast<int>(data.size()), 1), kNormalReturn);
-  const std::vector<std::string> reported = percents();
-  // The opening report, 152 at multiples of 65536, and the last.
-  ASSERT_EQ(reported.size(), 154u);
-  EXPECT_EQ(reported[1], "  0");   // 65536 bytes: 0.66 %
-  EXPECT_EQ(reported[16], " 10");  // 16 * 65536 bytes: 10.49 %
-  EXPECT_EQ(reported[152], " 99");
-  EXPECT_EQ(reported[153], "100");
-  EXPECT_EQ(scratch_contents(), data);
+  for (const signed char mode : {-1, 1}) {
+    SCOPED_TRACE(::testing::Message() << "mode " << int{mode});
+    fake::output.clear();
+    mode_ = mode;
+    open_units(data);
+    ASSERT_EQ(pass(static_cast<int>(data.size()), 1), kNormalReturn);
+    const std::vector<std::string> reported = percents();
+    // The opening report, 152 at multiples of 65536, and the last.
+    ASSERT_EQ(reported.size(), 154u);
+    EXPECT_EQ(reported[1], "  0");   // 65536 bytes: 0.66 %
+    EXPECT_EQ(reported[16], " 10");  // 16 * 65536 bytes: 10.49 %
+    EXPECT_EQ(reported[152], " 99");
+    EXPECT_EQ(reported[153], "100");
+    const std::string output = scratch_contents();
+    ASSERT_EQ(output.size(), data.size());
+    if (mode == -1) {
+      EXPECT_TRUE(output == data) << "the copy differs from its input";
+    }
+    files::close_all_units();
+  }
 }
 
 struct LabelCase {

@@ -1,5 +1,6 @@
-// The units over real files in a temporary directory: the cut at the first
-// write, end-of-file reads, buffering, the scratch file's name and fate.
+// The units over real files in a temporary directory: writing in place and
+// the end set after the last byte written, end-of-file reads, buffering,
+// copies in the kernel, the scratch file's name and fate.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,21 +51,129 @@ class UnitsTest : public ::testing::Test {
   char old_cwd_[PATH_MAX];
 };
 
-TEST_F(UnitsTest, FirstWriteAfterReadOrRewindCutsTheFile) {
+TEST_F(UnitsTest, RewrittenFileEndsAfterTheLastByteWritten) {
   put("f", "abcdefgh");
   ASSERT_EQ(open_user("f"), 0);
   char buf[3];
   EXPECT_EQ(read_bytes(kUserUnit, buf, 3), 0);
+  EXPECT_FALSE(user_file_written());
   EXPECT_EQ(write_bytes(kUserUnit, "XY", 2), 0);
-  EXPECT_EQ(write_bytes(kUserUnit, "Z", 1), 0);  // no second cut
+  EXPECT_EQ(write_bytes(kUserUnit, "Z", 1), 0);
   EXPECT_EQ(rewind_unit(kUserUnit), 0);
   EXPECT_EQ(contents("f"), "abcXYZ");
   EXPECT_FALSE(scratch_must_be_kept());
-  EXPECT_TRUE(user_file_cut());
+  EXPECT_TRUE(user_file_written());
 
-  EXPECT_EQ(write_bytes(kUserUnit, "", 0), 0);  // a write of nothing cuts too
+  EXPECT_EQ(write_bytes(kUserUnit, "", 0), 0);  // a write of nothing ends the file too
   close_unit(kUserUnit);
   EXPECT_EQ(contents("f"), "");
+}
+
+// A stretch of writing goes over the file's own bytes and leaves the rest
+// in place until it ends: the file is never cut before its new content is
+// written, and it only shrinks where the new content is shorter.
+TEST_F(UnitsTest, WritesGoOverTheFileInPlaceUntilTheStretchEnds) {
+  const std::string old_content(3 * kBlockSize, 'a');
+  const std::string block(kBlockSize, 'b');
+  struct Ending {
+    const char* name;
+    int (*end)();
+  };
+  const Ending endings[] = {
+      {"rewind", [] { return rewind_unit(kUserUnit); }},
+      {"sync", [] { return sync_unit(kUserUnit); }},
+      {"read", [] {
+         char byte;
+         return read_bytes(kUserUnit, &byte, 1) == -1 ? 0 : 1;
+       }},
+      {"close", [] {
+         close_unit(kUserUnit);
+         return 0;
+       }},
+  };
+  for (const Ending& ending : endings) {
+    SCOPED_TRACE(ending.name);
+    put("f", old_content);
+    ASSERT_EQ(open_user("f"), 0);
+    EXPECT_EQ(write_bytes(kUserUnit, block.data(), kBlockSize), 0);
+    EXPECT_EQ(write_bytes(kUserUnit, "cc", 2), 0);
+    // The whole block is in the file, over the old bytes; the rest of the
+    // old content is still there.
+    EXPECT_EQ(contents("f"), block + old_content.substr(kBlockSize));
+    EXPECT_EQ(ending.end(), 0);
+    EXPECT_EQ(contents("f"), block + "cc");
+    close_unit(kUserUnit);
+  }
+
+  // A longer content grows the file and is never cut.
+  put("f", "short");
+  ASSERT_EQ(open_user("f"), 0);
+  EXPECT_EQ(write_bytes(kUserUnit, block.data(), kBlockSize), 0);
+  EXPECT_EQ(sync_unit(kUserUnit), 0);
+  close_unit(kUserUnit);
+  EXPECT_EQ(contents("f"), block);
+}
+
+// Copies in the kernel move both units as a read and a write would, tell
+// an input that ends early, and end the user file after the last byte
+// copied.
+TEST_F(UnitsTest, KernelCopiesMoveBothUnits) {
+  std::string data(2 * kBlockSize - 1, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
+  put("f", data);
+  ASSERT_EQ(open_user("f"), 0);
+  ASSERT_EQ(open_scratch_file(), 0);
+  char head[3];
+  ASSERT_EQ(read_bytes(kUserUnit, head, 3), 0);
+  EXPECT_EQ(write_bytes(kScratchUnit, "hdr", 3), 0);  // pending before the copy
+  int copied = 0;
+  ASSERT_EQ(copy_bytes(kUserUnit, kScratchUnit, kBlockSize, copied), 0);
+  EXPECT_EQ(copied, kBlockSize);
+  EXPECT_FALSE(user_file_written());
+  // The input ends before the count: what was there arrived.
+  EXPECT_EQ(copy_bytes(kUserUnit, kScratchUnit, kBlockSize, copied), -1);
+  EXPECT_EQ(copied, kBlockSize - 4);
+  EXPECT_EQ(rewind_unit(kScratchUnit), 0);
+  EXPECT_EQ(contents(scratch_), "hdr" + data.substr(3));
+
+  // Back into the user file, which is longer than what comes.
+  EXPECT_EQ(rewind_unit(kUserUnit), 0);
+  char skip[5];
+  ASSERT_EQ(read_bytes(kScratchUnit, skip, 5), 0);
+  ASSERT_EQ(copy_bytes(kScratchUnit, kUserUnit, kBlockSize, copied), 0);
+  EXPECT_TRUE(user_file_written());
+  EXPECT_TRUE(scratch_must_be_kept());
+  EXPECT_EQ(write_bytes(kUserUnit, "!", 1), 0);
+  EXPECT_EQ(sync_unit(kUserUnit), 0);
+  EXPECT_EQ(contents("f"), data.substr(5, kBlockSize) + "!");
+}
+
+// Between two file systems the kernel does not copy: the copy says so and
+// moves nothing, and read and write go on from the same positions.
+TEST_F(UnitsTest, CopyAcrossFileSystemsIsRefused) {
+  struct stat here {};
+  struct stat shm {};
+  ASSERT_EQ(stat(".", &here), 0);
+  if (stat("/dev/shm", &shm) != 0 || shm.st_dev == here.st_dev) {
+    GTEST_SKIP() << "needs /dev/shm on a file system of its own";
+  }
+  char other[] = "/dev/shm/fcloak-units-XXXXXX";
+  const int fd = mkstemp(other);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  put(other, "elsewhere");
+  const int opened = open_user(other);
+  ::unlink(other);
+  ASSERT_EQ(opened, 0);
+  ASSERT_EQ(open_scratch_file(), 0);
+  int copied = -1;
+  EXPECT_EQ(copy_bytes(kUserUnit, kScratchUnit, 9, copied), kCopyRefused);
+  EXPECT_EQ(copied, 0);
+  char buf[9];
+  ASSERT_EQ(read_bytes(kUserUnit, buf, 9), 0);
+  EXPECT_EQ(write_bytes(kScratchUnit, buf, 9), 0);
+  EXPECT_EQ(rewind_unit(kScratchUnit), 0);
+  EXPECT_EQ(contents(scratch_), "elsewhere");
 }
 
 TEST_F(UnitsTest, ReadPastTheEndKeepsTheRestOfTheField) {
@@ -111,7 +220,7 @@ TEST_F(UnitsTest, ScratchTakesTheNextFreeLetterAndFailsWhenNoneIsLeft) {
   EXPECT_GT(open_scratch_file(), 0);
 }
 
-TEST_F(UnitsTest, ScratchIsKeptWhenTheUserFileWasCut) {
+TEST_F(UnitsTest, ScratchIsKeptOnceTheUserFileIsWritten) {
   put("f", "plain");
   ASSERT_EQ(open_user("f"), 0);
   ASSERT_EQ(open_scratch_file(), 0);

@@ -17,13 +17,17 @@
 # The points, taken in turn: a random moment of the whole run; in pass 1,
 # once a random number of bytes has gone to the scratch file; before pass 2
 # (right after the scratch file has been flushed to the disk, before the user
-# file is cut); right after pass 2's cut of the user file; mid pass 2, once a
-# random number of bytes has been rewritten. The chosen points are found by a
-# small preloaded library that watches the program's write, ftruncate and
-# fsync calls and stops it (SIGSTOP) right after the one asked for, so the
-# point does not depend on how busy the machine is; at a random moment the
-# program is stopped by the clock. Stopped, the point it really reached is
-# read from the sizes of the two files, and it is killed with SIGKILL.
+# file is written to); right after pass 2's first write into the user file;
+# mid pass 2, once a random number of bytes has been written over the user
+# file; at the end of pass 2, with every byte written and the file's end set,
+# right before the user file is flushed to the disk. The chosen points are
+# found by a small preloaded library that watches the program's writes (write,
+# and the kernel's copies sendfile and copy_file_range) and its fsync calls,
+# and stops it (SIGSTOP) at the one asked for, so the point does not depend
+# on how busy the machine is; at a random moment the program is stopped by the
+# clock. Stopped, the point it really reached is read from the two files (the
+# user file still as it was, or not; the scratch file's size), and it is
+# killed with SIGKILL.
 # FCLOAK_BIN names the program (default build/fcloak, built if missing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -48,10 +52,10 @@ command -v g++ >/dev/null || { . tools/deps.sh; fcloak_need; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/fcloak-crash-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# The stop library: preloaded into the program, it stops it right after the
-# call that marks the point asked for (FCLOAK_STOP_AT, FCLOAK_STOP_BYTES),
-# telling the user file (FCLOAK_STOP_FILE) and the scratch file (ZZ*) apart
-# by the names of their descriptors.
+# The stop library: preloaded into the program, it stops it at the call that
+# marks the point asked for (FCLOAK_STOP_AT, FCLOAK_STOP_BYTES), telling the
+# user file (FCLOAK_STOP_FILE) and the scratch file (ZZ*) apart by the names
+# of their descriptors.
 cat >"$work/stop.cpp" <<'EOF'
 #include <dlfcn.h>
 #include <signal.h>
@@ -100,33 +104,51 @@ F real(const char* name) {
   return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
+// Counts bytes that went into fd, by a write or a copy in the kernel, and
+// stops the program where the point asked for has been reached.
+void wrote(int fd, ssize_t done) {
+  if (done <= 0) return;
+  const Kind k = kind_of(fd);
+  if (k == kUser && at("first2")) stop();
+  if (!at("pass1") && !at("mid2")) return;
+  written[k] += done;
+  const long long enough = std::atoll(env("FCLOAK_STOP_BYTES"));
+  if ((at("pass1") && k == kScratch && written[k] >= enough) || (at("mid2") && k == kUser && written[k] >= enough)) {
+    stop();
+  }
+}
+
 }  // namespace
 
 extern "C" ssize_t write(int fd, const void* bytes, size_t n) {
   static auto next = real<ssize_t (*)(int, const void*, size_t)>("write");
   const ssize_t done = next(fd, bytes, n);
-  if (done > 0 && (at("pass1") || at("mid2"))) {
-    const Kind k = kind_of(fd);
-    written[k] += done;
-    const long long enough = std::atoll(env("FCLOAK_STOP_BYTES"));
-    if ((at("pass1") && k == kScratch && written[k] >= enough) || (at("mid2") && k == kUser && written[k] >= enough)) {
-      stop();
-    }
-  }
+  wrote(fd, done);
   return done;
 }
 
-extern "C" int ftruncate(int fd, off_t length) {
-  static auto next = real<int (*)(int, off_t)>("ftruncate");
-  const int result = next(fd, length);
-  if (at("cut") && kind_of(fd) == kUser) stop();
-  return result;
+extern "C" ssize_t sendfile(int out, int in, off_t* offset, size_t n) {
+  static auto next = real<ssize_t (*)(int, int, off_t*, size_t)>("sendfile");
+  const ssize_t done = next(out, in, offset, n);
+  wrote(out, done);
+  return done;
+}
+
+extern "C" ssize_t sendfile64(int out, int in, off_t* offset, size_t n) { return sendfile(out, in, offset, n); }
+
+extern "C" ssize_t copy_file_range(int in, off_t* in_offset, int out, off_t* out_offset, size_t n, unsigned flags) {
+  static auto next = real<ssize_t (*)(int, off_t*, int, off_t*, size_t, unsigned)>("copy_file_range");
+  const ssize_t done = next(in, in_offset, out, out_offset, n, flags);
+  wrote(out, done);
+  return done;
 }
 
 extern "C" int fsync(int fd) {
   static auto next = real<int (*)(int)>("fsync");
+  const Kind k = kind_of(fd);
+  if (at("end2") && k == kUser) stop();
   const int result = next(fd);
-  if (at("before2") && kind_of(fd) == kScratch) stop();
+  if (at("before2") && k == kScratch) stop();
   return result;
 }
 EOF
@@ -146,6 +168,8 @@ cat >"$work/killer.cpp" <<'EOF'
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 static long long size_of(const char* path) {
@@ -153,8 +177,14 @@ static long long size_of(const char* path) {
   return stat(path, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
+static std::string contents(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 int main(int argc, char** argv) {
-  // killer MODE PARAM LIBRARY FILE ORIGINAL_SIZE SCRATCH_SIZE FINAL_SIZE -- PROGRAM ARGS...
+  // killer MODE PARAM LIBRARY FILE ORIGINAL SCRATCH_SIZE FINAL_SIZE -- PROGRAM ARGS...
+  // (ORIGINAL: a copy of the file as the run found it)
   if (argc < 10 || std::strcmp(argv[8], "--") != 0) {
     std::fprintf(stderr, "usage: killer MODE PARAM LIBRARY FILE ORIGINAL SCRATCH FINAL -- PROGRAM ARGS...\n");
     return 2;
@@ -163,7 +193,7 @@ int main(int argc, char** argv) {
   const long long param = std::atoll(argv[2]);
   const char* library = argv[3];
   const char* file = argv[4];
-  const long long original = std::atoll(argv[5]);
+  const char* original = argv[5];
   const long long scratch_full = std::atoll(argv[6]);
   const long long final_size = std::atoll(argv[7]);
 
@@ -201,6 +231,7 @@ int main(int argc, char** argv) {
     std::printf("completed\n");
     return 0;
   }
+  const bool untouched = contents(file) == contents(original);
   const long long user = size_of(file);
   long long scratch = -1;
   for (int l = 0; l < 26 && scratch < 0; ++l) {
@@ -208,16 +239,18 @@ int main(int argc, char** argv) {
   }
   kill(pid, SIGKILL);
   waitpid(pid, &status, 0);
-  if (user == original && scratch < scratch_full) {
+  // Pass 2 writes over the user file in place: until it is done, the file
+  // keeps its old size, and only its content tells how far it has come.
+  if (untouched && scratch < scratch_full) {
     std::printf("pass-1\n");
-  } else if (user == original) {
+  } else if (untouched) {
     std::printf("before-pass-2\n");
-  } else if (user == 0) {
-    std::printf("after-the-cut\n");
-  } else if (user < final_size) {
+  } else if (scratch >= 0 && user != final_size) {
     std::printf("mid-pass-2\n");
-  } else {
+  } else if (scratch >= 0) {
     std::printf("end-of-pass-2\n");
+  } else {
+    std::printf("after-pass-2\n");
   }
   return 0;
 }
@@ -256,7 +289,7 @@ t2=$(now_us)
 rm -f "$work/t/data.bin"
 whole_us=$(((t1 - t0 > t2 - t1 ? t1 - t0 : t2 - t1) + 1))
 
-modes=(random pass1 before2 cut mid2)
+modes=(random pass1 before2 first2 mid2 end2)
 passed=0
 failed=0
 declare -A reached=()
@@ -269,11 +302,11 @@ trial() {
   if [ "$direction" = encrypt ]; then
     sign=+
     cp "$work/plain" "$dir/data.bin"
-    original=$size scratch_full=$encrypted_size final=$encrypted_size
+    original=$work/plain scratch_full=$encrypted_size final=$encrypted_size
   else
     sign=-
     cp "$work/encrypted" "$dir/data.bin"
-    original=$encrypted_size scratch_full=$encrypted_size final=$size
+    original=$work/encrypted scratch_full=$encrypted_size final=$size
   fi
   case "$mode" in
     # The whole run as timed above includes starting it from the shell: most

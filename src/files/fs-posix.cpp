@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -246,6 +247,56 @@ int seek(File file, std::int64_t position) {
 
 int truncate(File file, std::int64_t position) {
   return ::ftruncate(static_cast<int>(file.handle), static_cast<off_t>(position)) != 0 ? failure() : 0;
+}
+
+int size(File file, std::int64_t& bytes) {
+  struct stat st {};
+  if (fstat(static_cast<int>(file.handle), &st) != 0) return failure();
+  bytes = static_cast<std::int64_t>(st.st_size);
+  return 0;
+}
+
+namespace {
+
+// The errors by which the kernel says that it does not copy between these
+// two files this way: another file system, a kernel without the call, a
+// file system without it, a sandbox that forbids it. Read and write then do
+// the work, and report any failure of their own.
+bool copy_refused(int error) {
+  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == ENOTSUP ||
+         error == EBADF || error == ESPIPE || error == EPERM || error == ETXTBSY || error == EOVERFLOW;
+}
+
+}  // namespace
+
+int copy(File from, File to, int n, CopyWay way, int& got) {
+  got = 0;
+  const int in = static_cast<int>(from.handle);
+  const int out = static_cast<int>(to.handle);
+  for (;;) {
+    // copy_file_range may let the files share extents (XFS, btrfs) instead
+    // of copying; sendfile always writes the data into the output's own
+    // blocks, over what they held.
+    const ssize_t done = way == CopyWay::kMayShare
+                             ? ::copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(n), 0)
+                             : ::sendfile(out, in, nullptr, static_cast<std::size_t>(n));
+    if (done >= 0) {
+      got = static_cast<int>(done);
+      return 0;
+    }
+    if (errno == EINTR) continue;
+    return copy_refused(errno) ? kCopyRefused : failure();
+  }
+}
+
+void read_soon(File file, std::int64_t offset, std::int64_t length) {
+  posix_fadvise(static_cast<int>(file.handle), static_cast<off_t>(offset), static_cast<off_t>(length),
+                POSIX_FADV_WILLNEED);
+}
+
+void write_behind(File file, std::int64_t offset, std::int64_t length) {
+  sync_file_range(static_cast<int>(file.handle), static_cast<off_t>(offset), static_cast<off_t>(length),
+                  SYNC_FILE_RANGE_WRITE);
 }
 
 int sync(File file) { return ::fsync(static_cast<int>(file.handle)) != 0 ? failure() : 0; }

@@ -211,6 +211,27 @@ int truncate(File file, std::int64_t position) {
   return 0;
 }
 
+int size(File file, std::int64_t& bytes) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(handle_of(file), &size)) return last_status();
+  bytes = size.QuadPart;
+  return 0;
+}
+
+// Windows has no in-kernel copy between two open files at their positions
+// (its block cloning shares extents, TransmitFile sends to sockets): read
+// and write do the work.
+int copy(File, File, int, CopyWay, int& got) {
+  got = 0;
+  return kCopyRefused;
+}
+
+// Windows reads ahead of sequential reads and writes a file's cached data
+// out by itself; there is nothing to ask for without waiting.
+void read_soon(File, std::int64_t, std::int64_t) {}
+
+void write_behind(File, std::int64_t, std::int64_t) {}
+
 int sync(File file) {
   if (!FlushFileBuffers(handle_of(file))) return last_status();
   return 0;

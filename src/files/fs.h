@@ -71,6 +71,41 @@ int seek(File file, std::int64_t position);
 // Cuts the file at position: everything after it is discarded.
 int truncate(File file, std::int64_t position);
 
+// The file's size in bytes.
+int size(File file, std::int64_t& bytes);
+
+// In-kernel copies: the data goes from one file to the other without
+// passing through the program. How the copy may place it in the file it
+// writes:
+enum class CopyWay {
+  // The file system may let both files share the same blocks (only for a
+  // file that has no blocks of its own to overwrite).
+  kMayShare,
+  // The data is written over the file's own blocks, as a write would.
+  kOverwrite,
+};
+
+// The status of copy when the kernel does not copy between these two files
+// that way (another file system, an older kernel, a platform without such
+// copies): nothing was copied, and read and write do the same work.
+inline constexpr int kCopyRefused = -1;
+
+// Copies up to n bytes from `from`'s position to `to`'s position, moving
+// both; got receives how many were copied (0 at the end of `from`).
+// Returns 0, kCopyRefused, or a positive failure.
+int copy(File from, File to, int n, CopyWay way, int& got);
+
+// Asks the device for `length` bytes of the file from `offset`, to be read
+// into the cache while the program goes on, ahead of its reads. Only a hint:
+// it reports nothing.
+void read_soon(File file, std::int64_t offset, std::int64_t length);
+
+// Starts writing `length` bytes of the file from `offset` to the device and
+// returns without waiting for them, so that the device works while the
+// program goes on and the sync that follows finds little left to do. Only
+// a hint: it reports nothing, and the sync still makes the data durable.
+void write_behind(File file, std::int64_t offset, std::int64_t length);
+
 // Flushes the file's data to the device.
 int sync(File file);
 

@@ -1,5 +1,6 @@
 #include "files/units.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "files/fs.h"
@@ -19,11 +20,21 @@ constexpr int kMaxPath = 1024;
 // Bytes a unit can take back after a read.
 constexpr int kUnreadSize = 32;
 
+// How much written data is handed on to the device at a time, while a pass
+// goes on; less is left for the sync at its end.
+constexpr std::int64_t kWriteBehind = 4 << 20;
+
+// How far ahead of a pass's reads the device is asked to read, half of it
+// at a time: a file that is not in the cache (a scratch file that shares
+// the user file's blocks, say) comes in while the pass works on the last
+// transfer.
+constexpr std::int64_t kReadAhead = 8 << 20;
+
 struct Unit {
   fs::File file;
   bool open;
-  // Set by the first write after an open, a rewind or a read: later writes
-  // continue without cutting the file again.
+  // Set by the first write after an open, a rewind or a read: a stretch of
+  // writing is under way, and the file's end is set when it ends.
   bool write_state;
   bool scratch;
   // Standard input or output: never cut, never closed.
@@ -36,6 +47,10 @@ struct Unit {
   long long position;
   // Written bytes not yet in the file; they belong just before `position`.
   int pending;
+  // Where the written bytes not yet handed on to the device begin.
+  std::int64_t behind;
+  // Where the bytes that the device was asked to read ahead end.
+  std::int64_t ahead;
   unsigned char buffer[kBlockSize];
 };
 
@@ -61,6 +76,8 @@ void start_unit(Unit& u, fs::File file, bool write_state, bool scratch, bool str
   u.unread_taken = 0;
   u.position = 0;
   u.pending = 0;
+  u.behind = 0;
+  u.ahead = 0;
 }
 
 int flush(Unit& u) {
@@ -77,6 +94,50 @@ int start_user_unit(int status, fs::File file, bool stream) {
   start_unit(units[kUserUnit], file, false, false, stream);
   user_written = false;
   return 0;
+}
+
+// A pass is about to read from the unit's position: the device is asked
+// for the bytes ahead, when less than half of kReadAhead is still asked.
+void reading(Unit& u) {
+  if (u.stream) return;
+  if (u.ahead < u.position) u.ahead = u.position;
+  if (u.ahead - u.position >= kReadAhead / 2) return;
+  fs::read_soon(u.file, u.ahead, u.position + kReadAhead - u.ahead);
+  u.ahead = u.position + kReadAhead;
+}
+
+// Bytes written straight to the file go on to the device a few MiB at a
+// time, up to the unit's position: the device writes them while the pass
+// goes on, rather than all at the sync at the end of the pass.
+void written(Unit& u) {
+  if (u.stream) return;
+  if (u.position - u.behind < kWriteBehind) return;
+  fs::write_behind(u.file, u.behind, u.position - u.behind);
+  u.behind = u.position;
+}
+
+// Ends a stretch of writing: the pending data goes out, and a file that
+// goes on past the last byte written is cut there. The length is set once,
+// at the end, and only where it shrinks: until then the writes went over
+// the file's own blocks.
+int finish_writing(Unit& u) {
+  if (!u.write_state) return 0;
+  u.write_state = false;
+  int status = flush(u);
+  if (status != 0) return status;
+  std::int64_t size = 0;
+  status = fs::size(u.file, size);
+  if (status != 0) return status;
+  return size > u.position ? fs::truncate(u.file, u.position) : 0;
+}
+
+// Begins a stretch of writing, if none is under way.
+void start_writing(Unit& u) {
+  // A stream is written in order and never cut.
+  if (u.write_state || u.stream) return;
+  u.write_state = true;
+  u.behind = u.position;
+  if (!u.scratch) user_written = true;
 }
 
 }  // namespace
@@ -144,9 +205,9 @@ int read_some(int unit, void* dest, int n, int& got) {
   got = 0;
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
-  int status = flush(*u);
-  u->write_state = false;
+  int status = finish_writing(*u);
   if (status != 0) return status;
+  if (n >= kBlockSize) reading(*u);
   unsigned char* out = static_cast<unsigned char*>(dest);
   while (got < n && u->unread_taken < u->unread_count) {
     out[got++] = u->unread[u->unread_taken++];
@@ -188,22 +249,17 @@ void unread(int unit, const void* bytes, int n) {
 int write_bytes(int unit, const void* source, int n) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
-  if (!u->write_state && !u->stream) {
-    // The first write after an open, a rewind or a read cuts the file here.
-    int status = fs::truncate(u->file, u->position);
-    if (status != 0) return status;
-    u->write_state = true;
-    if (unit == kUserUnit) user_written = true;
-  }
+  start_writing(*u);
   const unsigned char* in = static_cast<const unsigned char*>(source);
   u->position += n;
-  // A whole block goes straight to the file, after what is pending (the
+  // A block or more goes straight to the file, after what is pending (the
   // 19-byte header before the first block of an encryption): no block is
   // copied through the unit buffer.
-  if (n == kBlockSize) {
+  if (n >= kBlockSize) {
     int status = flush(*u);
-    if (status != 0) return status;
-    return fs::write(u->file, in, n);
+    if (status == 0) status = fs::write(u->file, in, n);
+    if (status == 0) written(*u);
+    return status;
   }
   while (n > 0) {
     int room = kBlockSize - u->pending;
@@ -220,12 +276,41 @@ int write_bytes(int unit, const void* source, int n) {
   return 0;
 }
 
+int copy_bytes(int from, int to, int n, int& copied) {
+  copied = 0;
+  Unit* in = unit_of(from);
+  Unit* out = unit_of(to);
+  if (in == nullptr || out == nullptr || in == out) return kNotOpen;
+  int status = finish_writing(*in);
+  if (status != 0) return status;
+  start_writing(*out);
+  status = flush(*out);
+  if (status != 0) return status;
+  // The scratch file is new: it may share the user file's blocks. The
+  // user file's own blocks are overwritten, never given up for shared
+  // ones, which would leave their old content in free space.
+  const fs::CopyWay way = out->scratch ? fs::CopyWay::kMayShare : fs::CopyWay::kOverwrite;
+  reading(*in);
+  while (copied < n) {
+    int got = 0;
+    status = fs::copy(in->file, out->file, n - copied, way, got);
+    if (status == fs::kCopyRefused) return kCopyRefused;
+    if (status != 0) return status;
+    if (got == 0) return kEndOfFile;
+    copied += got;
+    in->position += got;
+    out->position += got;
+    written(*out);
+  }
+  return 0;
+}
+
 int rewind_unit(int unit) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
-  int status = flush(*u);
-  u->write_state = false;
+  int status = finish_writing(*u);
   u->position = 0;
+  u->ahead = 0;
   int seek_status = fs::seek(u->file, 0);
   return status != 0 ? status : seek_status;
 }
@@ -238,7 +323,7 @@ int flush_unit(int unit) {
 int sync_unit(int unit) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
-  int status = flush(*u);
+  int status = finish_writing(*u);
   if (status != 0) return status;
   return fs::sync(u->file);
 }
@@ -248,7 +333,7 @@ namespace {
 void close(int unit, bool keep_scratch) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return;
-  if (u->write_state) flush(*u);
+  finish_writing(*u);
   if (!u->stream) fs::close(u->file);
   u->open = false;
   if (u->scratch && !keep_scratch) fs::remove(scratch_name, scratch_name_length);
@@ -258,7 +343,7 @@ void close(int unit, bool keep_scratch) {
 
 void close_unit(int unit) { close(unit, false); }
 
-bool user_file_cut() { return user_written; }
+bool user_file_written() { return user_written; }
 
 bool scratch_must_be_kept() { return user_written && units[kScratchUnit].open; }
 

@@ -1,11 +1,15 @@
-// The units through which all file data flows: unit 1, the user file,
-// and unit 2, the scratch file; in the standard-output mode, unit 1 reads
-// the user file or standard input and unit 3 writes standard output. Each
-// has a position, a 32768-byte buffer for data being written, and a write
-// state: the first write after an open, a rewind or a read cuts the file at
-// the current position, so a rewritten file ends exactly after the last
-// byte written. Standard input and output are streams: read or written in
-// order, never cut, never rewound, never closed.
+// The units through which all file data flows: unit 1, the user file, and
+// unit 2, the scratch file; in the standard-output mode, unit 1 reads the
+// user file or standard input and unit 3 writes standard output. Each has a
+// position, a 32768-byte buffer for data being written, and a write state: a
+// stretch of writing begins with the first write after an open, a rewind or
+// a read, and ends at the next read, rewind, sync or close. The writes go
+// over the file's own bytes from the position on; when the stretch ends, the
+// file is cut after the last byte written if it went on past it. So a
+// rewritten file ends exactly after the last byte written, and its old
+// blocks are overwritten in place rather than freed with their old content.
+// Standard input and output are streams: read or written in order, never
+// cut, never rewound, never closed.
 #pragma once
 
 #include "console/text.h"
@@ -52,21 +56,33 @@ void unread(int unit, const void* bytes, int n);
 // Writes out pending data.
 int flush_unit(int unit);
 
-// Writes out pending data and sets the position to 0. Returns the status of
-// writing the pending data.
+// Copies n bytes in the kernel from unit `from` at its position to unit
+// `to` at its position, moving both, as a read and a write would: the
+// user file's own blocks are overwritten, the scratch file may share the
+// other file's blocks. copied receives how many bytes arrived. Returns 0
+// when all n arrived; -1 when the input ended first; kCopyRefused when the
+// kernel does not copy between the two files (the rest is for read and
+// write); positive on any other failure.
+inline constexpr int kCopyRefused = -2;
+int copy_bytes(int from, int to, int n, int& copied);
+
+// Ends a stretch of writing (see above), then sets the position to 0.
+// Returns the status of writing the pending data and setting the end.
 int rewind_unit(int unit);
 
-// Writes out pending data and flushes the file to the device.
+// Ends a stretch of writing and flushes the file to the device.
 int sync_unit(int unit);
 
-// Closes the unit: pending data is written out, the scratch file deleted.
+// Closes the unit, ending a stretch of writing; the scratch file is deleted.
 void close_unit(int unit);
 
-// True when the user file has been written to, that is, cut.
-bool user_file_cut();
+// True once the user file has been written to (its old content is no
+// longer whole).
+bool user_file_written();
 
 // True when an ending now must keep the scratch file: the user file has
-// been cut and the scratch file, still open, holds the only complete copy.
+// been written to and the scratch file, still open, holds the only complete
+// copy.
 bool scratch_must_be_kept();
 
 // The scratch file's full path (empty when unit 2 was never opened).

@@ -12,28 +12,34 @@ namespace {
 
 constexpr int kBlockSize = files::kBlockSize;
 
-// The one block buffer of the program. Between reads it keeps whatever it
-// last held; bytes past the current block count are never used.
-unsigned char block_buffer[kBlockSize];
+// Blocks that one read or write of the transforming pass moves: fewer,
+// larger transfers than one a block, while the buffer stays small and the
+// same whatever the file's size. The tables still repeat every block.
+constexpr int kBufferBlocks = 16;
+constexpr int kBufferSize = kBufferBlocks * kBlockSize;
 
-// Reads one whole block that the length says is there. A read that fails
-// ends the pass, and so does an input that ends early: it is shorter than
-// the length it was looked up with.
-Status read_full_block(int unit) {
-  const int status = files::read_bytes(unit, block_buffer, kBlockSize);
+// The one transfer buffer of the program. Between reads it keeps whatever
+// it last held; bytes past the current count are never used.
+unsigned char buffer[kBufferSize];
+
+// Reads `count` bytes (at most a buffer) that the length says are there. A
+// read that fails ends the pass, and so does an input that ends early: it
+// is shorter than the length it was looked up with.
+Status read_exactly(int unit, std::int32_t count) {
+  const int status = files::read_bytes(unit, buffer, count);
   if (status > 0) return Status::kReadFailed;
   if (status < 0) return Status::kFileChanged;
   return Status::kOk;
 }
 
 // Reads the last `count` bytes of the input (0 <= count < 32768) into the
-// block buffer and makes sure the input ends right after them. A read that
-// fails ends the pass, and so does an input that ends early or goes on past
-// its length.
+// buffer and makes sure the input ends right after them. A read that fails
+// ends the pass, and so does an input that ends early or goes on past its
+// length.
 Status read_last_block(int unit, std::int32_t count) {
   // No input is shorter than nothing.
   if (count < 0) return Status::kFileChanged;
-  int status = files::read_bytes(unit, block_buffer, count);
+  int status = files::read_bytes(unit, buffer, count);
   if (status == 0) {
     unsigned char beyond = 0;
     status = files::read_bytes(unit, &beyond, 1);
@@ -41,6 +47,73 @@ Status read_last_block(int unit, std::int32_t count) {
     if (status == 0) return Status::kFileChanged;
   }
   return status > 0 ? Status::kReadFailed : Status::kFileChanged;
+}
+
+// Moves `count` bytes from the input to the output by read and write, a
+// buffer at a time.
+Status relay(int input, int output, std::int32_t count) {
+  while (count > 0) {
+    const std::int32_t n = count < kBufferSize ? count : kBufferSize;
+    const Status read = read_exactly(input, n);
+    if (read != Status::kOk) return read;
+    if (files::write_bytes(output, buffer, n) != 0) return Status::kNoSpace;
+    count -= n;
+  }
+  return Status::kOk;
+}
+
+// Copies `count` bytes in the kernel. Where the kernel will not copy
+// between the two files, read and write take over, for the rest of this
+// transfer and (in_kernel cleared) of the pass.
+Status copy_in_kernel(int input, int output, std::int32_t count, bool& in_kernel) {
+  int copied = 0;
+  const int status = files::copy_bytes(input, output, count, copied);
+  if (status == 0) return Status::kOk;
+  if (status == -1) return Status::kFileChanged;
+  if (status != files::kCopyRefused) return Status::kNoSpace;
+  in_kernel = false;
+  return relay(input, output, count - copied);
+}
+
+// Transforms `count` bytes of the buffer block by block: every block
+// starts again at the tables' first position.
+void transform_blocks(std::int32_t count, signed char mode) {
+  for (std::int32_t at = 0; at < count; at += kBlockSize) {
+    const std::int32_t n = count - at < kBlockSize ? count - at : kBlockSize;
+    cipher::transform_block(buffer + at, n, mode);
+  }
+}
+
+// The whole blocks that the next transfer moves: up to the next multiple of
+// the progress interval, so that every report falls between two transfers,
+// and at most `limit` bytes.
+std::int32_t next_transfer(std::int32_t total, std::int32_t remaining, std::int32_t interval, std::int32_t limit) {
+  std::int32_t count = interval - total % interval;
+  if (count > limit) count = limit;
+  const std::int32_t whole = remaining / kBlockSize * kBlockSize;
+  return count < whole ? count : whole;
+}
+
+void report_progress(std::int32_t total, const int& length, progress::Label label) {
+  // An empty input is done as soon as its end is found.
+  const float percent =
+      length == 0 ? 100.0f : static_cast<float>(static_cast<double>(total) / static_cast<double>(length) * 100.0);
+  progress::show_progress(percent, label);
+}
+
+// Moves the whole input, however long, to the output a buffer at a time,
+// transformed under the key when one is given: a read comes short only at
+// the end of the input.
+Status move_to_the_end(int input, int output, const char key[16], signed char mode) {
+  if (key != nullptr) cipher::build_tables(key, mode);
+  for (;;) {
+    if (terminal::interrupted()) return Status::kInterrupted;
+    int got = 0;
+    if (files::read_some(input, buffer, kBufferSize, got) != 0) return Status::kReadFailed;
+    if (key != nullptr) transform_blocks(got, mode);
+    if (files::write_bytes(output, buffer, got) != 0) return Status::kNoSpace;
+    if (got < kBufferSize) return Status::kOk;
+  }
 }
 
 }  // namespace
@@ -67,48 +140,51 @@ Status run_pass(const int& length, const char key[16], const unsigned char& pass
 
 Status move_blocks(int input, int output, int length, const char key[16], signed char mode,
                    progress::Label label, bool report) {
-  const bool to_the_end = length == kToTheEnd;
-  report = report && !to_the_end;
-  // Counted wide: an input read to its end may be longer than 2 GiB.
-  std::int64_t total = 0;
+  if (length == kToTheEnd) return move_to_the_end(input, output, key, mode);
+  const bool transforming = key != nullptr;
+  std::int32_t total = 0;
   // A multiple of the block size above length / 200: fewer than 200 reports
   // fall on it in one pass.
   const std::int32_t interval = ((length / 200) / kBlockSize + 1) * kBlockSize;
 
   if (report) progress::show_progress(0.0f, label);
-  if (key != nullptr) cipher::build_tables(key, mode);
+  if (transforming) cipher::build_tables(key, mode);
 
+  // A copy goes through the kernel as long as the kernel copies between the
+  // two files; a transform goes through the buffer.
+  bool in_kernel = !transforming;
   for (;;) {
     if (terminal::interrupted()) return Status::kInterrupted;
 
-    std::int32_t count = kBlockSize;
-    bool last = false;
-    if (to_the_end) {
-      // Whole blocks until a short one, which is the last.
-      int got = 0;
-      if (files::read_some(input, block_buffer, kBlockSize, got) != 0) return Status::kReadFailed;
-      count = got;
-      last = got < kBlockSize;
-    } else {
-      // Exactly `length` bytes must come: whole blocks while that many are
-      // left, then the rest, which may be 0 bytes, and the end of the input.
-      const auto remaining = static_cast<std::int32_t>(length - total);
-      last = remaining < kBlockSize;
-      const Status read = last ? read_last_block(input, count = remaining) : read_full_block(input);
+    // Exactly `length` bytes must come: whole blocks while that many are
+    // left, then the rest, which may be 0 bytes, and the end of the input.
+    const std::int32_t remaining = length - total;
+    if (remaining < kBlockSize) {
+      const Status read = read_last_block(input, remaining);
+      if (read != Status::kOk) return read;
+      total += remaining;
+      if (report) report_progress(total, length, label);
+      if (transforming) transform_blocks(remaining, mode);
+      return files::write_bytes(output, buffer, remaining) != 0 ? Status::kNoSpace : Status::kOk;
+    }
+
+    // A report comes after the transfer's data is read and before it is
+    // written; a copy in the kernel does both at once, so it comes first.
+    const std::int32_t count = next_transfer(total, remaining, interval, in_kernel ? interval : kBufferSize);
+    if (!in_kernel) {
+      const Status read = read_exactly(input, count);
       if (read != Status::kOk) return read;
     }
     total += count;
+    if (report && total % interval == 0) report_progress(total, length, label);
 
-    if (report && (last || total % interval == 0)) {
-      // An empty input is done as soon as its end is found.
-      const float percent =
-          length == 0 ? 100.0f : static_cast<float>(static_cast<double>(total) / static_cast<double>(length) * 100.0);
-      progress::show_progress(percent, label);
+    if (in_kernel) {
+      const Status copied = copy_in_kernel(input, output, count, in_kernel);
+      if (copied != Status::kOk) return copied;
+      continue;
     }
-
-    if (key != nullptr) cipher::transform_block(block_buffer, count, mode);
-    if (files::write_bytes(output, block_buffer, count) != 0) return Status::kNoSpace;
-    if (last) return Status::kOk;
+    if (transforming) transform_blocks(count, mode);
+    if (files::write_bytes(output, buffer, count) != 0) return Status::kNoSpace;
   }
 }
 

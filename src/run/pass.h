@@ -1,7 +1,8 @@
 // One streaming pass between the units: pass 1 reads the user file and
 // writes the scratch file, pass 2 the other way. It encrypts (mode +1,
-// pass 1), decrypts (mode -1, pass 2) or copies, in 32768-byte blocks, and
-// reports progress.
+// pass 1) or decrypts (mode -1, pass 2) in 32768-byte blocks, several to a
+// transfer, or copies, in the kernel where the kernel copies between the
+// two files; and it reports progress.
 #pragma once
 
 #include "progress/progress.h"
@@ -22,9 +23,10 @@ Status run_pass(const int& length, const char key[16], const unsigned char& pass
 inline constexpr int kToTheEnd = -1;
 
 // The block loop of every pass: reads `length` bytes (or kToTheEnd) from the
-// unit `input` in 32768-byte blocks, transforms them under the key in the
-// direction `mode` when `key` is given (nullptr: copies them unchanged), and
-// writes them to the unit `output`. With `report`, and a known length, it
+// unit `input` in transfers of whole 32768-byte blocks, transforms them
+// block by block under the key in the direction `mode` when `key` is given,
+// and writes them to the unit `output`. Without a key the bytes are copied
+// unchanged, in the kernel where it copies between the two files. With `report`, and a known length, it
 // shows the progress line under `label`. Stops as run_pass does; kNoSpace
 // stands for a failed write.
 Status move_blocks(int input, int output, int length, const char key[16], signed char mode,

@@ -186,8 +186,8 @@ void run() {
   go_on(run_pass(length, key, pass, mode));
   length += mode == 1 ? cipher::kHeaderSize : -cipher::kHeaderSize;
 
-  // The first write of the next pass cuts the user file: before that, the
-  // scratch file must hold every byte, on the device.
+  // The next pass writes over the user file: before that, the scratch file
+  // must hold every byte, on the device.
   check(files::sync_unit(files::kScratchUnit));
   if (terminal::interrupted()) end_run(Status::kInterrupted);
   // Pass 2 writes the user file from where this rewind leaves it, and reads
@@ -203,7 +203,8 @@ void run() {
   pass = 2;
   go_on(run_pass(length, key, pass, mode));
 
-  // The scratch file goes only once the user file is safely on the device.
+  // The scratch file goes only once the user file, its end set after the
+  // last byte written, is safely on the device.
   check(files::sync_unit(files::kUserUnit));
   files::close_unit(files::kUserUnit);
   files::close_unit(files::kScratchUnit);
