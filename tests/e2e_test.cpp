@@ -593,6 +593,12 @@ Case named_round_trip(const char* case_name, const std::string& name, const std:
   };
 }
 
+// A message over the progress line: it takes the whole line.
+std::string over_progress(const std::string& message) {
+  const std::size_t width = gbk(message).size();
+  return message + std::string(width < 38 ? 38 - width : 0, ' ');
+}
+
 // A file changed by another process while the program waits for the
 // password: the first pass finds it, and the file stays as the other
 // process left it.
@@ -602,7 +608,8 @@ Case changed_while_asking(const char* case_name, std::function<void(const Dir&)>
       .setup = one_file(kPlainName, kPlainText),
       .runs = {{.args = {kPlainName, "", "+"},
                 .out = kBanner + kAskEncrypt + "y\r\n" + kAskPassword + "\r" +
-                       progress_line(kLabelEncrypt, "  0", "99", "##") + u8"\r文件在处理过程中被改变."_t + "\r\n" + kStop,
+                       progress_line(kLabelEncrypt, "  0", "99", "##") + "\r" +
+                       over_progress(u8"文件在处理过程中被改变."_t) + "\r\n" + kStop,
                 .status = 1,
                 .input = "pw\n",
                 .while_asking = std::move(change)}},

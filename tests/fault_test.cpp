@@ -69,6 +69,12 @@ const std::string kScratchKept = e2e::gbk(u8"完整的文件保存在临时文�
 // What follows the last message of a run that ends through the program's
 // one exit: the end of the message's line, then the stop.
 const std::string kStop = "\r\n\r\n \r\n\r\n";
+constexpr std::size_t kProgressLine = 38;
+
+// A message written over the progress line covers the whole line.
+std::string over_progress(const std::string& message) {
+  return message + std::string(message.size() < kProgressLine ? kProgressLine - message.size() : 0, ' ');
+}
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -377,7 +383,7 @@ TEST_P(FaultTest, CompleteDataSurvives) {
 
   if (point.ending == Ending::kUserFile) {
     EXPECT_TRUE(run.exited && run.status == 1) << (run.exited ? "exit status " : "signal ") << run.status;
-    const std::string tail = *point.message + kStop;
+    const std::string tail = over_progress(*point.message) + kStop;
     EXPECT_TRUE(run.out.size() >= tail.size() && run.out.compare(run.out.size() - tail.size(), tail.size(), tail) == 0)
         << "expected the output to end with the message and no scratch file named; it ends with:\n"
         << run.out.substr(run.out.size() > 200 ? run.out.size() - 200 : 0);
@@ -403,7 +409,7 @@ TEST_P(FaultTest, CompleteDataSurvives) {
   ASSERT_EQ(scratch.size(), 1u) << "expected the scratch file to be kept";
   const std::string scratch_path = dir.path() + "/" + scratch[0];
   if (point.ending == Ending::kScratchFile) {
-    const std::string tail = *point.message + "\r\n" + kScratchKept + scratch_path + kStop;
+    const std::string tail = over_progress(*point.message) + "\r\n" + kScratchKept + scratch_path + kStop;
     EXPECT_TRUE(run.out.size() >= tail.size() && run.out.compare(run.out.size() - tail.size(), tail.size(), tail) == 0)
         << "expected the output to end with the message and the line naming " << scratch_path << "; it ends with:\n"
         << run.out.substr(run.out.size() > 200 ? run.out.size() - 200 : 0);

@@ -11,6 +11,7 @@
 #include "files/args.h"
 #include "files/fs.h"
 #include "files/units.h"
+#include "progress/progress.h"
 #include "run/pass.h"
 #include "run/password.h"
 #include "run/status.h"
@@ -102,13 +103,17 @@ void confirm() {
   if (answer == 'n') message_and_exit(kBlank, kExitDone);
 }
 
+// Ends the run on a failed step. Once a pass has shown its progress line,
+// the message takes the whole of that line, as the completion line does.
+[[noreturn]] void stop_on(Status status) { end_run(status, pass != 0 ? progress::kLineLength : 0); }
+
 // A step that did not end well ends the run.
 void go_on(Status status) {
-  if (status != Status::kOk) end_run(status);
+  if (status != Status::kOk) stop_on(status);
 }
 
 void check(int status) {
-  if (status != 0) end_run(Status::kNoSpace);
+  if (status != 0) stop_on(Status::kNoSpace);
 }
 
 }  // namespace
@@ -169,7 +174,7 @@ void run() {
   // The first write of the next pass cuts the user file: before that, the
   // scratch file must hold every byte, on the device.
   check(files::sync_unit(files::kScratchUnit));
-  if (terminal::interrupted()) end_run(Status::kInterrupted);
+  if (terminal::interrupted()) stop_on(Status::kInterrupted);
   // Pass 2 writes the user file from where this rewind leaves it, and reads
   // the scratch file's body from where the header skip leaves it: neither
   // may have failed.
@@ -178,7 +183,7 @@ void run() {
   if (mode == -1) {
     int status = files::read_bytes(files::kScratchUnit, marker, cipher::kMarkerSize);
     if (status == 0) status = files::read_bytes(files::kScratchUnit, check_block, cipher::kCheckBlockSize);
-    if (status != 0) end_run(status > 0 ? Status::kReadFailed : Status::kFileChanged);
+    if (status != 0) stop_on(status > 0 ? Status::kReadFailed : Status::kFileChanged);
   }
   pass = 2;
   go_on(run_pass(length, key, pass, mode));
