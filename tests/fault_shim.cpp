@@ -7,13 +7,18 @@
 //
 //   FILE   user     the file whose absolute path is in FCLOAK_FAULT_USER
 //          scratch  any file whose name starts with "ZZ"
-//   OP     write, read, fsync, ftruncate, lseek
-//                   the call fails: ENOSPC for a write, EIO otherwise; the
-//                   calls after it succeed again
-//          grow     before the Nth read, kGrowBytes bytes of 'G' are
-//                   appended to FILE; shrink: its last kGrowBytes bytes are
-//                   cut off. The file's times are put back afterwards, so
-//                   only the size tells of the change.
+//   OP     write, read, fsync, ftruncate, lseek, futimens
+//                   the call fails: ENOSPC for a write, EPERM for futimens,
+//                   EIO otherwise; the calls after it succeed again
+//          grow     before the Nth read of FILE, kGrowBytes bytes of 'G' are
+//                   appended to the user file; shrink: its last kGrowBytes
+//                   bytes are cut off
+//          sync-grow, sync-shrink
+//                   the same, before the Nth fsync of FILE
+//          rewrite  before the Nth read of FILE, kRewriteBytes bytes in the
+//                   middle of the user file are overwritten with 'R'
+//                   The user file's times are put back after each change, so
+//                   only its size, its bytes and its change time tell of it.
 //          signal   SIGINT is raised before the Nth write, which then goes on
 //          kill     SIGKILL is raised before the Nth write
 //
@@ -29,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 extern "C" {
 ssize_t __real_read(int fd, void* buf, size_t n);
@@ -36,13 +42,18 @@ ssize_t __real_write(int fd, const void* buf, size_t n);
 int __real_fsync(int fd);
 int __real_ftruncate(int fd, off_t length);
 off_t __real_lseek(int fd, off_t offset, int whence);
+int __real_futimens(int fd, const struct timespec times[2]);
 }
 
 namespace {
 
 constexpr int kGrowBytes = 100;
+constexpr int kRewriteBytes = 4096;
 
-enum class Op { kNone, kWrite, kRead, kFsync, kFtruncate, kLseek, kGrow, kShrink, kSignal, kKill };
+enum class Op {
+  kNone, kWrite, kRead, kFsync, kFtruncate, kLseek, kFutimens,
+  kGrow, kShrink, kSyncGrow, kSyncShrink, kRewrite, kSignal, kKill
+};
 enum class Target { kUser, kScratch };
 
 struct Fault {
@@ -61,9 +72,13 @@ Op op_named(const char* name, std::size_t n) {
   static const struct {
     const char* name;
     Op op;
-  } kOps[] = {{"write", Op::kWrite},     {"read", Op::kRead},     {"fsync", Op::kFsync},
-              {"ftruncate", Op::kFtruncate}, {"lseek", Op::kLseek}, {"grow", Op::kGrow},
-              {"shrink", Op::kShrink},   {"signal", Op::kSignal}, {"kill", Op::kKill}};
+  } kOps[] = {{"write", Op::kWrite},         {"read", Op::kRead},
+              {"fsync", Op::kFsync},         {"ftruncate", Op::kFtruncate},
+              {"lseek", Op::kLseek},         {"futimens", Op::kFutimens},
+              {"grow", Op::kGrow},           {"shrink", Op::kShrink},
+              {"sync-grow", Op::kSyncGrow},  {"sync-shrink", Op::kSyncShrink},
+              {"rewrite", Op::kRewrite},     {"signal", Op::kSignal},
+              {"kill", Op::kKill}};
   for (const auto& entry : kOps) {
     if (std::strlen(entry.name) == n && std::strncmp(entry.name, name, n) == 0) return entry.op;
   }
@@ -102,7 +117,9 @@ void parse() {
   fault.nth = std::strtol(second + 1, &end, 10);
   if (end == second + 1 || *end != '\0' || fault.nth < 1) bad_setting("bad count in FCLOAK_FAULT");
   const char* user = std::getenv("FCLOAK_FAULT_USER");
-  if (fault.target == Target::kUser) {
+  const bool changes_user = fault.op == Op::kGrow || fault.op == Op::kShrink || fault.op == Op::kSyncGrow ||
+                            fault.op == Op::kSyncShrink || fault.op == Op::kRewrite;
+  if (fault.target == Target::kUser || changes_user) {
     if (user == nullptr || user[0] != '/' || std::strlen(user) >= sizeof user_path) {
       bad_setting("FCLOAK_FAULT_USER must hold the user file's absolute path");
     }
@@ -125,28 +142,39 @@ bool is_target(int fd) {
 
 // Counts a call of one of the given operations on fd; true when it is the
 // call at which the fault is due.
-bool due(int fd, Op a, Op b = Op::kNone, Op c = Op::kNone) {
+bool due(int fd, std::initializer_list<Op> ops) {
   parse();
-  if (fault.op != a && fault.op != b && fault.op != c) return false;
+  bool counted = false;
+  for (Op op : ops) counted = counted || fault.op == op;
+  if (!counted) return false;
   if (!is_target(fd)) return false;
   return ++fault.seen == fault.nth;
 }
 
-// Changes the file's size behind the program's back, keeping its times.
-void change_size(int fd) {
+// Changes the user file behind the program's back, as another program
+// would through a descriptor of its own, and puts its times back.
+void change_user_file() {
+  const int fd = open(user_path, O_RDWR | O_CLOEXEC);
   struct stat st {};
-  if (fstat(fd, &st) != 0) bad_setting("cannot inspect the file to change its size");
-  if (fault.op == Op::kGrow) {
+  if (fd < 0 || fstat(fd, &st) != 0) bad_setting("cannot open the user file to change it");
+  if (fault.op == Op::kGrow || fault.op == Op::kSyncGrow) {
     char bytes[kGrowBytes];
     std::memset(bytes, 'G', sizeof bytes);
     if (pwrite(fd, bytes, sizeof bytes, st.st_size) != kGrowBytes) bad_setting("cannot grow the file");
+  } else if (fault.op == Op::kRewrite) {
+    char bytes[kRewriteBytes];
+    std::memset(bytes, 'R', sizeof bytes);
+    if (st.st_size < 2 * kRewriteBytes || pwrite(fd, bytes, sizeof bytes, st.st_size / 2) != kRewriteBytes) {
+      bad_setting("cannot rewrite the file");
+    }
   } else {
     if (st.st_size < kGrowBytes || __real_ftruncate(fd, st.st_size - kGrowBytes) != 0) {
       bad_setting("cannot shrink the file");
     }
   }
   const timespec times[2] = {st.st_atim, st.st_mtim};
-  if (futimens(fd, times) != 0) bad_setting("cannot put the file's times back");
+  if (__real_futimens(fd, times) != 0) bad_setting("cannot put the file's times back");
+  close(fd);
 }
 
 }  // namespace
@@ -154,18 +182,18 @@ void change_size(int fd) {
 extern "C" {
 
 ssize_t __wrap_read(int fd, void* buf, size_t n) {
-  if (due(fd, Op::kRead, Op::kGrow, Op::kShrink)) {
+  if (due(fd, {Op::kRead, Op::kGrow, Op::kShrink, Op::kRewrite})) {
     if (fault.op == Op::kRead) {
       errno = EIO;
       return -1;
     }
-    change_size(fd);
+    change_user_file();
   }
   return __real_read(fd, buf, n);
 }
 
 ssize_t __wrap_write(int fd, const void* buf, size_t n) {
-  if (due(fd, Op::kWrite, Op::kSignal, Op::kKill)) {
+  if (due(fd, {Op::kWrite, Op::kSignal, Op::kKill})) {
     if (fault.op == Op::kWrite) {
       errno = ENOSPC;
       return -1;
@@ -176,23 +204,34 @@ ssize_t __wrap_write(int fd, const void* buf, size_t n) {
 }
 
 int __wrap_fsync(int fd) {
-  if (due(fd, Op::kFsync)) {
-    errno = EIO;
-    return -1;
+  if (due(fd, {Op::kFsync, Op::kSyncGrow, Op::kSyncShrink})) {
+    if (fault.op == Op::kFsync) {
+      errno = EIO;
+      return -1;
+    }
+    change_user_file();
   }
   return __real_fsync(fd);
 }
 
 int __wrap_ftruncate(int fd, off_t length) {
-  if (due(fd, Op::kFtruncate)) {
+  if (due(fd, {Op::kFtruncate})) {
     errno = EIO;
     return -1;
   }
   return __real_ftruncate(fd, length);
 }
 
+int __wrap_futimens(int fd, const struct timespec times[2]) {
+  if (due(fd, {Op::kFutimens})) {
+    errno = EPERM;
+    return -1;
+  }
+  return __real_futimens(fd, times);
+}
+
 off_t __wrap_lseek(int fd, off_t offset, int whence) {
-  if (due(fd, Op::kLseek)) {
+  if (due(fd, {Op::kLseek})) {
     errno = EIO;
     return -1;
   }

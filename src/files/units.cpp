@@ -183,6 +183,20 @@ int sync_unit(int unit) {
   return fs::sync(u->file);
 }
 
+int snapshot_unit(int unit, fs::Snapshot& out) {
+  Unit* u = unit_of(unit);
+  if (u == nullptr) return kNotOpen;
+  return fs::snapshot(u->file, out);
+}
+
+int set_write_time(int unit, const fs::Time& time) {
+  Unit* u = unit_of(unit);
+  if (u == nullptr) return kNotOpen;
+  int status = flush(*u);
+  if (status != 0) return status;
+  return fs::set_write_time(u->file, time);
+}
+
 namespace {
 
 void close(int unit, bool keep_scratch) {

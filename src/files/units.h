@@ -6,6 +6,7 @@
 #pragma once
 
 #include "console/text.h"
+#include "files/fs.h"
 
 namespace fcloak::files {
 
@@ -35,6 +36,13 @@ int rewind_unit(int unit);
 
 // Writes out pending data and flushes the file to the device.
 int sync_unit(int unit);
+
+// What the unit's open file is now (pending data not counted).
+int snapshot_unit(int unit, fs::Snapshot& out);
+
+// Writes out pending data and sets the last-write time of the unit's open
+// file, leaving its other times alone.
+int set_write_time(int unit, const fs::Time& time);
 
 // Closes the unit: pending data is written out, the scratch file deleted.
 void close_unit(int unit);

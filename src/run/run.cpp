@@ -12,6 +12,7 @@
 #include "files/fs.h"
 #include "files/units.h"
 #include "progress/progress.h"
+#include "run/guard.h"
 #include "run/pass.h"
 #include "run/password.h"
 #include "run/status.h"
@@ -153,9 +154,11 @@ void run() {
 
   const int user_status = files::open_user_file(name.bytes, name.length);
   const int scratch_status = files::open_scratch_file();
+  if (user_status == fs::kInUse) message_and_exit(texts::kInUse, kExitRefused);
   if (user_status != 0) message_and_exit(texts::kWriteProtected, kExitRefused);
   if (scratch_status == files::kScratchPathTooLong) message_and_exit(texts::kNameTooLong, kExitRefused);
   if (scratch_status != 0) message_and_exit(texts::kNoSpace, kExitRefused);
+  go_on(note_opened_file());
 
   classify();
   confirm();
@@ -175,6 +178,9 @@ void run() {
   // scratch file must hold every byte, on the device.
   check(files::sync_unit(files::kScratchUnit));
   if (terminal::interrupted()) stop_on(Status::kInterrupted);
+  // What pass 1 read must still be what the name gives: nobody has changed
+  // the file or put another in its place since the open.
+  go_on(check_before_rewrite(name));
   // Pass 2 writes the user file from where this rewind leaves it, and reads
   // the scratch file's body from where the header skip leaves it: neither
   // may have failed.
@@ -188,15 +194,19 @@ void run() {
   pass = 2;
   go_on(run_pass(length, key, pass, mode));
 
-  // The scratch file goes only once the user file is safely on the device.
+  // The scratch file goes only once the user file is safely on the device,
+  // whole, and still the file that the name gives.
   check(files::sync_unit(files::kUserUnit));
+  go_on(check_after_rewrite(name, length));
+  const bool time_restored = restore_write_time();
   files::close_unit(files::kUserUnit);
   files::close_unit(files::kScratchUnit);
-  fs::set_times(name.bytes, name.length, file_info.write_time);
 
   write_record({kCarriageReturn, texts::kDone}, true);
   write_record({mode == 1 ? texts::kDoneEncrypt : texts::kDoneDecrypt}, true);
   write_record({Text("                       ")}, false);
+  // The data is right all the same: a warning, and the run is done.
+  if (!time_restored) write_record({kCarriageReturn, texts::kTimeNotRestored}, false);
   message_and_exit(kBlank, kExitDone);
 }
 

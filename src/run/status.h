@@ -12,7 +12,9 @@ enum class Status {
   kWrongPassword,
   kInterrupted,
   kReadFailed,
-  kFileChanged,  // the input was not the length it was looked up with
+  // The input was not the length it was looked up with, or another program
+  // changed the user file or put another file in its name's place.
+  kFileChanged,
   kNoSpace,      // a write, flush or sync failed
 };
 
