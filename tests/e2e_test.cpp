@@ -100,6 +100,11 @@ struct Start {
   // Called when the program has asked for the password and waits for it;
   // the input is written after it.
   std::function<void()> while_asking;
+  // Sent to the program when it has asked for the password, before the
+  // input is written; 0: none.
+  int signal_while_asking = 0;
+  // Signals that the program is started with ignored (as nohup does).
+  std::vector<int> ignored_signals;
 };
 
 constexpr uid_t kNobody = 65534;
@@ -165,6 +170,7 @@ Outcome run_program(const Program& p, const std::vector<std::string>& args, cons
   const pid_t pid = fork();
   if (pid == 0) {
     signal(SIGPIPE, SIG_DFL);
+    for (int ignored : start.ignored_signals) signal(ignored, SIG_IGN);
     setsid();
     // Waits until the test has done what it does with the process id.
     char byte;
@@ -242,7 +248,7 @@ Outcome run_program(const Program& p, const std::vector<std::string>& args, cons
   } else {
     set_nonblocking(in_fd);
   }
-  bool asked = !start.while_asking;
+  bool asked = !start.while_asking && start.signal_while_asking == 0;
   const std::string prompt = gbk(kAskPassword);
   set_nonblocking(out[0]);
   set_nonblocking(err[0]);
@@ -290,7 +296,8 @@ Outcome run_program(const Program& p, const std::vector<std::string>& args, cons
       }
     }
     if (!asked && result.out.find(prompt) != std::string::npos) {
-      start.while_asking();
+      if (start.while_asking) start.while_asking();
+      if (start.signal_while_asking != 0) kill(pid, start.signal_while_asking);
       asked = true;
     }
     if (in_fd >= 0 && asked) {
@@ -500,6 +507,10 @@ struct Step {
   // the input is written after it. The files as it leaves them are the
   // ones the run is held against.
   std::function<void(const Dir&)> while_asking = {};
+  // A signal sent while the program waits for the password, and the
+  // signals that it is started with ignored.
+  int signal_while_asking = 0;
+  std::vector<int> ignored_signals = {};
 };
 
 // Case::cwd for a fresh directory on another file system (/dev/shm), which
@@ -632,6 +643,21 @@ Case changed_while_asking(const char* case_name, std::function<void(const Dir&)>
 // Pass 1 of kPlainText: opened, and its one block.
 const std::string kPass1Started = progress_line(kLabelEncrypt, "  0", "99", "##");
 const std::string kPass1Done = kPass1Started + "\r" + progress_line(kLabelEncrypt, "100", "00", "00");
+
+// A signal while the program waits for the password: a request to stop ends
+// the run, unless the program was started with it ignored (nohup).
+Case signal_while_asking(const char* case_name, int signal, bool ignored) {
+  Step run{.args = {kPlainName, "", "+"}, .out = {}, .input = "pw\n", .signal_while_asking = signal};
+  if (ignored) {
+    run.out = kBanner + kAskEncrypt + "y\r\n" + kAskPassword + "\r<progress>" + kEncrypted;
+    run.effect = Effect::kEncrypted;
+    run.ignored_signals = {signal};
+  } else {
+    run.out = kBanner + kAskEncrypt + "y\r\n" + kAskPassword + u8"\r程序被中断.\r\n"_t + kStop;
+    run.status = 1;
+  }
+  return Case{.name = case_name, .setup = one_file(kPlainName, kPlainText), .runs = {run}, .native_only = true};
+}
 
 std::string expected_output(const Program& p, const std::string& utf8);
 
@@ -1040,6 +1066,10 @@ const std::vector<Case>& cases() {
             d.rename("saved.tmp", kPlainName);
           },
           kPass1Done),
+      signal_while_asking("hang_up_while_asking", SIGHUP, false),
+      signal_while_asking("termination_while_asking", SIGTERM, false),
+      signal_while_asking("hang_up_ignored_while_asking", SIGHUP, true),
+      signal_while_asking("interrupt_ignored_while_asking", SIGINT, true),
 
       // Whole runs.
       round_trip("size_0", 0),
@@ -1297,6 +1327,8 @@ TEST_P(EndToEnd, Runs) {
     start.output = run.output;
     start.locale = run.locale;
     start.as_nobody = run.as_nobody;
+    start.signal_while_asking = run.signal_while_asking;
+    start.ignored_signals = run.ignored_signals;
     // The files as the run finds them, and the one it changes.
     Tree before;
     std::string target;

@@ -61,6 +61,8 @@ int read_input_byte(unsigned char& byte) {
 
 void typed_line_to_gbk(char*, int&, int) {}
 
+void discard_pending_input() {}
+
 bool interrupted() { return fake::interrupt_requested; }
 
 [[noreturn]] void exit_process(int status) { throw fake::Exit{status}; }

@@ -19,7 +19,8 @@
 //                   middle of the user file are overwritten with 'R'
 //                   The user file's times are put back after each change, so
 //                   only its size, its bytes and its change time tell of it.
-//          signal   SIGINT is raised before the Nth write, which then goes on
+//          signal   the signal FCLOAK_FAULT_SIGNAL (a number; SIGINT when
+//                   unset) is raised before the Nth write, which then goes on
 //          kill     SIGKILL is raised before the Nth write
 //
 // Files are told apart by the path that /proc/self/fd gives for the
@@ -62,6 +63,7 @@ struct Fault {
   long nth = 0;
   // Calls seen so far of the operation that the fault counts, on its file.
   long seen = 0;
+  int signal = SIGINT;
 };
 
 Fault fault;
@@ -124,6 +126,13 @@ void parse() {
       bad_setting("FCLOAK_FAULT_USER must hold the user file's absolute path");
     }
     std::strcpy(user_path, user);
+  }
+  if (fault.op == Op::kSignal) {
+    const char* number = std::getenv("FCLOAK_FAULT_SIGNAL");
+    if (number != nullptr && *number != '\0') {
+      fault.signal = static_cast<int>(std::strtol(number, &end, 10));
+      if (*end != '\0' || fault.signal < 1 || fault.signal >= NSIG) bad_setting("bad FCLOAK_FAULT_SIGNAL");
+    }
   }
 }
 
@@ -198,7 +207,7 @@ ssize_t __wrap_write(int fd, const void* buf, size_t n) {
       errno = ENOSPC;
       return -1;
     }
-    raise(fault.op == Op::kSignal ? SIGINT : SIGKILL);
+    raise(fault.op == Op::kSignal ? fault.signal : SIGKILL);
   }
   return __real_write(fd, buf, n);
 }

@@ -29,6 +29,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -174,11 +175,18 @@ struct Result {
   std::string err;
 };
 
+// How a run is started besides its fault.
+struct Setting {
+  int signal = 0;          // the signal of the shim's "signal"; 0: its default
+  rlim_t size_limit = 0;   // the largest file the run may write (ulimit -f); 0: none
+};
+
 // Runs a program in `dir` on kFileName with the password and the sign as
 // arguments, in a session of its own (no terminal), standard input from
 // /dev/null. `fault` goes to the shim; the user file is named to it by its
 // real path. Output is captured in files next to `dir`.
-Result run_in(const std::string& binary, const std::string& dir, const char* sign, const std::string& fault = "") {
+Result run_in(const std::string& binary, const std::string& dir, const char* sign, const std::string& fault = "",
+              const Setting& setting = {}) {
   Result run;
   const std::string out_path = dir + ".out";
   const std::string err_path = dir + ".err";
@@ -202,6 +210,11 @@ Result run_in(const std::string& binary, const std::string& dir, const char* sig
     } else {
       setenv("FCLOAK_FAULT", fault.c_str(), 1);
       setenv("FCLOAK_FAULT_USER", user_path.c_str(), 1);
+    }
+    if (setting.signal != 0) setenv("FCLOAK_FAULT_SIGNAL", std::to_string(setting.signal).c_str(), 1);
+    if (setting.size_limit != 0) {
+      const rlimit limit{setting.size_limit, setting.size_limit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }
     const char* argv[] = {binary.c_str(), kFileName, kPassword, sign, nullptr};
     execv(binary.c_str(), const_cast<char* const*>(argv));
@@ -281,7 +294,12 @@ struct FaultPoint {
   const std::string* message;
   Ending ending;
   Change change = Change::kNone;
+  rlim_t size_limit = 0;  // the run may write no file larger (ulimit -f)
 };
+
+// The signals that end a run: the shim's "signal" raises SIGINT unless a
+// case names another of them.
+constexpr int kStopSignals[] = {SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM};
 
 const FaultPoint kFaultPoints[] = {
     // Pass 1, into the scratch file: the user file is only read.
@@ -290,6 +308,8 @@ const FaultPoint kFaultPoints[] = {
     {"Pass1WriteLastWholeBlock", "write:scratch:5", "write:scratch:5", &kNoSpace, Ending::kUserFile},
     {"Pass1ReadMiddleBlock", "read:user:3", "read:user:4", &kReadFailed, Ending::kUserFile},
     {"Pass1Interrupt", "signal:scratch:2", "signal:scratch:2", &kInterrupted, Ending::kUserFile},
+    // A size limit makes a write fail; the signal it raises is ignored.
+    {"Pass1FileSizeLimit", "", "", &kNoSpace, Ending::kUserFile, Change::kNone, 3 * kBlock},
     {"GrewAfterLookUp", "grow:user:1", "grow:user:1", &kFileChanged, Ending::kUserFile, Change::kGrew},
     {"ShrankAfterLookUp", "shrink:user:1", "shrink:user:1", &kFileChanged, Ending::kUserFile, Change::kShrank},
     // Same size, last-write time put back: the change time tells.
@@ -325,13 +345,19 @@ const FaultPoint kFaultPoints[] = {
 struct Case {
   const FaultPoint* point;
   Direction direction;
+  int signal = 0;  // for the shim's "signal": another than SIGINT
 };
 
+// Every point in each direction; the interrupts of both passes once more
+// for each other signal that ends a run.
 std::vector<Case> all_cases() {
   std::vector<Case> cases;
   for (const FaultPoint& point : kFaultPoints) {
     if (point.encrypt_fault != nullptr) cases.push_back({&point, Direction::kEncrypt});
     if (point.decrypt_fault != nullptr) cases.push_back({&point, Direction::kDecrypt});
+    if (std::string(point.name) == "Pass1Interrupt" || std::string(point.name) == "Pass2Interrupt") {
+      for (int signal : kStopSignals) cases.push_back({&point, Direction::kEncrypt, signal});
+    }
   }
   return cases;
 }
@@ -340,10 +366,14 @@ std::vector<Case> all_cases() {
 void PrintTo(const Case& c, std::ostream* os) {
   *os << (c.direction == Direction::kEncrypt ? "encrypt, " : "decrypt, ")
       << (c.direction == Direction::kEncrypt ? c.point->encrypt_fault : c.point->decrypt_fault);
+  if (c.signal != 0) *os << ", " << strsignal(c.signal);
 }
 
 std::string case_name(const testing::TestParamInfo<Case>& info) {
-  return std::string(info.param.direction == Direction::kEncrypt ? "Encrypt_" : "Decrypt_") + info.param.point->name;
+  std::string name =
+      std::string(info.param.direction == Direction::kEncrypt ? "Encrypt_" : "Decrypt_") + info.param.point->name;
+  if (info.param.signal != 0) name += "_" + std::string(sigabbrev_np(info.param.signal));
+  return name;
 }
 
 class FaultTest : public testing::TestWithParam<Case> {};
@@ -429,7 +459,8 @@ TEST_P(FaultTest, CompleteDataSurvives) {
 
   const std::string fault = encrypting ? point.encrypt_fault : point.decrypt_fault;
   SCOPED_TRACE("FCLOAK_FAULT=" + fault);
-  const Result run = run_in(faulty_binary(), dir.path(), encrypting ? "+" : "-", fault);
+  const Result run = run_in(faulty_binary(), dir.path(), encrypting ? "+" : "-", fault,
+                            Setting{.signal = GetParam().signal, .size_limit = point.size_limit});
   EXPECT_EQ(run.err, "");
 
   if (point.ending == Ending::kUserFile) {

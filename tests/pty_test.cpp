@@ -107,6 +107,8 @@ class Terminal {
     }
   }
 
+  void signal(int number) { kill(pid_, number); }
+
   void type(const std::string& keys) {
     if (write(master_, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
       ADD_FAILURE() << "cannot type into the terminal";
@@ -261,18 +263,45 @@ INSTANTIATE_TEST_SUITE_P(Keys, Confirmation,
                                            KeyCase{"Space", " ", 'n'}),
                          [](const ::testing::TestParamInfo<KeyCase>& info) { return std::string(info.param.name); });
 
+// A request to stop while the key is awaited ends the run; the message takes
+// the question's line.
+class StopAtTheConfirmation : public AtTheTerminal, public ::testing::WithParamInterface<int> {};
+
+TEST_P(StopAtTheConfirmation, EndsTheRun) {
+  const FileState before = state_of(path());
+  Terminal t = start({kName, "pw"});
+  ASSERT_TRUE(t.wait_for(gbk(kAskEncrypt)));
+  ASSERT_TRUE(t.wait_for_key_read());
+  t.signal(GetParam());
+  EXPECT_EQ(t.finish(), 1);
+  const std::string question = gbk(kAskEncrypt).substr(2);
+  const std::string message = gbk(u8"程序被中断."_t);
+  EXPECT_TRUE(same_bytes(gbk(kBanner + kAskEncrypt) + "\r" + message +
+                             std::string(question.size() - message.size(), ' ') + "\r\n" + kStop,
+                         t.screen()));
+  expect_unchanged(before, path());
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopAtTheConfirmation, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) { return std::string(sigabbrev_np(info.param)); });
+
 // ---------------------------------------------------------------------------
 // The pause at the end of a run started through a path to the program.
 
 const std::string kDeclinedWithPause = "n\r\n " + kPausePrompt + kStop;
 
-TEST_F(AtTheTerminal, PauseWaitsForAKey) {
+// The scratch file is gone by the time the pause waits (closing the window
+// there must leave nothing behind), and a key typed ahead does not end it.
+TEST_F(AtTheTerminal, PauseWaitsForAKeyAfterTheCleanUp) {
   Terminal t = start({kName, "pw"}, "C:\\fcloak");
   ASSERT_TRUE(t.wait_for(gbk(kAskEncrypt)));
   ASSERT_TRUE(t.wait_for_key_read());
-  t.type("N");
+  t.type("Nk");
   ASSERT_TRUE(t.wait_for(gbk(kPausePrompt))) << show(t.screen());
   ASSERT_TRUE(t.wait_for_key_read());
+  std::vector<std::string> names;
+  for (const auto& entry : stdfs::directory_iterator(dir_.path())) names.push_back(entry.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{kName}) << "the scratch file is still there during the pause";
   EXPECT_TRUE(t.still_running_after(milliseconds(300))) << "the pause did not wait";
   t.type("k");
   EXPECT_EQ(t.finish(), 0);
@@ -369,6 +398,18 @@ TEST_F(AtTheTerminal, TypedPasswordFollowsThePromptAndProgressStartsBelow) {
   std::string screen;
   EXPECT_EQ(run_through({kName, "secret", "-"}, &screen), 0) << show(screen);
   EXPECT_TRUE(read_file(path()) == kPlainText) << "does not decrypt with the typed password";
+}
+
+TEST_F(AtTheTerminal, TerminationRequestWhileThePasswordIsTyped) {
+  const FileState before = state_of(path());
+  Terminal t = start({kName});
+  ASSERT_NO_FATAL_FAILURE(reach_the_password(t));
+  t.type("sec");
+  ASSERT_TRUE(t.wait_for(gbk(kUpToThePassword) + "sec"));
+  t.signal(SIGTERM);
+  EXPECT_EQ(t.finish(), 1);
+  EXPECT_TRUE(same_bytes(gbk(kUpToThePassword) + "sec" + gbk(u8"\r\n程序被中断.\r\n"_t + kStop), t.screen()));
+  expect_unchanged(before, path());
 }
 
 TEST_F(AtTheTerminal, EmptyLineIsNoPassword) {

@@ -134,8 +134,13 @@ void message_and_exit(Text message, int status) {
     write_record({Text("\r"), texts::kScratchKept, files::scratch_path()}, false);
   }
   if (!all_blanks(message)) write_empty_record();
+  // The files are done with before the pause: the user may end the program
+  // there by closing its window.
+  files::close_all_units();
   if (end_pause == 1) {
     write_record({Text("\r"), texts::kPressAnyKey}, false);
+    // Only a key pressed now ends the pause.
+    terminal::discard_pending_input();
     read_key();
   }
   stop_program(status);

@@ -98,6 +98,11 @@ bool extended_code(const KEY_EVENT_RECORD& press, unsigned char key[2]) {
 // the number of bytes stored in key, 0 when the read fails.
 int read_key_event(unsigned char key[2]) {
   for (;;) {
+    // A request to stop ends the wait, as a key does.
+    if (stop_event != nullptr) {
+      const HANDLE waits[2] = {console_input, stop_event};
+      if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return 0;
+    }
     INPUT_RECORD record;
     DWORD events = 0;
     if (!ReadConsoleInputA(console_input, &record, 1, &events) || events == 0) return 0;
@@ -184,6 +189,11 @@ int read_input_byte(unsigned char& byte) {
 }
 
 void typed_line_to_gbk(char*, int&, int) {}
+
+void discard_pending_input() {
+  if (console_input != INVALID_HANDLE_VALUE) FlushConsoleInputBuffer(console_input);
+  if (stop_event != nullptr) ResetEvent(stop_event);
+}
 
 bool interrupted() { return stop_requested.load(); }
 

@@ -40,8 +40,14 @@ int read_input_byte(unsigned char& byte);
 void typed_line_to_gbk(char* line, int& n, int capacity);
 
 // True once the user has asked to stop the program (interrupt, hang-up,
-// termination request) since start().
+// termination request) since start(). Such a request also ends a wait for a
+// key or for standard input, even one that has not begun yet.
 bool interrupted();
+
+// Drops what was typed ahead at the console and not yet read. Requests to
+// stop that have come so far no longer end a wait (interrupted() still
+// tells of them): the next wait ends on a key or on a new request.
+void discard_pending_input();
 
 [[noreturn]] void exit_process(int status);
 

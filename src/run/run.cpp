@@ -97,6 +97,11 @@ void confirm() {
     answer = mode == 1 ? 'n' : 'y';
   } else {
     answer = static_cast<char>(console::read_key());
+    // A request to stop while the key was awaited is no answer; its message
+    // takes the question's whole line.
+    if (terminal::interrupted()) {
+      end_run(Status::kInterrupted, (mode == 1 ? texts::kAskEncrypt : texts::kAskDecrypt).length);
+    }
     if (answer == 'Y') answer = 'y';
     if (answer == 'N' || answer != 'y') answer = 'n';
   }
