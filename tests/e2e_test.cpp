@@ -792,6 +792,16 @@ const std::vector<Case>& cases() {
                  .err = u8"控制台输入已结束."_t}}},
       // From a pipe the line read leaves the prompt's line open, so the first
       // progress line continues it; of a longer line 16 bytes count.
+      // A password in UTF-8 from a pipe is the same key as in an argument.
+      {.name = "utf8_password_from_a_pipe",
+       .setup = one_file(kPlainName, kPlainText),
+       .runs = {{.args = {kPlainName, u8"密码"_t, "+"}, .out = encrypting(), .effect = Effect::kEncrypted, .locale = "C.UTF-8"},
+                {.args = {kPlainName, "", "-"},
+                 .out = kBanner + kAskDecrypt + "y\r\n" + kAskPassword + "\r<progress>" + kDecrypted,
+                 .effect = Effect::kDecrypted,
+                 .input = u8"密码\n"_t,
+                 .locale = "C.UTF-8"}},
+       .native_only = true},
       {.name = "password_from_standard_input",
        .setup = one_file(kPlainName, kPlainText),
        .runs = {{.args = {kPlainName, "", "+"},

@@ -179,6 +179,7 @@ struct Result {
 struct Setting {
   int signal = 0;          // the signal of the shim's "signal"; 0: its default
   rlim_t size_limit = 0;   // the largest file the run may write (ulimit -f); 0: none
+  const char* locale = nullptr;  // LC_ALL; nullptr: as the tests run
 };
 
 // Runs a program in `dir` on kFileName with the password and the sign as
@@ -212,6 +213,7 @@ Result run_in(const std::string& binary, const std::string& dir, const char* sig
       setenv("FCLOAK_FAULT_USER", user_path.c_str(), 1);
     }
     if (setting.signal != 0) setenv("FCLOAK_FAULT_SIGNAL", std::to_string(setting.signal).c_str(), 1);
+    if (setting.locale != nullptr) setenv("LC_ALL", setting.locale, 1);
     if (setting.size_limit != 0) {
       const rlimit limit{setting.size_limit, setting.size_limit};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
@@ -533,6 +535,30 @@ TEST(TimeRestore, FailureIsAWarning) {
   const Result decrypt = run_in(normal_binary(), dir.path(), "-");
   EXPECT_TRUE(decrypt.exited && decrypt.status == 0);
   EXPECT_TRUE(read_file(file) == o.plain);
+}
+
+// The kept scratch file's path can be copied from the output: in a UTF-8
+// locale, a directory name that GBK holds comes out in GBK like all the
+// text, one that it cannot hold in its own bytes.
+TEST(KeptScratchPath, ShownSoThatItCanBeCopied) {
+  const Originals& o = originals();
+  ASSERT_FALSE(o.encrypted.empty());
+  for (const std::string& name : {u8"密码"_t, u8"密码한글😀"_t}) {
+    SCOPED_TRACE(name);
+    TempDir parent;
+    const std::string dir = parent.path() + "/" + name;
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    const std::string file = dir + "/" + kFileName;
+    write_file(file, o.plain);
+    const Result run =
+        run_in(faulty_binary(), dir, "+", "write:user:2", Setting{.locale = "C.UTF-8"});
+    EXPECT_TRUE(run.exited && run.status == 1);
+    const auto scratch = scratch_files(dir);
+    ASSERT_EQ(scratch.size(), 1u);
+    const bool gbk_holds_it = name == u8"密码"_t;
+    const std::string shown = (gbk_holds_it ? e2e::gbk(dir) : dir) + "/" + scratch[0];
+    EXPECT_TRUE(run.out.ends_with(kScratchKept + shown + kStop)) << e2e::show(run.out);
+  }
 }
 
 }  // namespace

@@ -38,7 +38,8 @@ class Terminal {
   // Starts the program with argument 0 `argv0` and the given arguments, in
   // `cwd`, with LC_ALL set to `locale`.
   Terminal(const std::string& argv0, const std::vector<std::string>& args, const std::string& cwd,
-           const std::string& locale) {
+           const std::string& locale, const std::string& bin = program_binary(),
+           const std::vector<std::string>& env = {}) {
     std::vector<std::string> argv_strings = {argv0};
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -51,10 +52,10 @@ class Terminal {
       env_strings.emplace_back(entry);
     }
     env_strings.push_back("LC_ALL=" + locale);
+    env_strings.insert(env_strings.end(), env.begin(), env.end());
     std::vector<char*> envp;
     for (std::string& s : env_strings) envp.push_back(s.data());
     envp.push_back(nullptr);
-    const std::string bin = program_binary();
 
     winsize size{};
     size.ws_row = 25;
@@ -446,6 +447,31 @@ TEST_F(AtTheTerminal, LongestTypedLine) {
     EXPECT_NE(t.screen().find(gbk(u8"输入行太长."_t)), std::string::npos) << show(t.screen());
     expect_unchanged(before, path());
   }
+}
+
+// ---------------------------------------------------------------------------
+// The kept scratch file's path at a UTF-8 terminal: in its own bytes, so
+// that it can be copied, also where a directory name has no GBK form.
+
+TEST(KeptScratchFile, PathShownInItsOwnBytes) {
+  if (program_binary().empty()) GTEST_FAIL() << "FCLOAK_BIN names the program to test";
+  if (!program_runner().empty()) GTEST_SKIP() << "the terminal tests drive the native build";
+  if (!have_utf8_locale()) GTEST_SKIP() << "no C.UTF-8 locale";
+  TempDir parent;
+  const std::string dir = parent.path() + "/" + u8"密码한글😀"_t;
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  const std::string file = dir + "/" + kName;
+  write_file(file, kPlainText + std::string(70000, 'x'));
+  // The second write of pass 2 into the file fails.
+  Terminal t("fcloak", {kName, "pw", "+"}, dir, "C.UTF-8", FCLOAK_FAULTY_PATH,
+             {"FCLOAK_FAULT=write:user:2", "FCLOAK_FAULT_USER=" + file});
+  EXPECT_EQ(t.finish(), 1);
+  std::vector<std::string> scratch;
+  for (const auto& entry : stdfs::directory_iterator(dir)) {
+    if (entry.path().filename().string().starts_with("ZZ")) scratch.push_back(entry.path().string());
+  }
+  ASSERT_EQ(scratch.size(), 1u);
+  EXPECT_TRUE(t.screen().ends_with(u8"完整的文件保存在临时文件中: "_t + scratch[0] + "\r\n" + kStop)) << t.screen();
 }
 
 }  // namespace

@@ -252,9 +252,11 @@ void start() {
 bool stdin_is_console() { return stdin_console; }
 bool stdout_is_console() { return stdout_console; }
 
-WriteStatus write_out(const char* bytes, int n) { return write_text(STDOUT_FILENO, stdout_console, bytes, n); }
+WriteStatus write_out(const char* bytes, int n, bool as_is) {
+  return write_text(STDOUT_FILENO, stdout_console && !as_is, bytes, n);
+}
 
-void write_error(const char* bytes, int n) { write_text(STDERR_FILENO, stderr_console, bytes, n); }
+void write_error(const char* bytes, int n, bool as_is) { write_text(STDERR_FILENO, stderr_console && !as_is, bytes, n); }
 
 int read_key_press(unsigned char key[2]) {
   if (key_device < 0) return 0;
@@ -294,8 +296,8 @@ int read_input_byte(unsigned char& byte) {
   return got == 0 ? 0 : -1;
 }
 
-void typed_line_to_gbk(char* line, int& n, int capacity) {
-  if (!stdin_console || !charset::utf8_locale() || n <= 0) return;
+void input_line_to_gbk(char* line, int& n, int capacity) {
+  if (!charset::utf8_locale() || n <= 0) return;
   char converted[512];
   int m = charset::utf8_to_gbk(line, n, converted, sizeof converted);
   if (m < 0) return;

@@ -135,7 +135,7 @@ void start() {
 bool stdin_is_console() { return input_is_char_device; }
 bool stdout_is_console() { return output_is_char_device; }
 
-WriteStatus write_out(const char* bytes, int n) {
+WriteStatus write_out(const char* bytes, int n, bool) {
   while (n > 0) {
     DWORD written = 0;
     if (!WriteFile(output_handle, bytes, static_cast<DWORD>(n), &written, nullptr)) {
@@ -148,7 +148,7 @@ WriteStatus write_out(const char* bytes, int n) {
   return kWritten;
 }
 
-void write_error(const char* bytes, int n) {
+void write_error(const char* bytes, int n, bool) {
   while (n > 0) {
     DWORD written = 0;
     if (!WriteFile(error_handle, bytes, static_cast<DWORD>(n), &written, nullptr) ||
@@ -188,7 +188,7 @@ int read_input_byte(unsigned char& byte) {
   return error == ERROR_BROKEN_PIPE ? 0 : -1;
 }
 
-void typed_line_to_gbk(char*, int&, int) {}
+void input_line_to_gbk(char*, int&, int) {}
 
 void discard_pending_input() {
   if (console_input != INVALID_HANDLE_VALUE) FlushConsoleInputBuffer(console_input);

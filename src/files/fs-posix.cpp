@@ -271,11 +271,14 @@ int remove(const char* name, int length) {
   return ::unlink(path) != 0 ? failure() : 0;
 }
 
-int full_path(const char* name, int length, char* path, int capacity) {
+int full_path(const char* name, int length, char* path, int capacity, bool& as_is) {
   char directory[kNativeNameSize];
   if (getcwd(directory, sizeof directory) == nullptr) return errno == ERANGE ? -1 : kNoCurrentDirectory;
-  int n = charset::utf8_locale() ? charset::utf8_to_gbk(directory, static_cast<int>(std::strlen(directory)), path, capacity)
-                                 : -1;
+  // In part converted, a path would be neither GBK nor the file system's.
+  int n = charset::utf8_locale()
+              ? charset::utf8_to_gbk_whole(directory, static_cast<int>(std::strlen(directory)), path, capacity)
+              : -1;
+  as_is = n < 0 && charset::utf8_locale();
   if (n < 0) {
     n = static_cast<int>(std::strlen(directory));
     if (n > capacity) return -1;

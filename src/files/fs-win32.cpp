@@ -259,7 +259,8 @@ int remove(const char* name, int length) {
   return 0;
 }
 
-int full_path(const char* name, int length, char* path, int capacity) {
+int full_path(const char* name, int length, char* path, int capacity, bool& as_is) {
+  as_is = false;
   char buf[kNameCapacity];
   if (!c_name(name, length, buf)) return -1;
   static char whole[32768];

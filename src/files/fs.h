@@ -110,11 +110,13 @@ void close(File& file);
 int remove(const char* name, int length);
 
 // Writes the full path of name (relative to the current directory) into
-// path; returns its length, -1 when it does not fit in capacity, or
-// kNoCurrentDirectory when the current directory cannot be named (it has
-// been removed, say).
+// path, for showing; returns its length, -1 when it does not fit in
+// capacity, or kNoCurrentDirectory when the current directory cannot be
+// named (it has been removed, say). The path is GBK text like the rest of
+// the program's, unless `as_is` comes back set: then the path has no GBK
+// form and holds the file system's own bytes, to be shown unchanged.
 inline constexpr int kNoCurrentDirectory = -2;
-int full_path(const char* name, int length, char* path, int capacity);
+int full_path(const char* name, int length, char* path, int capacity, bool& as_is);
 
 int process_id();
 

@@ -54,8 +54,11 @@ bool user_file_cut();
 // been cut and the scratch file, still open, holds the only complete copy.
 bool scratch_must_be_kept();
 
-// The scratch file's full path (empty when unit 2 was never opened).
+// The scratch file's full path (empty when unit 2 was never opened), to
+// be shown: GBK text, or the file system's own bytes when
+// scratch_path_as_is() (see fs::full_path).
 Text scratch_path();
+bool scratch_path_as_is();
 
 // Closes every open unit at the end of the program, as close_unit does,
 // except that a scratch file that must be kept is closed without deleting.
