@@ -13,11 +13,12 @@ bool same_identity(const fs::Identity& a, const fs::Identity& b) { return a.devi
 
 bool same_time(const fs::Time& a, const fs::Time& b) { return a.seconds == b.seconds && a.nanoseconds == b.nanoseconds; }
 
-// The name leads to the open file, and the file is that now: `now` holds it.
+// The name still leads to the open file, and `now` holds what that file is
+// now.
 bool still_named(Text name, fs::Snapshot& now) {
   fs::Identity named{};
   return files::snapshot_unit(files::kUserUnit, now) == 0 && fs::identify(name.bytes, name.length, named) == 0 &&
-         same_identity(named, now.identity) && same_identity(now.identity, opened.identity);
+         same_identity(named, opened.identity);
 }
 
 }  // namespace
