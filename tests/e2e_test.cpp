@@ -100,6 +100,11 @@ struct Start {
   // Called when the program has asked for the password and waits for it;
   // the input is written after it.
   std::function<void()> while_asking;
+  // Sent to the program when it has asked for the password, before the
+  // input is written; 0: none.
+  int signal_while_asking = 0;
+  // Signals that the program is started with ignored (as nohup does).
+  std::vector<int> ignored_signals;
 };
 
 constexpr uid_t kNobody = 65534;
@@ -165,6 +170,7 @@ Outcome run_program(const Program& p, const std::vector<std::string>& args, cons
   const pid_t pid = fork();
   if (pid == 0) {
     signal(SIGPIPE, SIG_DFL);
+    for (int ignored : start.ignored_signals) signal(ignored, SIG_IGN);
     setsid();
     // Waits until the test has done what it does with the process id.
     char byte;
@@ -242,7 +248,7 @@ Outcome run_program(const Program& p, const std::vector<std::string>& args, cons
   } else {
     set_nonblocking(in_fd);
   }
-  bool asked = !start.while_asking;
+  bool asked = !start.while_asking && start.signal_while_asking == 0;
   const std::string prompt = gbk(kAskPassword);
   set_nonblocking(out[0]);
   set_nonblocking(err[0]);
@@ -290,7 +296,8 @@ Outcome run_program(const Program& p, const std::vector<std::string>& args, cons
       }
     }
     if (!asked && result.out.find(prompt) != std::string::npos) {
-      start.while_asking();
+      if (start.while_asking) start.while_asking();
+      if (start.signal_while_asking != 0) kill(pid, start.signal_while_asking);
       asked = true;
     }
     if (in_fd >= 0 && asked) {
@@ -323,6 +330,7 @@ struct Entry {
   mode_t mode = 0;
   off_t size = 0;
   timespec mtime{};
+  timespec atime{};
   std::optional<std::string> content;
 };
 
@@ -334,6 +342,7 @@ Entry describe(const std::string& path, const struct stat& st) {
   e.mode = st.st_mode & 07777;
   e.size = e.type == 'd' ? 0 : st.st_size;
   e.mtime = st.st_mtim;
+  e.atime = st.st_atim;
   if (e.type == 'f' && st.st_size <= kCompareLimit) e.content = read_file(path);
   return e;
 }
@@ -386,8 +395,8 @@ enum class Data {
 // What a run does to the file named by its first operand.
 enum class Effect {
   kUnchanged,  // not a byte, not its mode, not its time
-  kEncrypted,  // the current marker, 16 more bytes, a body as long as the plaintext; same time to the second
-  kDecrypted,  // the case's original plaintext again; same time to the second
+  kEncrypted,  // the current marker, 16 more bytes, a body as long as the plaintext; the same last-write time
+  kDecrypted,  // the case's original plaintext again; the same last-write time
 };
 
 // Makes the case's files in its directory, and holds the locks it takes
@@ -400,6 +409,7 @@ class Dir {
   ~Dir() {
     for (int fd : held_) close(fd);
   }
+  const std::string& root() const { return root_; }
   std::string path(const std::string& name) const { return root_ + "/" + name; }
   void file(const std::string& name, const std::string& bytes) const {
     parent(name);
@@ -438,17 +448,26 @@ class Dir {
   void hard_link(const std::string& existing, const std::string& name) const {
     if (link(path(existing).c_str(), path(name).c_str()) != 0) ADD_FAILURE() << "link: " << std::strerror(errno);
   }
-  // Locks the whole file, with flock and with a POSIX record lock, in this
-  // process (another one than the program's) until the case ends.
+  // Locks the file in this process (another one than the program's) until
+  // the case ends: with flock, as another run of the program does, or with
+  // a POSIX record lock over the whole file.
   void lock(const std::string& name) const {
+    const int fd = open(path(name).c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) ADD_FAILURE() << "cannot lock " << name << ": " << std::strerror(errno);
+    if (fd >= 0) held_.push_back(fd);
+  }
+  void record_lock(const std::string& name) const {
     const int fd = open(path(name).c_str(), O_RDWR | O_CLOEXEC);
     struct flock whole {};
     whole.l_type = F_WRLCK;
     whole.l_whence = SEEK_SET;
-    if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 || fcntl(fd, F_SETLK, &whole) != 0) {
+    if (fd < 0 || fcntl(fd, F_SETLK, &whole) != 0) {
       ADD_FAILURE() << "cannot lock " << name << ": " << std::strerror(errno);
     }
     if (fd >= 0) held_.push_back(fd);
+  }
+  void rename(const std::string& from, const std::string& to) const {
+    if (std::rename(path(from).c_str(), path(to).c_str()) != 0) ADD_FAILURE() << "rename: " << std::strerror(errno);
   }
 
  private:
@@ -511,6 +530,10 @@ struct Step {
   // Text that standard output must hold (UTF-8), each where `out` is not
   // compared whole; "<nl>" is the platform's line end.
   std::vector<std::string> out_holds = {};
+  // A signal sent while the program waits for the password, and the
+  // signals that it is started with ignored.
+  int signal_while_asking = 0;
+  std::vector<int> ignored_signals = {};
 };
 
 // Case::cwd for a fresh directory on another file system (/dev/shm), which
@@ -616,20 +639,27 @@ Case named_round_trip(const char* case_name, const std::string& name, const std:
   };
 }
 
+// A message over the progress line: it takes the whole line.
+std::string over_progress(const std::string& message) {
+  const std::size_t width = gbk(message).size();
+  return message + std::string(width < 38 ? 38 - width : 0, ' ');
+}
+
 // A file changed by another process while the program waits for the
-// password: the first pass finds it, and the file stays as the other
-// process left it.
-Case changed_while_asking(const char* case_name, std::function<void(const Dir&)> change) {
+// password: the run finds it, by the file's size in pass 1 or by its times
+// and identity before the file is rewritten, and the file stays as the
+// other process left it. `progress`: the progress lines shown up to then.
+Case changed_while_asking(const char* case_name, std::function<void(const Dir&)> change,
+                          const std::string& progress) {
   return Case{
       .name = case_name,
       .setup = one_file(kPlainName, kPlainText),
       .runs = {{.args = {kPlainName, "", "+"},
-                .out = kBanner + kAskEncrypt + "y\r\n" + kAskPassword + "\r" +
-                       progress_line(kLabelEncrypt, "  0", "99", "##") + u8"\r文件在处理过程中被改变."_t + "\r\n" + kStop,
+                .out = kBanner + kAskEncrypt + "y\r\n" + kAskPassword + "\r" + progress + "\r" +
+                       over_progress(u8"文件在处理过程中被改变."_t) + "\r\n" + kStop,
                 .status = 1,
                 .input = "pw\n",
                 .while_asking = std::move(change)}},
-      .native_only = true,
   };
 }
 
@@ -668,6 +698,43 @@ const std::string kVersionText = "fcloak " FCLOAK_VERSION
 const std::vector<std::string> kHelpHolds = {
     u8"用法: fcloak [选项] 文件名 [密码 [+|-]]<nl>"_t, "<nl>  -c, --stdout ", "<nl>  -h, --help ",
     "<nl>  -V, --version ", "<nl>  -- ", u8"<nl>退出状态: 0 "_t};
+
+// Pass 1 of kPlainText: opened, and its one block.
+const std::string kPass1Started = progress_line(kLabelEncrypt, "  0", "99", "##");
+const std::string kPass1Done = kPass1Started + "\r" + progress_line(kLabelEncrypt, "100", "00", "00");
+
+// A signal while the program waits for the password: a request to stop ends
+// the run, unless the program was started with it ignored (nohup).
+Case signal_while_asking(const char* case_name, int signal, bool ignored) {
+  Step run{.args = {kPlainName, "", "+"}, .out = {}, .input = "pw\n", .signal_while_asking = signal};
+  if (ignored) {
+    run.out = kBanner + kAskEncrypt + "y\r\n" + kAskPassword + "\r<progress>" + kEncrypted;
+    run.effect = Effect::kEncrypted;
+    run.ignored_signals = {signal};
+  } else {
+    run.out = kBanner + kAskEncrypt + "y\r\n" + kAskPassword + u8"\r程序被中断.\r\n"_t + kStop;
+    run.status = 1;
+  }
+  return Case{.name = case_name, .setup = one_file(kPlainName, kPlainText), .runs = {run}, .native_only = true};
+}
+
+std::string expected_output(const Program& p, const std::string& utf8);
+
+// While one run waits for the password, a second one on the same file is
+// refused and changes nothing; the first then goes on to the end.
+void second_run_is_refused(const Dir& d) {
+  const Program p = program();
+  const Outcome second = run_program(p, {kPlainName, "pw", "+"}, d.root(), Start{});
+  EXPECT_EQ(second.status, 1);
+  EXPECT_TRUE(same_bytes(expected_output(p, refused(u8"文件正被其他程序使用."_t)), second.out)) << "the second run";
+  EXPECT_TRUE(read_file(d.path(kPlainName)) == kPlainText);
+  // The first run's scratch file, and no other.
+  int scratch_files = 0;
+  for (const auto& entry : stdfs::directory_iterator(d.root())) {
+    scratch_files += entry.path().filename().string().starts_with("ZZ") ? 1 : 0;
+  }
+  EXPECT_EQ(scratch_files, 1);
+}
 
 // Standard input: a file of 10 000 lines, the first one longer than the
 // console line buffer, of which the password is the first 16 bytes.
@@ -784,6 +851,16 @@ const std::vector<Case>& cases() {
                  .err = u8"控制台输入已结束."_t}}},
       // From a pipe the line read leaves the prompt's line open, so the first
       // progress line continues it; of a longer line 16 bytes count.
+      // A password in UTF-8 from a pipe is the same key as in an argument.
+      {.name = "utf8_password_from_a_pipe",
+       .setup = one_file(kPlainName, kPlainText),
+       .runs = {{.args = {kPlainName, u8"密码"_t, "+"}, .out = encrypting(), .effect = Effect::kEncrypted, .locale = "C.UTF-8"},
+                {.args = {kPlainName, "", "-"},
+                 .out = kBanner + kAskDecrypt + "y\r\n" + kAskPassword + "\r<progress>" + kDecrypted,
+                 .effect = Effect::kDecrypted,
+                 .input = u8"密码\n"_t,
+                 .locale = "C.UTF-8"}},
+       .native_only = true},
       {.name = "password_from_standard_input",
        .setup = one_file(kPlainName, kPlainText),
        .runs = {{.args = {kPlainName, "", "+"},
@@ -1007,18 +1084,61 @@ const std::vector<Case>& cases() {
            },
        .runs = {{.args = {kPlainName, "pw", "+"}, .out = refused(u8"文件禁止写入."_t), .status = 1, .as_nobody = true}},
        .native_only = true},
-      // Locks are advisory: a lock held by another process does not stop the run.
+      // One run per file: a file that another run holds (its lock) is
+      // refused. Locks on Linux bind only programs that take them: a POSIX
+      // record lock is not that lock.
       {.name = "file_locked_by_another_process",
        .setup =
            [](const Dir& d) {
              d.file("data.bin", pattern(3000));
              d.lock("data.bin");
            },
-       .runs = {{.args = {"data.bin", "pw", "+"}, .out = encrypting(), .effect = Effect::kEncrypted},
-                {.args = {"data.bin", "pw", "-"}, .out = decrypting(), .effect = Effect::kDecrypted}},
+       .runs = {{.args = {"data.bin", "pw", "+"}, .out = refused(u8"文件正被其他程序使用."_t), .status = 1}},
        .native_only = true},
-      changed_while_asking("file_grows_during_the_run", [](const Dir& d) { d.append(kPlainName, "more text\n"); }),
-      changed_while_asking("file_shrinks_during_the_run", [](const Dir& d) { d.resize(kPlainName, 10); }),
+      {.name = "record_lock_of_another_process",
+       .setup =
+           [](const Dir& d) {
+             d.file("data.bin", pattern(3000));
+             d.record_lock("data.bin");
+           },
+       .runs = {{.args = {"data.bin", "pw", "+"}, .out = encrypting(), .effect = Effect::kEncrypted},
+                {.args = {"data.bin", "pw", "-"}, .out = decrypting(), .effect = Effect::kDecrypted}}},
+      {.name = "two_runs_at_once",
+       .setup = one_file(kPlainName, kPlainText),
+       .runs = {{.args = {kPlainName, "", "+"},
+                 .out = kBanner + kAskEncrypt + "y\r\n" + kAskPassword + "\r<progress>" + kEncrypted,
+                 .effect = Effect::kEncrypted,
+                 .input = "pw\n",
+                 .while_asking = second_run_is_refused},
+                {.args = {kPlainName, "pw", "-"}, .out = decrypting(), .effect = Effect::kDecrypted}}},
+      changed_while_asking(
+          "file_grows_during_the_run", [](const Dir& d) { d.append(kPlainName, "more text\n"); }, kPass1Started),
+      changed_while_asking(
+          "file_shrinks_during_the_run", [](const Dir& d) { d.resize(kPlainName, 10); }, kPass1Started),
+      // The same size, the time put back: only the change time tells.
+      changed_while_asking(
+          "file_rewritten_during_the_run",
+          [](const Dir& d) {
+            struct stat st {};
+            stat(d.path(kPlainName).c_str(), &st);
+            d.patch(kPlainName, "PLAIN");
+            const timespec times[2] = {st.st_atim, st.st_mtim};
+            utimensat(AT_FDCWD, d.path(kPlainName).c_str(), times, 0);
+          },
+          kPass1Done),
+      // An editor saving by rename: the name leads to a new file, which
+      // stays as the editor left it, time and all.
+      changed_while_asking(
+          "file_replaced_by_rename_during_the_run",
+          [](const Dir& d) {
+            d.file("saved.tmp", "The editor's new version.\n");
+            d.rename("saved.tmp", kPlainName);
+          },
+          kPass1Done),
+      signal_while_asking("hang_up_while_asking", SIGHUP, false),
+      signal_while_asking("termination_while_asking", SIGTERM, false),
+      signal_while_asking("hang_up_ignored_while_asking", SIGHUP, true),
+      signal_while_asking("interrupt_ignored_while_asking", SIGINT, true),
 
       // Options before the file name. Help and version are lines for
       // scripts, on standard output, with no banner.
@@ -1334,8 +1454,18 @@ void check_data(const Step& run, const std::string& actual, const std::string& p
   }
 }
 
-void check_target(const Step& run, const std::string& target, const Tree& original, const Tree& before,
-                  const Tree& after) {
+// A time at the precision the program under test keeps: 100 ns on Windows.
+timespec kept(timespec t, const Program& p) {
+  if (!p.runner.empty()) t.tv_nsec -= t.tv_nsec % 100;
+  return t;
+}
+
+bool earlier(const timespec& a, const timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+void check_target(const Program& p, const Step& run, const std::string& target, const Tree& original,
+                  const Tree& before, const Tree& after) {
   auto was = before.find(target);
   auto now = after.find(target);
   if (run.effect == Effect::kUnchanged) {
@@ -1349,7 +1479,12 @@ void check_target(const Step& run, const std::string& target, const Tree& origin
   const Entry& b = was->second;
   const Entry& a = now->second;
   EXPECT_EQ(a.mode, b.mode) << "mode of " << target;
-  EXPECT_EQ(a.mtime.tv_sec, b.mtime.tv_sec) << "last-write time of " << target;
+  EXPECT_TRUE(same_time(a.mtime, kept(b.mtime, p)))
+      << "last-write time of " << target << ": " << b.mtime.tv_sec << "." << b.mtime.tv_nsec << " -> "
+      << a.mtime.tv_sec << "." << a.mtime.tv_nsec;
+  // The access time is the system's: reading may move it on, but the run
+  // never sets it (back to the last-write time, say).
+  EXPECT_FALSE(earlier(a.atime, b.atime)) << "last-access time of " << target << " set back to " << a.atime.tv_sec;
   ASSERT_TRUE(a.content && b.content);
   if (run.effect == Effect::kEncrypted) {
     ASSERT_EQ(a.content->size(), b.content->size() + 19) << target << " encrypted";
@@ -1364,10 +1499,15 @@ void check_target(const Step& run, const std::string& target, const Tree& origin
   }
 }
 
+// Every file gets the same odd last-write time, and a last-access time an
+// hour ago, later than that.
 void set_start_times(const std::string& root) {
+  timespec accessed{};
+  clock_gettime(CLOCK_REALTIME, &accessed);
+  accessed.tv_sec -= 3600;
   for (const auto& [name, entry] : snapshot(root)) {
     if (entry.type == 'd') continue;
-    const timespec times[2] = {kStartTime, kStartTime};
+    const timespec times[2] = {accessed, kStartTime};
     utimensat(AT_FDCWD, (root + "/" + name).c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
 }
@@ -1444,6 +1584,8 @@ TEST_P(EndToEnd, Runs) {
     start.output = run.output;
     start.locale = run.locale;
     start.as_nobody = run.as_nobody;
+    start.signal_while_asking = run.signal_while_asking;
+    start.ignored_signals = run.ignored_signals;
     // The files as the run finds them, and the one it changes.
     Tree before;
     std::string target;
@@ -1510,7 +1652,7 @@ TEST_P(EndToEnd, Runs) {
     if (elsewhere) {
       for (const auto& [name, entry] : snapshot(elsewhere->path())) ADD_FAILURE() << "left behind: " << name;
     }
-    for (const std::string& name : changed) check_target(run, name, original, before, after);
+    for (const std::string& name : changed) check_target(p, run, name, original, before, after);
     if (HasFatalFailure()) return;
   }
 }

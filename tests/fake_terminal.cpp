@@ -37,13 +37,13 @@ bool stdout_is_console() { return fake::stdout_console; }
 void text_to_standard_error() {}
 void lines_from_console() {}
 
-WriteStatus write_out(const char* bytes, int n) {
+WriteStatus write_out(const char* bytes, int n, bool) {
   if (fake::write_status != kWritten) return static_cast<WriteStatus>(fake::write_status);
   fake::output.append(bytes, static_cast<std::size_t>(n));
   return kWritten;
 }
 
-void write_error(const char* bytes, int n) { fake::errors.append(bytes, static_cast<std::size_t>(n)); }
+void write_error(const char* bytes, int n, bool) { fake::errors.append(bytes, static_cast<std::size_t>(n)); }
 
 const char* line_end() { return "\n"; }
 
@@ -63,7 +63,9 @@ int read_input_byte(unsigned char& byte) {
   return 1;
 }
 
-void typed_line_to_gbk(char*, int&, int) {}
+void input_line_to_gbk(char*, int&, int) {}
+
+void discard_pending_input() {}
 
 bool interrupted() { return fake::interrupt_requested; }
 

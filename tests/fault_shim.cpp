@@ -7,16 +7,22 @@
 //
 //   FILE   user     the file whose absolute path is in FCLOAK_FAULT_USER
 //          scratch  any file whose name starts with "ZZ"
-//   OP     write, read, fsync, ftruncate, lseek,
+//   OP     write, read, fsync, ftruncate, lseek, futimens,
 //          copy_file_range, sendfile (counted on the file they write)
 //                   the call fails with ERROR (a name such as EXDEV, see
-//                   kErrors): by default ENOSPC for a write, EIO otherwise;
-//                   the calls after it succeed again
+//                   kErrors): by default ENOSPC for a write, EPERM for
+//                   futimens, EIO otherwise; the calls after it succeed again
 //          grow     before the Nth read of FILE or copy from it, kGrowBytes
-//                   bytes of 'G' are appended to FILE; shrink: its last
-//                   kGrowBytes bytes are cut off. The file's times are put
-//                   back afterwards, so only the size tells of the change.
-//          signal   SIGINT is raised before the Nth write of FILE or copy
+//                   bytes of 'G' are appended to the user file; shrink: its
+//                   last kGrowBytes bytes are cut off
+//          sync-grow, sync-shrink
+//                   the same, before the Nth fsync of FILE
+//          rewrite  before the Nth read of FILE, kRewriteBytes bytes in the
+//                   middle of the user file are overwritten with 'R'
+//                   The user file's times are put back after each change, so
+//                   only its size, its bytes and its change time tell of it.
+//          signal   the signal FCLOAK_FAULT_SIGNAL (a number; SIGINT when
+//                   unset) is raised before the Nth write of FILE or copy
 //                   into it, which then goes on
 //          kill     SIGKILL is raised before the Nth write or copy
 //
@@ -38,6 +44,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 extern "C" {
 ssize_t __real_read(int fd, void* buf, size_t n);
@@ -47,14 +54,17 @@ ssize_t __real_sendfile(int out, int in, off_t* offset, size_t n);
 int __real_fsync(int fd);
 int __real_ftruncate(int fd, off_t length);
 off_t __real_lseek(int fd, off_t offset, int whence);
+int __real_futimens(int fd, const struct timespec times[2]);
 }
 
 namespace {
 
 constexpr int kGrowBytes = 100;
+constexpr int kRewriteBytes = 4096;
 
 enum class Op {
-  kNone, kWrite, kRead, kFsync, kFtruncate, kLseek, kCopyFileRange, kSendfile, kGrow, kShrink, kSignal, kKill
+  kNone, kWrite, kRead, kFsync, kFtruncate, kLseek, kFutimens, kCopyFileRange, kSendfile,
+  kGrow, kShrink, kSyncGrow, kSyncShrink, kRewrite, kSignal, kKill
 };
 enum class Target { kUser, kScratch };
 
@@ -66,6 +76,7 @@ struct Fault {
   // Calls seen so far of the operation that the fault counts, on its file.
   long seen = 0;
   bool came = false;
+  int signal = SIGINT;
 };
 
 Fault fault;
@@ -77,10 +88,14 @@ Op op_named(const char* name, std::size_t n) {
   static const struct {
     const char* name;
     Op op;
-  } kOps[] = {{"write", Op::kWrite},     {"read", Op::kRead},     {"fsync", Op::kFsync},
-              {"ftruncate", Op::kFtruncate}, {"lseek", Op::kLseek}, {"copy_file_range", Op::kCopyFileRange},
-              {"sendfile", Op::kSendfile}, {"grow", Op::kGrow},   {"shrink", Op::kShrink},
-              {"signal", Op::kSignal}, {"kill", Op::kKill}};
+  } kOps[] = {{"write", Op::kWrite},         {"read", Op::kRead},
+              {"fsync", Op::kFsync},         {"ftruncate", Op::kFtruncate},
+              {"lseek", Op::kLseek},         {"futimens", Op::kFutimens},
+              {"copy_file_range", Op::kCopyFileRange}, {"sendfile", Op::kSendfile},
+              {"grow", Op::kGrow},           {"shrink", Op::kShrink},
+              {"sync-grow", Op::kSyncGrow},  {"sync-shrink", Op::kSyncShrink},
+              {"rewrite", Op::kRewrite},     {"signal", Op::kSignal},
+              {"kill", Op::kKill}};
   for (const auto& entry : kOps) {
     if (std::strlen(entry.name) == n && std::strncmp(entry.name, name, n) == 0) return entry.op;
   }
@@ -150,11 +165,20 @@ void parse() {
   }
   std::atexit(check_fault_came);
   const char* user = std::getenv("FCLOAK_FAULT_USER");
-  if (fault.target == Target::kUser) {
+  const bool changes_user = fault.op == Op::kGrow || fault.op == Op::kShrink || fault.op == Op::kSyncGrow ||
+                            fault.op == Op::kSyncShrink || fault.op == Op::kRewrite;
+  if (fault.target == Target::kUser || changes_user) {
     if (user == nullptr || user[0] != '/' || std::strlen(user) >= sizeof user_path) {
       bad_setting("FCLOAK_FAULT_USER must hold the user file's absolute path");
     }
     std::strcpy(user_path, user);
+  }
+  if (fault.op == Op::kSignal) {
+    const char* number = std::getenv("FCLOAK_FAULT_SIGNAL");
+    if (number != nullptr && *number != '\0') {
+      fault.signal = static_cast<int>(std::strtol(number, &end, 10));
+      if (*end != '\0' || fault.signal < 1 || fault.signal >= NSIG) bad_setting("bad FCLOAK_FAULT_SIGNAL");
+    }
   }
 }
 
@@ -173,9 +197,11 @@ bool is_target(int fd) {
 
 // Counts a call of one of the given operations on fd; true when it is the
 // call at which the fault is due.
-bool due(int fd, Op a, Op b = Op::kNone, Op c = Op::kNone) {
+bool due(int fd, std::initializer_list<Op> ops) {
   parse();
-  if (fault.op != a && fault.op != b && fault.op != c) return false;
+  bool counted = false;
+  for (Op op : ops) counted = counted || fault.op == op;
+  if (!counted) return false;
   if (!is_target(fd)) return false;
   if (++fault.seen != fault.nth) return false;
   fault.came = true;
@@ -189,23 +215,32 @@ int fail(int default_error) {
 }
 
 // Raises the signal of a due signal or kill fault.
-void raise_due_signal() { raise(fault.op == Op::kSignal ? SIGINT : SIGKILL); }
+void raise_due_signal() { raise(fault.op == Op::kSignal ? fault.signal : SIGKILL); }
 
-// Changes the file's size behind the program's back, keeping its times.
-void change_size(int fd) {
+// Changes the user file behind the program's back, as another program
+// would through a descriptor of its own, and puts its times back.
+void change_user_file() {
+  const int fd = open(user_path, O_RDWR | O_CLOEXEC);
   struct stat st {};
-  if (fstat(fd, &st) != 0) bad_setting("cannot inspect the file to change its size");
-  if (fault.op == Op::kGrow) {
+  if (fd < 0 || fstat(fd, &st) != 0) bad_setting("cannot open the user file to change it");
+  if (fault.op == Op::kGrow || fault.op == Op::kSyncGrow) {
     char bytes[kGrowBytes];
     std::memset(bytes, 'G', sizeof bytes);
     if (pwrite(fd, bytes, sizeof bytes, st.st_size) != kGrowBytes) bad_setting("cannot grow the file");
+  } else if (fault.op == Op::kRewrite) {
+    char bytes[kRewriteBytes];
+    std::memset(bytes, 'R', sizeof bytes);
+    if (st.st_size < 2 * kRewriteBytes || pwrite(fd, bytes, sizeof bytes, st.st_size / 2) != kRewriteBytes) {
+      bad_setting("cannot rewrite the file");
+    }
   } else {
     if (st.st_size < kGrowBytes || __real_ftruncate(fd, st.st_size - kGrowBytes) != 0) {
       bad_setting("cannot shrink the file");
     }
   }
   const timespec times[2] = {st.st_atim, st.st_mtim};
-  if (futimens(fd, times) != 0) bad_setting("cannot put the file's times back");
+  if (__real_futimens(fd, times) != 0) bad_setting("cannot put the file's times back");
+  close(fd);
 }
 
 }  // namespace
@@ -213,15 +248,15 @@ void change_size(int fd) {
 extern "C" {
 
 ssize_t __wrap_read(int fd, void* buf, size_t n) {
-  if (due(fd, Op::kRead, Op::kGrow, Op::kShrink)) {
+  if (due(fd, {Op::kRead, Op::kGrow, Op::kShrink, Op::kRewrite})) {
     if (fault.op == Op::kRead) return fail(EIO);
-    change_size(fd);
+    change_user_file();
   }
   return __real_read(fd, buf, n);
 }
 
 ssize_t __wrap_write(int fd, const void* buf, size_t n) {
-  if (due(fd, Op::kWrite, Op::kSignal, Op::kKill)) {
+  if (due(fd, {Op::kWrite, Op::kSignal, Op::kKill})) {
     if (fault.op == Op::kWrite) return fail(ENOSPC);
     raise_due_signal();
   }
@@ -232,8 +267,8 @@ ssize_t __wrap_write(int fd, const void* buf, size_t n) {
 // grow and shrink count it on the one, the failures of the copy itself,
 // signal and kill on the other.
 bool copy_due(int in, int out, Op op) {
-  if (due(in, Op::kGrow, Op::kShrink)) change_size(in);
-  if (due(out, op, Op::kSignal, Op::kKill)) {
+  if (due(in, {Op::kGrow, Op::kShrink, Op::kRewrite})) change_user_file();
+  if (due(out, {op, Op::kSignal, Op::kKill})) {
     if (fault.op == op) return true;
     raise_due_signal();
   }
@@ -261,17 +296,25 @@ ssize_t __wrap_sendfile(int out, int in, off_t* offset, size_t n) {
 }
 
 int __wrap_fsync(int fd) {
-  if (due(fd, Op::kFsync)) return fail(EIO);
+  if (due(fd, {Op::kFsync, Op::kSyncGrow, Op::kSyncShrink})) {
+    if (fault.op == Op::kFsync) return fail(EIO);
+    change_user_file();
+  }
   return __real_fsync(fd);
 }
 
 int __wrap_ftruncate(int fd, off_t length) {
-  if (due(fd, Op::kFtruncate)) return fail(EIO);
+  if (due(fd, {Op::kFtruncate})) return fail(EIO);
   return __real_ftruncate(fd, length);
 }
 
+int __wrap_futimens(int fd, const struct timespec times[2]) {
+  if (due(fd, {Op::kFutimens})) return fail(EPERM);
+  return __real_futimens(fd, times);
+}
+
 off_t __wrap_lseek(int fd, off_t offset, int whence) {
-  if (due(fd, Op::kLseek)) return fail(EIO);
+  if (due(fd, {Op::kLseek})) return fail(EIO);
   return __real_lseek(fd, offset, whence);
 }
 

@@ -37,9 +37,11 @@ class Terminal {
  public:
   // Starts the program with argument 0 `argv0` and the given arguments, in
   // `cwd`, with LC_ALL set to `locale`; standard input from the file
-  // `input` and standard output to the file `output` where they are named.
+  // `input` and standard output to the file `output` where they are named;
+  // the program `bin`, with the settings `env` added to its environment.
   Terminal(const std::string& argv0, const std::vector<std::string>& args, const std::string& cwd,
-           const std::string& locale, const std::string& input = "", const std::string& output = "") {
+           const std::string& locale, const std::string& input = "", const std::string& output = "",
+           const std::string& bin = program_binary(), const std::vector<std::string>& env = {}) {
     std::vector<std::string> argv_strings = {argv0};
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -52,10 +54,10 @@ class Terminal {
       env_strings.emplace_back(entry);
     }
     env_strings.push_back("LC_ALL=" + locale);
+    env_strings.insert(env_strings.end(), env.begin(), env.end());
     std::vector<char*> envp;
     for (std::string& s : env_strings) envp.push_back(s.data());
     envp.push_back(nullptr);
-    const std::string bin = program_binary();
 
     winsize size{};
     size.ws_row = 25;
@@ -115,6 +117,8 @@ class Terminal {
       read_some(Clock::now() + milliseconds(10));
     }
   }
+
+  void signal(int number) { kill(pid_, number); }
 
   void type(const std::string& keys) {
     if (write(master_, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
@@ -270,18 +274,45 @@ INSTANTIATE_TEST_SUITE_P(Keys, Confirmation,
                                            KeyCase{"Space", " ", 'n'}),
                          [](const ::testing::TestParamInfo<KeyCase>& info) { return std::string(info.param.name); });
 
+// A request to stop while the key is awaited ends the run; the message takes
+// the question's line.
+class StopAtTheConfirmation : public AtTheTerminal, public ::testing::WithParamInterface<int> {};
+
+TEST_P(StopAtTheConfirmation, EndsTheRun) {
+  const FileState before = state_of(path());
+  Terminal t = start({kName, "pw"});
+  ASSERT_TRUE(t.wait_for(gbk(kAskEncrypt)));
+  ASSERT_TRUE(t.wait_for_key_read());
+  t.signal(GetParam());
+  EXPECT_EQ(t.finish(), 1);
+  const std::string question = gbk(kAskEncrypt).substr(2);
+  const std::string message = gbk(u8"程序被中断."_t);
+  EXPECT_TRUE(same_bytes(gbk(kBanner + kAskEncrypt) + "\r" + message +
+                             std::string(question.size() - message.size(), ' ') + "\r\n" + kStop,
+                         t.screen()));
+  expect_unchanged(before, path());
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopAtTheConfirmation, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) { return std::string(sigabbrev_np(info.param)); });
+
 // ---------------------------------------------------------------------------
 // The pause at the end of a run started through a path to the program.
 
 const std::string kDeclinedWithPause = "n\r\n " + kPausePrompt + kStop;
 
-TEST_F(AtTheTerminal, PauseWaitsForAKey) {
+// The scratch file is gone by the time the pause waits (closing the window
+// there must leave nothing behind), and a key typed ahead does not end it.
+TEST_F(AtTheTerminal, PauseWaitsForAKeyAfterTheCleanUp) {
   Terminal t = start({kName, "pw"}, "C:\\fcloak");
   ASSERT_TRUE(t.wait_for(gbk(kAskEncrypt)));
   ASSERT_TRUE(t.wait_for_key_read());
-  t.type("N");
+  t.type("Nk");
   ASSERT_TRUE(t.wait_for(gbk(kPausePrompt))) << show(t.screen());
   ASSERT_TRUE(t.wait_for_key_read());
+  std::vector<std::string> names;
+  for (const auto& entry : stdfs::directory_iterator(dir_.path())) names.push_back(entry.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{kName}) << "the scratch file is still there during the pause";
   EXPECT_TRUE(t.still_running_after(milliseconds(300))) << "the pause did not wait";
   t.type("k");
   EXPECT_EQ(t.finish(), 0);
@@ -380,6 +411,18 @@ TEST_F(AtTheTerminal, TypedPasswordFollowsThePromptAndProgressStartsBelow) {
   EXPECT_TRUE(read_file(path()) == kPlainText) << "does not decrypt with the typed password";
 }
 
+TEST_F(AtTheTerminal, TerminationRequestWhileThePasswordIsTyped) {
+  const FileState before = state_of(path());
+  Terminal t = start({kName});
+  ASSERT_NO_FATAL_FAILURE(reach_the_password(t));
+  t.type("sec");
+  ASSERT_TRUE(t.wait_for(gbk(kUpToThePassword) + "sec"));
+  t.signal(SIGTERM);
+  EXPECT_EQ(t.finish(), 1);
+  EXPECT_TRUE(same_bytes(gbk(kUpToThePassword) + "sec" + gbk(u8"\r\n程序被中断.\r\n"_t + kStop), t.screen()));
+  expect_unchanged(before, path());
+}
+
 TEST_F(AtTheTerminal, EmptyLineIsNoPassword) {
   const FileState before = state_of(path());
   Terminal t = start({kName});
@@ -452,6 +495,31 @@ TEST_F(AtTheTerminal, PasswordOfDataOnStandardInputIsTyped) {
   EXPECT_EQ(t.finish(), 0);
   EXPECT_TRUE(same_bytes(gbk(kBanner + "\r\n" + kAskPassword) + "secret\n" + gbk(kDecrypted.substr(1)), t.screen()));
   EXPECT_TRUE(read_file(output) == kPlainText) << "the output is not the plaintext";
+}
+
+// The kept scratch file's path at a UTF-8 terminal: in its own bytes, so
+// that it can be copied, also where a directory name has no GBK form.
+
+TEST(KeptScratchFile, PathShownInItsOwnBytes) {
+  if (program_binary().empty()) GTEST_FAIL() << "FCLOAK_BIN names the program to test";
+  if (!program_runner().empty()) GTEST_SKIP() << "the terminal tests drive the native build";
+  if (!have_utf8_locale()) GTEST_SKIP() << "no C.UTF-8 locale";
+  TempDir parent;
+  const std::string dir = parent.path() + "/" + u8"密码한글😀"_t;
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  const std::string file = dir + "/" + kName;
+  write_file(file, kPlainText + std::string(70000, 'x'));
+  // The second write of pass 2 into the file fails (pass 2 goes by read
+  // and write, not by a copy in the kernel).
+  Terminal t("fcloak", {kName, "pw", "+"}, dir, "C.UTF-8", "", "", FCLOAK_FAULTY_PATH,
+             {"FCLOAK_FAULT=write:user:2", "FCLOAK_FAULT_USER=" + file, "FCLOAK_FAULT_COPIES=refused"});
+  EXPECT_EQ(t.finish(), 1);
+  std::vector<std::string> scratch;
+  for (const auto& entry : stdfs::directory_iterator(dir)) {
+    if (entry.path().filename().string().starts_with("ZZ")) scratch.push_back(entry.path().string());
+  }
+  ASSERT_EQ(scratch.size(), 1u);
+  EXPECT_TRUE(t.screen().ends_with(u8"完整的文件保存在临时文件中: "_t + scratch[0] + "\r\n" + kStop)) << t.screen();
 }
 
 }  // namespace

@@ -8,9 +8,10 @@
 #   decrypting: the untouched encrypted original (the file, or the scratch
 #               file of pass 2), or the finished plaintext.
 # Then, with whatever the kill left in the directory still there, the file is
-# recovered as the README says (the scratch file moved over it) and later
-# runs in the same directory must work: they bring the file back to the
-# plaintext and leave no scratch file of their own.
+# recovered as the README says (the scratch file's content copied over it,
+# the scratch file removed) and later runs in the same directory must work:
+# they bring the file back to the plaintext and leave no scratch file of
+# their own.
 #
 #   tools/crash-trials.sh [TRIALS]     TRIALS per direction (default 200)
 #
@@ -356,7 +357,7 @@ trial() {
   # Recovery and later runs in the same directory, leftovers and all.
   case "$where" in
     file-*) ;;
-    *) mv "$where" "$dir/data.bin" ;;
+    *) cat "$where" >"$dir/data.bin" && rm "$where" ;;
   esac
   local leftovers_before leftovers_after ok=1
   leftovers_before=$(find "$dir" -maxdepth 1 -name 'ZZ*' | sort)

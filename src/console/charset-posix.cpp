@@ -24,11 +24,11 @@ Remembered remembered[kRemembered];
 int remembered_count = 0;
 
 // Converts with iconv; a byte that does not convert is copied as it is and
-// the conversion goes on after it.
-int convert(const char* to, const char* from, const char* in, int n, char* out, int capacity) {
+// the conversion goes on after it, or, when `whole` is set, the result is -1.
+int convert(const char* to, const char* from, const char* in, int n, char* out, int capacity, bool whole = false) {
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) {
-    if (n > capacity) return -1;
+    if (n > capacity || whole) return -1;
     std::memcpy(out, in, static_cast<std::size_t>(n));
     return n;
   }
@@ -39,7 +39,7 @@ int convert(const char* to, const char* from, const char* in, int n, char* out, 
   int result = 0;
   while (src_left > 0) {
     if (iconv(cd, &src, &src_left, &dst, &dst_left) != static_cast<std::size_t>(-1)) break;
-    if (errno == E2BIG || dst_left == 0) {
+    if (errno == E2BIG || dst_left == 0 || whole) {
       result = -1;
       break;
     }
@@ -64,6 +64,10 @@ bool utf8_locale() { return utf8; }
 
 int utf8_to_gbk(const char* in, int n, char* out, int capacity) {
   return convert("GBK", "UTF-8", in, n, out, capacity);
+}
+
+int utf8_to_gbk_whole(const char* in, int n, char* out, int capacity) {
+  return convert("GBK", "UTF-8", in, n, out, capacity, true);
 }
 
 int gbk_to_utf8(const char* in, int n, char* out, int capacity) {

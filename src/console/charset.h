@@ -1,6 +1,6 @@
 // Between the program's GBK text and a UTF-8 system locale. Used by the POSIX
 // console and file layers only: on a UTF-8 terminal the text is shown in
-// UTF-8, and arguments, typed lines and file names cross over in both
+// UTF-8, and arguments, input lines and file names cross over in both
 // directions. Bytes that do not convert pass unchanged.
 #pragma once
 
@@ -16,6 +16,10 @@ bool utf8_locale();
 // -1 when out is too small.
 int utf8_to_gbk(const char* in, int n, char* out, int capacity);
 int gbk_to_utf8(const char* in, int n, char* out, int capacity);
+
+// Converts only what is UTF-8 through and through, every character of which
+// GBK holds; -1 for anything else.
+int utf8_to_gbk_whole(const char* in, int n, char* out, int capacity);
 
 // Records that `gbk` is the converted form of the command-line argument
 // `original`, so that the name goes back to the file system as typed.

@@ -21,9 +21,9 @@ OutputState state{false, false};
 int pending_key = -1;
 bool reporting_error = false;
 
-void put(const char* bytes, int n) {
+void put(const char* bytes, int n, bool as_is = false) {
   if (n <= 0) return;
-  if (terminal::write_out(bytes, n) == terminal::kFatal && !reporting_error) {
+  if (terminal::write_out(bytes, n, as_is) == terminal::kFatal && !reporting_error) {
     runtime_error(texts::kOutputFailed);
   }
 }
@@ -138,7 +138,7 @@ void read_line(char* field, int size) {
   int n = read_input_line(line, too_long);
   if (n < 0) runtime_error(texts::kInputEnded);
   if (too_long && terminal::stdin_is_console()) runtime_error(texts::kLineTooLong);
-  terminal::typed_line_to_gbk(line, n, kLineBufferSize);
+  terminal::input_line_to_gbk(line, n, kLineBufferSize);
   for (int i = 0; i < size; ++i) field[i] = i < n ? line[i] : ' ';
   if (at_console) state.line_open = false;
 }
@@ -146,11 +146,20 @@ void read_line(char* field, int size) {
 void message_and_exit(Text message, int status) {
   write_record({Text("\r"), message}, false);
   if (files::scratch_must_be_kept()) {
-    write_record({Text("\r"), texts::kScratchKept, files::scratch_path()}, false);
+    // A record of its own, with the path as it is to be shown.
+    write_record({Text("\r"), texts::kScratchKept}, true);
+    const Text path = files::scratch_path();
+    put(path.bytes, path.length, files::scratch_path_as_is());
+    state.continuation = false;
   }
   if (!all_blanks(message)) write_empty_record();
+  // The files are done with before the pause: the user may end the program
+  // there by closing its window.
+  files::close_all_units();
   if (end_pause == 1) {
     write_record({Text("\r"), texts::kPressAnyKey}, false);
+    // Only a key pressed now ends the pause.
+    terminal::discard_pending_input();
     read_key();
   }
   stop_program(status);
@@ -164,7 +173,7 @@ void runtime_error(Text message) {
     terminal::write_error("\r\n", 2);
     terminal::write_error(texts::kScratchKept.bytes, texts::kScratchKept.length);
     Text path = files::scratch_path();
-    terminal::write_error(path.bytes, path.length);
+    terminal::write_error(path.bytes, path.length, files::scratch_path_as_is());
   }
   terminal::write_error("\r\n", 2);
   files::close_all_units();

@@ -26,11 +26,26 @@ int key_device = -1;
 int text_fd = STDOUT_FILENO;
 int line_fd = STDIN_FILENO;
 volatile std::sig_atomic_t stop_requested = 0;
+// A byte goes into this pipe with every request to stop, so that a wait for
+// the user's input ends too, whenever the request comes.
+int wake_pipe[2] = {-1, -1};
 
 // How long the bytes of one key's escape sequence may take to arrive.
 constexpr int kSequenceWaitMs = 50;
 
-void on_stop_signal(int) { stop_requested = 1; }
+// The signals by which the user, the terminal or the system asks the run to
+// stop; each ends it in order, as an interrupt does.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM};
+
+void on_stop_signal(int) {
+  const int saved = errno;
+  stop_requested = 1;
+  if (wake_pipe[1] >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(wake_pipe[1], &byte, 1);
+  }
+  errno = saved;
+}
 
 // Standard input, output or error closed when the program starts would be
 // taken by the next file it opens, the user file among them: the password
@@ -46,7 +61,11 @@ void hold_standard_streams() {
   }
 }
 
+// A signal that the program was started with ignored (nohup, trap '' HUP)
+// stays ignored: the user has said that it is not to stop the run.
 void catch_signal(int signal) {
+  struct sigaction inherited {};
+  if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) return;
   struct sigaction action {};
   action.sa_handler = on_stop_signal;
   sigemptyset(&action.sa_mask);
@@ -98,6 +117,18 @@ WriteStatus write_text(int fd, bool terminal, const char* bytes, int n) {
     n -= take;
   }
   return result;
+}
+
+// Waits until fd has input (or its end); false when a request to stop came
+// first, or had come before and was not discarded.
+bool input_ready(int fd) {
+  for (;;) {
+    pollfd p[2] = {{fd, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
+    const int n = poll(p, wake_pipe[0] >= 0 ? 2 : 1, -1);
+    if (n < 0 && errno == EINTR && wake_pipe[0] >= 0) continue;
+    if (n <= 0 || p[1].revents != 0) return false;
+    return true;
+  }
 }
 
 bool byte_within(int fd, int ms, unsigned char& byte) {
@@ -212,11 +243,13 @@ void start() {
   stdout_console = isatty(STDOUT_FILENO) == 1;
   stderr_console = isatty(STDERR_FILENO) == 1;
   key_device = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-  catch_signal(SIGINT);
-  catch_signal(SIGTERM);
-  catch_signal(SIGHUP);
+  if (pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) wake_pipe[0] = wake_pipe[1] = -1;
+  for (int signal : kStopSignals) catch_signal(signal);
   // A reader that went away makes console writes fall short; that is all.
   std::signal(SIGPIPE, SIG_IGN);
+  // A file size limit (ulimit -f) makes a write fail, and the run reports
+  // the failure like any other.
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool stdin_is_console() { return stdin_console; }
@@ -232,9 +265,11 @@ void lines_from_console() {
   stdin_console = key_device >= 0;
 }
 
-WriteStatus write_out(const char* bytes, int n) { return write_text(text_fd, stdout_console, bytes, n); }
+WriteStatus write_out(const char* bytes, int n, bool as_is) {
+  return write_text(text_fd, stdout_console && !as_is, bytes, n);
+}
 
-void write_error(const char* bytes, int n) { write_text(STDERR_FILENO, stderr_console, bytes, n); }
+void write_error(const char* bytes, int n, bool as_is) { write_text(STDERR_FILENO, stderr_console && !as_is, bytes, n); }
 
 const char* line_end() { return "\n"; }
 
@@ -253,8 +288,7 @@ int read_key_press(unsigned char key[2]) {
   int result = 0;
   for (;;) {
     unsigned char byte = 0;
-    ssize_t got = ::read(key_device, &byte, 1);
-    if (got != 1) break;
+    if (!input_ready(key_device) || ::read(key_device, &byte, 1) != 1) break;
     if (byte == 27) {
       result = read_escape_sequence(key);
       if (result == 0) continue;
@@ -272,19 +306,28 @@ int read_key_press(unsigned char key[2]) {
 
 int read_input_byte(unsigned char& byte) {
   if (line_fd < 0) return 0;
+  if (!input_ready(line_fd)) return -1;
   ssize_t got = ::read(line_fd, &byte, 1);
   if (got == 1) return 1;
   return got == 0 ? 0 : -1;
 }
 
-void typed_line_to_gbk(char* line, int& n, int capacity) {
-  if (!stdin_console || !charset::utf8_locale() || n <= 0) return;
+void input_line_to_gbk(char* line, int& n, int capacity) {
+  if (!charset::utf8_locale() || n <= 0) return;
   char converted[512];
   int m = charset::utf8_to_gbk(line, n, converted, sizeof converted);
   if (m < 0) return;
   if (m > capacity) m = capacity;
   for (int i = 0; i < m; ++i) line[i] = converted[i];
   n = m;
+}
+
+void discard_pending_input() {
+  if (key_device >= 0) tcflush(key_device, TCIFLUSH);
+  if (wake_pipe[0] < 0) return;
+  char bytes[64];
+  while (::read(wake_pipe[0], bytes, sizeof bytes) > 0) {
+  }
 }
 
 bool interrupted() { return stop_requested != 0; }

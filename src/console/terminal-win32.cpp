@@ -101,6 +101,11 @@ bool extended_code(const KEY_EVENT_RECORD& press, unsigned char key[2]) {
 // the number of bytes stored in key, 0 when the read fails.
 int read_key_event(unsigned char key[2]) {
   for (;;) {
+    // A request to stop ends the wait, as a key does.
+    if (stop_event != nullptr) {
+      const HANDLE waits[2] = {console_input, stop_event};
+      if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return 0;
+    }
     INPUT_RECORD record;
     DWORD events = 0;
     if (!ReadConsoleInputA(console_input, &record, 1, &events) || events == 0) return 0;
@@ -145,7 +150,7 @@ void lines_from_console() {
   input_is_char_device = console_input != INVALID_HANDLE_VALUE;
 }
 
-WriteStatus write_out(const char* bytes, int n) {
+WriteStatus write_out(const char* bytes, int n, bool) {
   while (n > 0) {
     DWORD written = 0;
     if (!WriteFile(text_handle, bytes, static_cast<DWORD>(n), &written, nullptr)) {
@@ -158,7 +163,7 @@ WriteStatus write_out(const char* bytes, int n) {
   return kWritten;
 }
 
-void write_error(const char* bytes, int n) {
+void write_error(const char* bytes, int n, bool) {
   while (n > 0) {
     DWORD written = 0;
     if (!WriteFile(error_handle, bytes, static_cast<DWORD>(n), &written, nullptr) ||
@@ -201,7 +206,12 @@ int read_input_byte(unsigned char& byte) {
   return error == ERROR_BROKEN_PIPE ? 0 : -1;
 }
 
-void typed_line_to_gbk(char*, int&, int) {}
+void input_line_to_gbk(char*, int&, int) {}
+
+void discard_pending_input() {
+  if (console_input != INVALID_HANDLE_VALUE) FlushConsoleInputBuffer(console_input);
+  if (stop_event != nullptr) ResetEvent(stop_event);
+}
 
 bool interrupted() { return stop_requested.load(); }
 

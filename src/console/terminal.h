@@ -27,13 +27,16 @@ void lines_from_console();
 
 enum WriteStatus { kWritten = 0, kShortfall = 1, kFatal = 2 };
 
-// Writes n bytes of GBK text to standard output. kShortfall: some bytes did
-// not arrive for a reason that is ignored (closed stream, reader gone);
-// kFatal: the device is full or access is denied.
-WriteStatus write_out(const char* bytes, int n);
+// Writes n bytes of GBK text to standard output (with `as_is`: bytes of
+// the file system's own, such as a path that has no GBK form, which go out
+// unchanged). kShortfall: some bytes did not arrive for a reason that is
+// ignored (closed stream, reader gone); kFatal: the device is full or
+// access is denied.
+WriteStatus write_out(const char* bytes, int n, bool as_is = false);
 
-// Writes a run-time error report (GBK text) to standard error.
-void write_error(const char* bytes, int n);
+// Writes a run-time error report (GBK text, or with `as_is` bytes to go
+// out unchanged) to standard error.
+void write_error(const char* bytes, int n, bool as_is = false);
 
 // The line end of the platform's text: "\n" on POSIX, "\r\n" on Windows.
 const char* line_end();
@@ -48,13 +51,21 @@ int read_key_press(unsigned char key[2]);
 // end of the input, -1 on a read error.
 int read_input_byte(unsigned char& byte);
 
-// Turns a line typed at the console into GBK in place (n bytes of at most
-// capacity); a console that already delivers GBK leaves it as it is.
-void typed_line_to_gbk(char* line, int& n, int capacity);
+// Turns a line of standard input, typed at the console or coming from a
+// pipe or a file, into GBK in place (n bytes of at most capacity), as the
+// arguments are: one password gives one key however it is given. A system
+// that already delivers GBK leaves it as it is.
+void input_line_to_gbk(char* line, int& n, int capacity);
 
 // True once the user has asked to stop the program (interrupt, hang-up,
-// termination request) since start().
+// termination request) since start(). Such a request also ends a wait for a
+// key or for standard input, even one that has not begun yet.
 bool interrupted();
+
+// Drops what was typed ahead at the console and not yet read. Requests to
+// stop that have come so far no longer end a wait (interrupted() still
+// tells of them): the next wait ends on a key or on a new request.
+void discard_pending_input();
 
 [[noreturn]] void exit_process(int status);
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/sendfile.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +31,12 @@ bool native(const char* name, int length, char (&out)[kNativeNameSize]) {
 // Both files are read from start to end in blocks: a hint for a wider
 // read-ahead. Only a hint; whatever it returns changes nothing.
 void read_ahead(int fd) { posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL); }
+
+Identity identity_of(const struct stat& st) {
+  return Identity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+Time time_of(const timespec& t) { return Time{static_cast<std::int64_t>(t.tv_sec), static_cast<std::int32_t>(t.tv_nsec)}; }
 
 bool has_wildcard(const char* name) { return std::strpbrk(name, "*?") != nullptr; }
 
@@ -133,6 +140,16 @@ int open_regular(const char* path, const struct stat& st, int access, File& file
     ::close(fd);
     return EINVAL;
   }
+  // One run per file: another run holds this lock until its end; a file
+  // opened only to be read takes a shared one, so that it is not read while
+  // a run rewrites it, and readers do not keep each other out. A file
+  // system that has no such locks (some network and FUSE ones) leaves the
+  // file unlocked; the checks around the cut still apply there.
+  const int lock = (access & O_ACCMODE) == O_RDWR ? LOCK_EX : LOCK_SH;
+  if (flock(fd, lock | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    ::close(fd);
+    return kInUse;
+  }
   int flags = fcntl(fd, F_GETFL);
   if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   read_ahead(fd);
@@ -174,6 +191,34 @@ int open_for_reading(const char* name, int length, File& file) {
 
 File standard_input() { return File{STDIN_FILENO}; }
 File standard_output() { return File{STDOUT_FILENO}; }
+
+int snapshot(File file, Snapshot& out) {
+  struct stat st {};
+  if (fstat(static_cast<int>(file.handle), &st) != 0) return failure();
+  out.identity = identity_of(st);
+  out.size = static_cast<std::int64_t>(st.st_size);
+  out.write_time = time_of(st.st_mtim);
+  out.change_time = time_of(st.st_ctim);
+  return 0;
+}
+
+int identify(const char* name, int length, Identity& out) {
+  char path[kNativeNameSize];
+  if (!native(name, length, path)) return ENAMETOOLONG;
+  struct stat st {};
+  if (::stat(path, &st) != 0) return failure();
+  out = identity_of(st);
+  return 0;
+}
+
+int set_write_time(File file, const Time& time) {
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(time.seconds);
+  times[1].tv_nsec = time.nanoseconds;
+  return futimens(static_cast<int>(file.handle), times) != 0 ? failure() : 0;
+}
 
 int create_new(const char* name, int length, File& file) {
   char path[kNativeNameSize];
@@ -312,25 +357,14 @@ int remove(const char* name, int length) {
   return ::unlink(path) != 0 ? failure() : 0;
 }
 
-bool set_times(const char* name, int length, std::int64_t time) {
-  char path[kNativeNameSize];
-  if (!native(name, length, path)) return false;
-  timespec times[2];
-  if (time == kUnknownTime) {
-    times[0].tv_sec = times[1].tv_sec = 0;
-    times[0].tv_nsec = times[1].tv_nsec = UTIME_NOW;
-  } else {
-    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(time);
-    times[0].tv_nsec = times[1].tv_nsec = 0;
-  }
-  return utimensat(AT_FDCWD, path, times, 0) == 0;
-}
-
-int full_path(const char* name, int length, char* path, int capacity) {
+int full_path(const char* name, int length, char* path, int capacity, bool& as_is) {
   char directory[kNativeNameSize];
   if (getcwd(directory, sizeof directory) == nullptr) return errno == ERANGE ? -1 : kNoCurrentDirectory;
-  int n = charset::utf8_locale() ? charset::utf8_to_gbk(directory, static_cast<int>(std::strlen(directory)), path, capacity)
-                                 : -1;
+  // In part converted, a path would be neither GBK nor the file system's.
+  int n = charset::utf8_locale()
+              ? charset::utf8_to_gbk_whole(directory, static_cast<int>(std::strlen(directory)), path, capacity)
+              : -1;
+  as_is = n < 0 && charset::utf8_locale();
   if (n < 0) {
     n = static_cast<int>(std::strlen(directory));
     if (n > capacity) return -1;

@@ -54,16 +54,6 @@ std::int64_t seconds_of(const FILETIME& time) {
   return since_1601 - kUnixEpoch / kTicksPerSecond;
 }
 
-// The file time of a count of seconds since 1970, which must lie within the
-// file times' range (from 1601 on, as every time from a look-up does).
-FILETIME file_time_of(std::int64_t seconds) {
-  auto ticks = static_cast<std::uint64_t>(seconds * kTicksPerSecond + kUnixEpoch);
-  FILETIME time;
-  time.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
-  time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-  return time;
-}
-
 void clear(FileInfo& info) {
   info.creation_time = kUnknownTime;
   info.write_time = kUnknownTime;
@@ -75,10 +65,29 @@ void clear(FileInfo& info) {
 }
 
 // Opens an existing file for reading and writing, shared with other
-// programs for both. A directory or a read-only file does not open this way.
+// programs for reading only: while it is open, no other program can open it
+// for writing, delete it or rename it, nor can this one open a file that
+// another program holds for writing. A directory or a read-only file does
+// not open this way.
 HANDLE open_read_write(const char* c_name) {
-  return CreateFileA(c_name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileA(c_name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// A time of the file system at its full precision, from 100-nanosecond
+// ticks since 1601 (non-negative, as every file time is).
+Time time_of(std::uint64_t ticks) {
+  return Time{static_cast<std::int64_t>(ticks / kTicksPerSecond) - kUnixEpoch / kTicksPerSecond,
+              static_cast<std::int32_t>(ticks % kTicksPerSecond * 100)};
+}
+
+std::uint64_t ticks_of(const FILETIME& time) {
+  return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+Identity identity_of(const BY_HANDLE_FILE_INFORMATION& about) {
+  return Identity{about.dwVolumeSerialNumber,
+                  (static_cast<std::uint64_t>(about.nFileIndexHigh) << 32) | about.nFileIndexLow};
 }
 
 }  // namespace
@@ -112,7 +121,10 @@ int open_existing(const char* name, int length, File& file) {
   char buf[kNameCapacity];
   if (length > kMaxName || !c_name(name, length, buf)) return status_of(ERROR_FILENAME_EXCED_RANGE);
   HANDLE handle = open_read_write(buf);
-  if (handle == INVALID_HANDLE_VALUE) return last_status();
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION ? kInUse : status_of(error);
+  }
   // Only a file on disk can be rewritten in place; a device (CON, NUL, a
   // serial port) or a pipe opens by name too, and is refused. So is a file
   // with the read-only attribute: the system refuses to open one for
@@ -150,6 +162,50 @@ int open_for_reading(const char* name, int length, File& file) {
 
 File standard_input() { return file_of(GetStdHandle(STD_INPUT_HANDLE)); }
 File standard_output() { return file_of(GetStdHandle(STD_OUTPUT_HANDLE)); }
+
+int snapshot(File file, Snapshot& out) {
+  BY_HANDLE_FILE_INFORMATION about;
+  if (!GetFileInformationByHandle(handle_of(file), &about)) return last_status();
+  out.identity = identity_of(about);
+  out.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(about.nFileSizeHigh) << 32) | about.nFileSizeLow);
+  out.write_time = time_of(ticks_of(about.ftLastWriteTime));
+  // The change time, where the file system keeps one.
+  FILE_BASIC_INFO basic;
+  out.change_time = GetFileInformationByHandleEx(handle_of(file), FileBasicInfo, &basic, sizeof basic)
+                        ? time_of(static_cast<std::uint64_t>(basic.ChangeTime.QuadPart))
+                        : Time{0, 0};
+  return 0;
+}
+
+int identify(const char* name, int length, Identity& out) {
+  char buf[kNameCapacity];
+  if (length > kMaxName || !c_name(name, length, buf)) return status_of(ERROR_FILENAME_EXCED_RANGE);
+  // Only the file's attributes are asked for, which any open file allows.
+  HANDLE handle = CreateFileA(buf, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return last_status();
+  BY_HANDLE_FILE_INFORMATION about;
+  const bool known = GetFileInformationByHandle(handle, &about) != 0;
+  const int status = known ? 0 : last_status();
+  CloseHandle(handle);
+  if (known) out = identity_of(about);
+  return status;
+}
+
+int set_write_time(File file, const Time& time) {
+  // From 1601 on, and without overflow in ticks.
+  constexpr std::int64_t kEarliest = -(kUnixEpoch / kTicksPerSecond);
+  constexpr std::int64_t kLatest = (INT64_MAX - kUnixEpoch) / kTicksPerSecond - 1;
+  if (time.seconds < kEarliest || time.seconds > kLatest) return status_of(ERROR_INVALID_PARAMETER);
+  const auto ticks =
+      static_cast<std::uint64_t>(time.seconds * kTicksPerSecond + time.nanoseconds / 100 + kUnixEpoch);
+  FILETIME stamp;
+  stamp.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+  stamp.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  // The creation and last-access times stay as they are.
+  if (!SetFileTime(handle_of(file), nullptr, nullptr, &stamp)) return last_status();
+  return 0;
+}
 
 int create_new(const char* name, int length, File& file) {
   file = kNoFile;
@@ -249,27 +305,8 @@ int remove(const char* name, int length) {
   return 0;
 }
 
-bool set_times(const char* name, int length, std::int64_t time) {
-  char buf[kNameCapacity];
-  if (length > kMaxName || !c_name(name, length, buf)) return false;
-  constexpr std::int64_t kEarliest = -(kUnixEpoch / kTicksPerSecond);
-  constexpr std::int64_t kLatest = (INT64_MAX - kUnixEpoch) / kTicksPerSecond;
-  FILETIME stamp;
-  if (time == kUnknownTime) {
-    GetSystemTimeAsFileTime(&stamp);
-  } else if (time < kEarliest || time > kLatest) {
-    return false;
-  } else {
-    stamp = file_time_of(time);
-  }
-  HANDLE handle = open_read_write(buf);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  bool set = SetFileTime(handle, nullptr, &stamp, &stamp) != 0;
-  CloseHandle(handle);
-  return set;
-}
-
-int full_path(const char* name, int length, char* path, int capacity) {
+int full_path(const char* name, int length, char* path, int capacity, bool& as_is) {
+  as_is = false;
   char buf[kNameCapacity];
   if (!c_name(name, length, buf)) return -1;
   static char whole[32768];

@@ -39,9 +39,41 @@ struct File {
 
 inline constexpr File kNoFile{-1};
 
-// Opens an existing regular file for reading and writing, shared with other
-// programs. Fails for a directory, a file that cannot be written, and
-// anything that is not a regular file.
+// A point in time at the file system's full precision: seconds since
+// 1970-01-01 00:00:00 UTC and the nanoseconds within that second (0 to
+// 999999999; on Windows a multiple of 100).
+struct Time {
+  std::int64_t seconds;
+  std::int32_t nanoseconds;
+};
+
+// Which file a name or a handle leads to: the device (volume) and the file's
+// number on it. Two equal identities are one file, whatever its names.
+struct Identity {
+  std::uint64_t device;
+  std::uint64_t file;
+};
+
+// What an open file is at one moment. The change time moves with every
+// change of the file's data or attributes, also one that puts the
+// last-write time back; where the platform has none it stays 0.
+struct Snapshot {
+  Identity identity;
+  std::int64_t size;
+  Time write_time;
+  Time change_time;
+};
+
+// Status of open_existing when another program holds the file: another run
+// of this program, or (on Windows) any program that has it open for writing.
+inline constexpr int kInUse = 0x7FFF0001;
+
+// Opens an existing regular file for reading and writing, held for this
+// program alone until it is closed: POSIX systems take an exclusive lock
+// (flock) that another run of the program cannot take too, Windows shares
+// the file for reading only. Fails for a directory, a file that cannot be
+// written, and anything that is not a regular file; kInUse when another
+// program holds it.
 int open_existing(const char* name, int length, File& file);
 
 // Opens an existing regular file for reading only, shared with other
@@ -53,6 +85,15 @@ int open_for_reading(const char* name, int length, File& file);
 // closed by close()).
 File standard_input();
 File standard_output();
+
+// What the open file is now.
+int snapshot(File file, Snapshot& out);
+
+// Which file the name leads to now (following symbolic links).
+int identify(const char* name, int length, Identity& out);
+
+// Sets the open file's last-write time, leaving its other times alone.
+int set_write_time(File file, const Time& time);
 
 // Creates a new file for reading and writing; fails when it exists.
 int create_new(const char* name, int length, File& file);
@@ -113,16 +154,14 @@ void close(File& file);
 
 int remove(const char* name, int length);
 
-// Sets the last-write and last-access times to time (kUnknownTime: now).
-// Returns true when the times were set.
-bool set_times(const char* name, int length, std::int64_t time);
-
 // Writes the full path of name (relative to the current directory) into
-// path; returns its length, -1 when it does not fit in capacity, or
-// kNoCurrentDirectory when the current directory cannot be named (it has
-// been removed, say).
+// path, for showing; returns its length, -1 when it does not fit in
+// capacity, or kNoCurrentDirectory when the current directory cannot be
+// named (it has been removed, say). The path is GBK text like the rest of
+// the program's, unless `as_is` comes back set: then the path has no GBK
+// form and holds the file system's own bytes, to be shown unchanged.
 inline constexpr int kNoCurrentDirectory = -2;
-int full_path(const char* name, int length, char* path, int capacity);
+int full_path(const char* name, int length, char* path, int capacity, bool& as_is);
 
 int process_id();
 

@@ -60,6 +60,7 @@ char scratch_name[16];
 int scratch_name_length = 0;
 char scratch_full_path[kMaxPath];
 int scratch_full_path_length = 0;
+bool scratch_full_path_as_is = false;
 
 Unit* unit_of(int unit) {
   if (unit != kUserUnit && unit != kScratchUnit && unit != kOutputUnit) return nullptr;
@@ -179,7 +180,8 @@ int open_scratch_file() {
     scratch_name_length = 0;
     return kNoFreeName;
   }
-  int path_length = fs::full_path(scratch_name, scratch_name_length, scratch_full_path, kMaxPath);
+  int path_length =
+      fs::full_path(scratch_name, scratch_name_length, scratch_full_path, kMaxPath, scratch_full_path_as_is);
   if (path_length == fs::kNoCurrentDirectory) {
     scratch_name_length = 0;
     return kNoDirectory;
@@ -328,6 +330,20 @@ int sync_unit(int unit) {
   return fs::sync(u->file);
 }
 
+int snapshot_unit(int unit, fs::Snapshot& out) {
+  Unit* u = unit_of(unit);
+  if (u == nullptr) return kNotOpen;
+  return fs::snapshot(u->file, out);
+}
+
+int set_write_time(int unit, const fs::Time& time) {
+  Unit* u = unit_of(unit);
+  if (u == nullptr) return kNotOpen;
+  int status = flush(*u);
+  if (status != 0) return status;
+  return fs::set_write_time(u->file, time);
+}
+
 namespace {
 
 void close(int unit, bool keep_scratch) {
@@ -348,6 +364,8 @@ bool user_file_written() { return user_written; }
 bool scratch_must_be_kept() { return user_written && units[kScratchUnit].open; }
 
 Text scratch_path() { return Text(scratch_full_path, scratch_full_path_length); }
+
+bool scratch_path_as_is() { return scratch_full_path_as_is; }
 
 void close_all_units() {
   const bool keep = scratch_must_be_kept();

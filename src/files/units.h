@@ -13,6 +13,7 @@
 #pragma once
 
 #include "console/text.h"
+#include "files/fs.h"
 
 namespace fcloak::files {
 
@@ -73,6 +74,13 @@ int rewind_unit(int unit);
 // Ends a stretch of writing and flushes the file to the device.
 int sync_unit(int unit);
 
+// What the unit's open file is now (pending data not counted).
+int snapshot_unit(int unit, fs::Snapshot& out);
+
+// Writes out pending data and sets the last-write time of the unit's open
+// file, leaving its other times alone.
+int set_write_time(int unit, const fs::Time& time);
+
 // Closes the unit, ending a stretch of writing; the scratch file is deleted.
 void close_unit(int unit);
 
@@ -85,8 +93,11 @@ bool user_file_written();
 // copy.
 bool scratch_must_be_kept();
 
-// The scratch file's full path (empty when unit 2 was never opened).
+// The scratch file's full path (empty when unit 2 was never opened), to
+// be shown: GBK text, or the file system's own bytes when
+// scratch_path_as_is() (see fs::full_path).
 Text scratch_path();
+bool scratch_path_as_is();
 
 // Closes every open unit at the end of the program, as close_unit does,
 // except that a scratch file that must be kept is closed without deleting.

@@ -12,7 +12,6 @@ namespace fcloak::progress {
 
 namespace {
 
-constexpr int kLineLength = 38;
 constexpr int kLabelLength = 8;
 
 // Columns of the three fields (0-based offsets into the line) and widths.

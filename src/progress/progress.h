@@ -4,6 +4,9 @@
 
 namespace fcloak::progress {
 
+// The length of the progress line in bytes.
+inline constexpr int kLineLength = 38;
+
 // What the pass does to the data; the caller knows.
 enum class Label { kCopy, kEncrypt, kDecrypt };
 

@@ -12,6 +12,8 @@
 #include "files/fs.h"
 #include "files/options.h"
 #include "files/units.h"
+#include "progress/progress.h"
+#include "run/guard.h"
 #include "run/pass.h"
 #include "run/password.h"
 #include "run/status.h"
@@ -97,6 +99,11 @@ void confirm() {
     answer = mode == 1 ? 'n' : 'y';
   } else {
     answer = static_cast<char>(console::read_key());
+    // A request to stop while the key was awaited is no answer; its message
+    // takes the question's whole line.
+    if (terminal::interrupted()) {
+      end_run(Status::kInterrupted, (mode == 1 ? texts::kAskEncrypt : texts::kAskDecrypt).length);
+    }
     if (answer == 'Y') answer = 'y';
     if (answer == 'N' || answer != 'y') answer = 'n';
   }
@@ -104,13 +111,17 @@ void confirm() {
   if (answer == 'n') message_and_exit(kBlank, kExitDone);
 }
 
+// Ends the run on a failed step. Once a pass has shown its progress line,
+// the message takes the whole of that line, as the completion line does.
+[[noreturn]] void stop_on(Status status) { end_run(status, pass != 0 ? progress::kLineLength : 0); }
+
 // A step that did not end well ends the run.
 void go_on(Status status) {
-  if (status != Status::kOk) end_run(status);
+  if (status != Status::kOk) stop_on(status);
 }
 
 void check(int status) {
-  if (status != 0) end_run(Status::kNoSpace);
+  if (status != 0) stop_on(Status::kNoSpace);
 }
 
 }  // namespace
@@ -168,9 +179,11 @@ void run() {
 
   const int user_status = files::open_user_file(name.bytes, name.length);
   const int scratch_status = files::open_scratch_file();
+  if (user_status == fs::kInUse) message_and_exit(texts::kInUse, kExitRefused);
   if (user_status != 0) message_and_exit(texts::kWriteProtected, kExitRefused);
   if (scratch_status == files::kScratchPathTooLong) message_and_exit(texts::kNameTooLong, kExitRefused);
   if (scratch_status != 0) message_and_exit(texts::kNoSpace, kExitRefused);
+  go_on(note_opened_file());
 
   classify();
   confirm();
@@ -189,7 +202,10 @@ void run() {
   // The next pass writes over the user file: before that, the scratch file
   // must hold every byte, on the device.
   check(files::sync_unit(files::kScratchUnit));
-  if (terminal::interrupted()) end_run(Status::kInterrupted);
+  if (terminal::interrupted()) stop_on(Status::kInterrupted);
+  // What pass 1 read must still be what the name gives: nobody has changed
+  // the file or put another in its place since the open.
+  go_on(check_before_rewrite(name));
   // Pass 2 writes the user file from where this rewind leaves it, and reads
   // the scratch file's body from where the header skip leaves it: neither
   // may have failed.
@@ -198,21 +214,25 @@ void run() {
   if (mode == -1) {
     int status = files::read_bytes(files::kScratchUnit, marker, cipher::kMarkerSize);
     if (status == 0) status = files::read_bytes(files::kScratchUnit, check_block, cipher::kCheckBlockSize);
-    if (status != 0) end_run(status > 0 ? Status::kReadFailed : Status::kFileChanged);
+    if (status != 0) stop_on(status > 0 ? Status::kReadFailed : Status::kFileChanged);
   }
   pass = 2;
   go_on(run_pass(length, key, pass, mode));
 
   // The scratch file goes only once the user file, its end set after the
-  // last byte written, is safely on the device.
+  // last byte written, is safely on the device, whole, and still the file
+  // that the name gives.
   check(files::sync_unit(files::kUserUnit));
+  go_on(check_after_rewrite(name, length));
+  const bool time_restored = restore_write_time();
   files::close_unit(files::kUserUnit);
   files::close_unit(files::kScratchUnit);
-  fs::set_times(name.bytes, name.length, file_info.write_time);
 
   write_record({kCarriageReturn, texts::kDone}, true);
   write_record({mode == 1 ? texts::kDoneEncrypt : texts::kDoneDecrypt}, true);
   write_record({Text("                       ")}, false);
+  // The data is right all the same: a warning, and the run is done.
+  if (!time_restored) write_record({kCarriageReturn, texts::kTimeNotRestored}, false);
   message_and_exit(kBlank, kExitDone);
 }
 

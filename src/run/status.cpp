@@ -1,9 +1,19 @@
 #include "run/status.h"
 
+#include <cstring>
+
 #include "console/console.h"
 #include "console/texts.h"
 
 namespace fcloak::run {
+
+namespace {
+
+// Wider than any line a message is written over.
+constexpr int kMaxMessage = 64;
+char padded[kMaxMessage];
+
+}  // namespace
 
 Text message_for(Status status) {
   switch (status) {
@@ -25,6 +35,14 @@ Text message_for(Status status) {
   return Text(" ");
 }
 
-void end_run(Status status) { console::message_and_exit(message_for(status), console::kExitRefused); }
+void end_run(Status status, int width) {
+  Text message = message_for(status);
+  if (width > message.length && width <= kMaxMessage) {
+    std::memset(padded, ' ', sizeof padded);
+    std::memcpy(padded, message.bytes, static_cast<std::size_t>(message.length));
+    message = Text(padded, width);
+  }
+  console::message_and_exit(message, console::kExitRefused);
+}
 
 }  // namespace fcloak::run

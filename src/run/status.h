@@ -12,14 +12,18 @@ enum class Status {
   kWrongPassword,
   kInterrupted,
   kReadFailed,
-  kFileChanged,  // the input was not the length it was looked up with
+  // The input was not the length it was looked up with, or another program
+  // changed the user file or put another file in its name's place.
+  kFileChanged,
   kNoSpace,      // a write, flush or sync failed
 };
 
 // The message that ends a run with this status (kOk has none).
 Text message_for(Status status);
 
-// Ends the run on a status other than kOk: its message, exit status 1.
-[[noreturn]] void end_run(Status status);
+// Ends the run on a status other than kOk: its message, padded with blanks
+// to `width` bytes (to cover the whole of a line it is written over), and
+// exit status 1.
+[[noreturn]] void end_run(Status status, int width = 0);
 
 }  // namespace fcloak::run

@@ -53,7 +53,10 @@ void run_to_stdout(Text name, bool data_to_terminal) {
     }
     if (file_info.size > INT32_MAX) refuse(texts::kTooLarge);
     length = static_cast<int>(file_info.size);
-    if (files::open_user_file_for_reading(name.bytes, name.length) != 0) refuse(texts::kReadProtected);
+    const int status = files::open_user_file_for_reading(name.bytes, name.length);
+    // A run that rewrites the file holds it until its end.
+    if (status == fs::kInUse) refuse(texts::kInUse);
+    if (status != 0) refuse(texts::kReadProtected);
   }
   files::open_standard_output();
 
