@@ -367,6 +367,10 @@ const FaultPoint kFaultPoints[] = {
     {"Pass2ReadAfterCopies", "read:scratch:1", nullptr, &kReadFailed, Ending::kScratchFile},
     {"Pass2Interrupt", "signal:user:2", "signal:user:2", &kInterrupted, Ending::kScratchFile},
     {"Pass2Killed", "kill:user:3", "kill:user:3", nullptr, Ending::kKilled},
+    // Another program cuts the file short or writes past its end while
+    // pass 2 writes over it: the next transfer sees it.
+    {"ShrankInPass2", "shrink:scratch:3", "shrink:scratch:4", &kFileChanged, Ending::kScratchFile, Change::kShrank},
+    {"GrewInPass2", "grow:scratch:3", "grow:scratch:4", &kFileChanged, Ending::kScratchFile, Change::kGrew},
     {"Pass2KilledReadWrite", "kill:user:3", nullptr, nullptr, Ending::kKilled, kNone, 0, kRefused},
     // The kernel refuses to copy, at the first copy of the pass or later:
     // read and write do the rest of the pass.

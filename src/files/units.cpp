@@ -330,6 +330,11 @@ int sync_unit(int unit) {
   return fs::sync(u->file);
 }
 
+long long written_end(int unit) {
+  Unit* u = unit_of(unit);
+  return u == nullptr ? 0 : u->position - u->pending;
+}
+
 int snapshot_unit(int unit, fs::Snapshot& out) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;

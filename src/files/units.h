@@ -74,6 +74,10 @@ int rewind_unit(int unit);
 // Ends a stretch of writing and flushes the file to the device.
 int sync_unit(int unit);
 
+// Where the bytes handed to the unit's file so far end: its position, less
+// the data still pending in the unit.
+long long written_end(int unit);
+
 // What the unit's open file is now (pending data not counted).
 int snapshot_unit(int unit, fs::Snapshot& out);
 

@@ -36,6 +36,14 @@ Status check_before_rewrite(Text name) {
   return Status::kOk;
 }
 
+Status check_while_rewriting() {
+  fs::Snapshot now{};
+  if (files::snapshot_unit(files::kUserUnit, now) != 0) return Status::kReadFailed;
+  const long long written = files::written_end(files::kUserUnit);
+  const long long expected = written > opened.size ? written : opened.size;
+  return now.size == expected ? Status::kOk : Status::kFileChanged;
+}
+
 Status check_after_rewrite(Text name, int length) {
   fs::Snapshot now{};
   if (!still_named(name, now) || now.size != length) return Status::kFileChanged;

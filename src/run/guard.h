@@ -21,6 +21,12 @@ Status note_opened_file();
 // left it: kFileChanged.
 Status check_before_rewrite(Text name);
 
+// While pass 2 writes over the user file: the file is as long as it was at
+// the open, or as far as pass 2 has written past that. A program that cut
+// the file short or wrote past its end (ignoring the run's hold on it)
+// makes this kFileChanged, and the scratch file is to be kept.
+Status check_while_rewriting();
+
 // After pass 2 and its sync, before the scratch file goes: the name still
 // leads to the open file, and the file is `length` bytes long, as pass 2
 // wrote it. Otherwise kFileChanged, and the scratch file is to be kept.

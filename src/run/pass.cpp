@@ -124,7 +124,7 @@ progress::Label pass_label(signed char mode, unsigned char pass) {
   return progress::Label::kCopy;
 }
 
-Status run_pass(const int& length, const char key[16], const unsigned char& pass, signed char mode) {
+Status run_pass(const int& length, const char key[16], const unsigned char& pass, signed char mode, Watch watch) {
   const int input = pass == 1 ? files::kUserUnit : files::kScratchUnit;
   const int output = pass == 1 ? files::kScratchUnit : files::kUserUnit;
   const progress::Label label = pass_label(mode, pass);
@@ -135,11 +135,11 @@ Status run_pass(const int& length, const char key[16], const unsigned char& pass
     progress::show_progress(0.0f, label);
     return Status::kOk;
   }
-  return move_blocks(input, output, length, transforming ? key : nullptr, mode, label, true);
+  return move_blocks(input, output, length, transforming ? key : nullptr, mode, label, true, watch);
 }
 
 Status move_blocks(int input, int output, int length, const char key[16], signed char mode,
-                   progress::Label label, bool report) {
+                   progress::Label label, bool report, Watch watch) {
   if (length == kToTheEnd) return move_to_the_end(input, output, key, mode);
   const bool transforming = key != nullptr;
   std::int32_t total = 0;
@@ -181,10 +181,14 @@ Status move_blocks(int input, int output, int length, const char key[16], signed
     if (in_kernel) {
       const Status copied = copy_in_kernel(input, output, count, in_kernel);
       if (copied != Status::kOk) return copied;
-      continue;
+    } else {
+      if (transforming) transform_blocks(count, mode);
+      if (files::write_bytes(output, buffer, count) != 0) return Status::kNoSpace;
     }
-    if (transforming) transform_blocks(count, mode);
-    if (files::write_bytes(output, buffer, count) != 0) return Status::kNoSpace;
+    if (watch != nullptr) {
+      const Status watched = watch();
+      if (watched != Status::kOk) return watched;
+    }
   }
 }
 

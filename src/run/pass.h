@@ -15,8 +15,11 @@ progress::Label pass_label(signed char mode, unsigned char pass);
 
 // Reads exactly `length` bytes from the pass's input unit and writes the
 // result to the other unit. Stops at the first failure, an interrupt, or an
-// input that is not `length` bytes long, and says which.
-Status run_pass(const int& length, const char key[16], const unsigned char& pass, signed char mode);
+// input that is not `length` bytes long, and says which. A `watch` given is
+// asked after each transfer but the last whether the pass may go on.
+using Watch = Status (*)();
+Status run_pass(const int& length, const char key[16], const unsigned char& pass, signed char mode,
+                Watch watch = nullptr);
 
 // A length for move_blocks: every byte up to the end of the input, however
 // many (an input of unknown length, such as a pipe).
@@ -30,6 +33,6 @@ inline constexpr int kToTheEnd = -1;
 // shows the progress line under `label`. Stops as run_pass does; kNoSpace
 // stands for a failed write.
 Status move_blocks(int input, int output, int length, const char key[16], signed char mode,
-                   progress::Label label, bool report);
+                   progress::Label label, bool report, Watch watch = nullptr);
 
 }  // namespace fcloak::run

@@ -217,7 +217,9 @@ void run() {
     if (status != 0) stop_on(status > 0 ? Status::kReadFailed : Status::kFileChanged);
   }
   pass = 2;
-  go_on(run_pass(length, key, pass, mode));
+  // Pass 2 also watches that nobody cuts the file short or writes past its
+  // end meanwhile.
+  go_on(run_pass(length, key, pass, mode, check_while_rewriting));
 
   // The scratch file goes only once the user file, its end set after the
   // last byte written, is safely on the device, whole, and still the file
