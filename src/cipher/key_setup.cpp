@@ -26,6 +26,7 @@ void set_up_key(char key[kKeySize], unsigned char check[kKeySize]) {
   // again.
   std::memset(key, ' ', kKeySize);
   files::get_argument(2, key, kKeySize);
+  if (!files::argument_in_gbk(2)) console::message_and_exit(texts::kPasswordNotGbk, console::kExitRefused);
   if (key_blank(key)) {
     console::write_record({"\r", texts::kAskPassword}, true);
     console::read_line(key, kKeySize);

@@ -70,5 +70,7 @@ inline constexpr Text kTruncatedEncrypted{"\xbc\xd3\xc3\xdc\xce\xc4\xbc\xfe\xb2\
 inline constexpr Text kReadFailed{"\xb6\xc1\xce\xc4\xbc\xfe\xb3\xf6\xb4\xed."};
 // 文件在处理过程中被改变. (the file changed while it was processed), 23 bytes
 inline constexpr Text kFileChanged{"\xce\xc4\xbc\xfe\xd4\xda\xb4\xa6\xc0\xed\xb9\xfd\xb3\xcc\xd6\xd0\xb1\xbb\xb8\xc4\xb1\xe4."};
+// 密码中有GBK不能表示的字符. (the password holds a character that GBK cannot represent), 26 bytes
+inline constexpr Text kPasswordNotGbk{"\xc3\xdc\xc2\xeb\xd6\xd0\xd3\xd0GBK\xb2\xbb\xc4\xdc\xb1\xed\xca\xbe\xb5\xc4\xd7\xd6\xb7\xfb."};
 
 }  // namespace fcloak::texts

@@ -12,6 +12,12 @@ void set_arguments(int count, const char* const* args, const int* lengths);
 // Windows) into this module. Defined in args-posix.cpp / args-win32.cpp.
 void load_arguments(int argc, char** argv);
 
+// False when argument n holds a character that GBK cannot represent: it
+// stands as "?" in the argument's bytes. Only a command line in UTF-16 (the
+// Windows one) can hold such a character. Defined in args-posix.cpp /
+// args-win32.cpp.
+bool argument_in_gbk(int n);
+
 // Copies argument n into field (size bytes), cut to the field or padded with
 // blanks. Returns the argument's whole length (0 for an empty argument), or
 // -1 when there is no argument n; the field is then left as it was.

@@ -115,7 +115,7 @@ int look_up(const char* name, int length, FileInfo& info) {
   return info.name_length;
 }
 
-int max_name_length() { return 500; }
+bool name_fits(const char*, int length) { return length <= 500; }
 
 int open_existing(const char* name, int length, File& file) {
   char path[kNativeNameSize];

@@ -24,11 +24,14 @@ using console::message_and_exit;
 using console::write_record;
 
 constexpr int kFieldSize = 500;
+// The file name's field also holds the GBK form of a Windows name of 259
+// UTF-16 units, each of which takes up to two bytes.
+constexpr int kNameFieldSize = 2 * 259;
 // The largest plain file whose encrypted form (19 bytes more) still has a
 // length that fits in 31 bits.
 constexpr std::int64_t kLargestPlainFile = INT32_MAX - cipher::kHeaderSize;
 
-char file_name[kFieldSize];
+char file_name[kNameFieldSize];
 int file_name_length = 0;
 char program_path[kFieldSize];
 int program_path_length = 0;
@@ -117,7 +120,7 @@ void run() {
   write_record({kCarriageReturn, texts::kContact}, false);
   console::write_empty_record();
 
-  file_name_length = files::get_argument(1, file_name, kFieldSize);
+  file_name_length = files::get_argument(1, file_name, kNameFieldSize);
   program_path_length = files::get_argument(0, program_path, kFieldSize);
   // Started without a path to the program: no key-press pause at the end.
   const int last_backslash = files::find_last_char(program_path, kFieldSize, '\\');
@@ -126,7 +129,7 @@ void run() {
 
   // The look-up, the open and the time restore all take these same bytes,
   // so they act on one file; a name that does not fit whole is refused.
-  if (file_name_length > kFieldSize || file_name_length > fs::max_name_length()) {
+  if (file_name_length > kNameFieldSize || !fs::name_fits(file_name, file_name_length)) {
     message_and_exit(texts::kNameTooLong, kExitRefused);
   }
   const Text name(file_name, file_name_length);
