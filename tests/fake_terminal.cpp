@@ -6,6 +6,7 @@ namespace fcloak::fake {
 std::string output;
 std::string errors;
 std::string input;
+int not_gbk_after = -1;
 bool stdin_console = false;
 bool stdout_console = false;
 std::deque<std::string> keys;
@@ -18,6 +19,7 @@ void reset() {
   output.clear();
   errors.clear();
   input.clear();
+  not_gbk_after = -1;
   stdin_console = false;
   stdout_console = false;
   keys.clear();
@@ -53,6 +55,11 @@ int read_key_press(unsigned char key[2]) {
 }
 
 int read_input_byte(unsigned char& byte) {
+  if (fake::not_gbk_after == 0) {
+    fake::not_gbk_after = -1;
+    return kNotGbk;
+  }
+  if (fake::not_gbk_after > 0) --fake::not_gbk_after;
   if (fake::input.empty()) return 0;
   byte = static_cast<unsigned char>(fake::input.front());
   fake::input.erase(0, 1);

@@ -8,8 +8,8 @@
 namespace fcloak::terminal {
 
 // Called once at start-up, before anything is written or read: finds out
-// whether standard input and standard output are character devices and opens
-// the console input device.
+// whether standard input and standard output are consoles and opens the
+// console input device.
 void start();
 
 bool stdin_is_console();
@@ -32,7 +32,9 @@ void write_error(const char* bytes, int n);
 int read_key_press(unsigned char key[2]);
 
 // Reads one byte of standard input. Returns 1 when a byte was read, 0 at the
-// end of the input, -1 on a read error.
+// end of the input, -1 on a read error, kNotGbk when a character typed at
+// the console has no GBK form (a console that takes text in Unicode).
+inline constexpr int kNotGbk = -2;
 int read_input_byte(unsigned char& byte);
 
 // Turns a line typed at the console into GBK in place (n bytes of at most
