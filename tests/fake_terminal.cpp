@@ -68,6 +68,8 @@ int read_input_byte(unsigned char& byte) {
 
 void typed_line_to_gbk(char*, int&, int) {}
 
+bool pause_at_end(bool through_path) { return through_path; }
+
 bool interrupted() { return fake::interrupt_requested; }
 
 [[noreturn]] void exit_process(int status) { throw fake::Exit{status}; }

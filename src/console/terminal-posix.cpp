@@ -271,6 +271,8 @@ void typed_line_to_gbk(char* line, int& n, int capacity) {
   n = m;
 }
 
+bool pause_at_end(bool through_path) { return through_path; }
+
 bool interrupted() { return stop_requested != 0; }
 
 void exit_process(int status) { std::exit(status); }

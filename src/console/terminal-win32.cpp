@@ -279,6 +279,15 @@ int read_input_byte(unsigned char& byte) {
 // Typed lines are GBK already (read_input_byte).
 void typed_line_to_gbk(char*, int&, int) {}
 
+// The console closes with the program when the program is the only process
+// attached to it: started from the desktop (a double click, a file dropped
+// on it), not from a command prompt or PowerShell, whose console stays.
+// Without a console at all there is no one to press a key.
+bool pause_at_end(bool) {
+  DWORD processes[2];
+  return GetConsoleProcessList(processes, 2) == 1;
+}
+
 bool interrupted() { return stop_requested.load(); }
 
 [[noreturn]] void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }

@@ -41,6 +41,13 @@ int read_input_byte(unsigned char& byte);
 // capacity); a console that already delivers GBK leaves it as it is.
 void typed_line_to_gbk(char* line, int& n, int capacity);
 
+// Whether the run asks for a key before it ends. `through_path`: argument 0
+// holds a backslash, as it does for a program that the desktop started
+// through its path. POSIX systems follow that; Windows pauses when the
+// console closes with the program (no other process uses it), whatever
+// argument 0 holds.
+bool pause_at_end(bool through_path);
+
 // True once the user has asked to stop the program (interrupt, hang-up,
 // termination request) since start().
 bool interrupted();

@@ -122,9 +122,10 @@ void run() {
 
   file_name_length = files::get_argument(1, file_name, kNameFieldSize);
   program_path_length = files::get_argument(0, program_path, kFieldSize);
-  // Started without a path to the program: no key-press pause at the end.
+  // A key-press pause at the end where the platform calls for one (for a
+  // program started through a path to it, or one whose console closes with it).
   const int last_backslash = files::find_last_char(program_path, kFieldSize, '\\');
-  if (last_backslash == 0) console::end_pause = 0;
+  if (!terminal::pause_at_end(last_backslash != 0)) console::end_pause = 0;
   if (file_name_length < 1) show_usage(last_backslash);
 
   // The look-up, the open and the time restore all take these same bytes,
