@@ -105,12 +105,18 @@ set_up_wine32() {
     binfmt_entry=$binfmt/fcloak-i386
   fi
   if ! dpkg -s wine32:i386 >/dev/null 2>&1; then
-    dpkg --add-architecture i386
+    local added=false
+    dpkg --print-foreign-architectures | grep -qx i386 || { dpkg --add-architecture i386 && added=true; }
     # An index that fails to download must not stop the install while the
     # packages it needs can still be had.
     timeout 600 apt-get update -qq >/dev/null 2>&1 || true
     if ! timeout 900 apt-get install -y -qq wine32:i386 >/dev/null 2>&1; then
       why="wine32:i386 could not be installed"
+      # No architecture is left behind whose indexes cannot be had.
+      if $added; then
+        dpkg --remove-architecture i386 2>/dev/null || true
+        apt-get update -qq >/dev/null 2>&1 || true
+      fi
       return 1
     fi
   fi
@@ -479,7 +485,7 @@ ran="the 64-bit fcloak.exe under wine64"
 if [[ " ${arches[*]} " == *" i686 "* ]]; then
   ran+=" and the 32-bit fcloak.exe under wine32 (qemu-i386)"
 else
-  ran+="; the 32-bit fcloak.exe was built only ($why)"
+  ran+="; the 32-bit fcloak.exe was built only"
 fi
 echo "test-windows: ran $ran"
 echo "test-windows: $passed passed, $failed failed"

@@ -75,26 +75,30 @@ WriteStatus status_of(DWORD error) {
   }
 }
 
-WriteStatus write_bytes(HANDLE handle, const char* bytes, int n) {
+// Writes all n units through write (WriteFile or WriteConsoleW), which
+// reports how many it took.
+template <typename Unit, typename Write>
+WriteStatus write_all(HANDLE handle, const Unit* units, int n, Write write) {
   while (n > 0) {
     DWORD written = 0;
-    if (!WriteFile(handle, bytes, static_cast<DWORD>(n), &written, nullptr)) return status_of(GetLastError());
-    if (written == 0) return kShortfall;
-    bytes += written;
-    n -= static_cast<int>(written);
-  }
-  return kWritten;
-}
-
-WriteStatus write_units(HANDLE handle, const wchar_t* units, int n) {
-  while (n > 0) {
-    DWORD written = 0;
-    if (!WriteConsoleW(handle, units, static_cast<DWORD>(n), &written, nullptr)) return status_of(GetLastError());
+    if (!write(handle, units, static_cast<DWORD>(n), &written)) return status_of(GetLastError());
     if (written == 0) return kShortfall;
     units += written;
     n -= static_cast<int>(written);
   }
   return kWritten;
+}
+
+WriteStatus write_bytes(HANDLE handle, const char* bytes, int n) {
+  return write_all(handle, bytes, n, [](HANDLE h, const char* p, DWORD k, DWORD* done) {
+    return WriteFile(h, p, k, done, nullptr);
+  });
+}
+
+WriteStatus write_units(HANDLE handle, const wchar_t* units, int n) {
+  return write_all(handle, units, n, [](HANDLE h, const wchar_t* p, DWORD k, DWORD* done) {
+    return WriteConsoleW(h, p, k, done, nullptr);
+  });
 }
 
 // Writes GBK text to a console in Unicode, whole characters at a time; text
