@@ -1,15 +1,16 @@
-// The Windows command line split into arguments, on any bytes, and the
-// options read from those arguments.
+// The Windows command line split into arguments, on any UTF-16 units, and
+// the options read from those arguments.
 //
 // Input: two bytes that choose a storage size and an argument limit for a
-// second, constrained split, then the command line.
+// second, constrained split, then the command line, two bytes (little-endian)
+// to a unit; an odd last byte is dropped.
 //
 // Checked besides the sanitizers' findings (storage and the two arrays are
 // allocated at exactly the sizes the function is given):
 // - with storage as large as the line and room for length / 2 + 1
 //   arguments, the limits the Windows build uses, every line splits;
 // - the arguments lie one after the other from the start of storage, and
-//   together take no more bytes than the line;
+//   together take no more units than the line;
 // - a split with less storage or fewer argument slots either fails or gives
 //   exactly the same arguments, and it cannot fail when they fit;
 // - quoting the arguments again by the usual rules and splitting the result
@@ -40,13 +41,11 @@ void require(bool ok, const char* what) {
   std::abort();
 }
 
-bool is_lead_byte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
-
 // Splits with storage and slots of exactly these sizes; -1 or the arguments.
-int split(const std::string& line, int capacity, int max_args, std::vector<std::string>& args) {
+int split(const std::u16string& line, int capacity, int max_args, std::vector<std::u16string>& args) {
   // Heap blocks of exactly the sizes given (none for 0), so that
   // AddressSanitizer sees any access past them.
-  std::unique_ptr<char[]> storage(new char[static_cast<std::size_t>(capacity)]);
+  std::unique_ptr<char16_t[]> storage(new char16_t[static_cast<std::size_t>(capacity)]);
   std::unique_ptr<int[]> starts(new int[static_cast<std::size_t>(max_args)]);
   std::unique_ptr<int[]> lengths(new int[static_cast<std::size_t>(max_args)]);
   const int count = fcloak::files::split_command_line(line.data(), static_cast<int>(line.size()), storage.get(),
@@ -64,48 +63,27 @@ int split(const std::string& line, int capacity, int max_args, std::vector<std::
   return count;
 }
 
-// Whether the argument, scanned from its start as the split scans it, ends
-// with a lead byte that has no second byte: quoting cannot keep that one.
-bool ends_in_half_character(const std::string& arg) {
-  std::size_t i = 0;
-  while (i < arg.size()) {
-    if (is_lead_byte(static_cast<unsigned char>(arg[i]))) {
-      if (i + 1 == arg.size()) return true;
-      i += 2;
-    } else {
-      ++i;
-    }
-  }
-  return false;
-}
-
 // The argument in double quotes, with backslashes and quotes escaped so that
-// the split gives it back; a double-byte character is copied whole.
-std::string quote(const std::string& arg) {
-  std::string out = "\"";
+// the split gives it back.
+std::u16string quote(const std::u16string& arg) {
+  std::u16string out = u"\"";
   std::size_t backslashes = 0;
-  for (std::size_t i = 0; i < arg.size(); ++i) {
-    const char c = arg[i];
-    if (is_lead_byte(static_cast<unsigned char>(c)) && i + 1 < arg.size()) {
-      out.append(backslashes, '\\');
-      backslashes = 0;
-      out += c;
-      out += arg[++i];
-    } else if (c == '\\') {
+  for (const char16_t c : arg) {
+    if (c == u'\\') {
       ++backslashes;
-    } else if (c == '"') {
-      out.append(2 * backslashes + 1, '\\');
+    } else if (c == u'"') {
+      out.append(2 * backslashes + 1, u'\\');
       backslashes = 0;
       out += c;
     } else {
-      out.append(backslashes, '\\');
+      out.append(backslashes, u'\\');
       backslashes = 0;
       out += c;
     }
   }
   // Doubled before the closing quote, so that they stay backslashes.
-  out.append(2 * backslashes, '\\');
-  return out + "\"";
+  out.append(2 * backslashes, u'\\');
+  return out + u"\"";
 }
 
 bool option_like(const std::string& arg) { return arg.size() >= 2 && arg[0] == '-'; }
@@ -118,6 +96,18 @@ bool stdout_option(const std::string& arg) {
 }
 
 // The options read from the split arguments.
+// The arguments as the options see them: ASCII as it is, every other unit
+// as one byte that no option holds.
+std::vector<std::string> as_bytes(const std::vector<std::u16string>& args) {
+  std::vector<std::string> bytes;
+  for (const std::u16string& a : args) {
+    std::string b;
+    for (char16_t u : a) b.push_back(u < 0x80 ? static_cast<char>(u) : '\xa1');
+    bytes.push_back(b);
+  }
+  return bytes;
+}
+
 void check_options(const std::vector<std::string>& args) {
   std::vector<const char*> bytes;
   std::vector<int> lengths;
@@ -187,21 +177,22 @@ void check_options(const std::vector<std::string>& args) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
-  const std::string line(reinterpret_cast<const char*>(data) + 2, size - 2);
+  std::u16string line;
+  for (std::size_t i = 2; i + 1 < size; i += 2) line += static_cast<char16_t>(data[i] | (data[i + 1] << 8));
   const int length = static_cast<int>(line.size());
 
-  std::vector<std::string> args;
+  std::vector<std::u16string> args;
   const int count = split(line, length, length / 2 + 1, args);
   require(count >= 1, "a line within the Windows limits does not split");
   std::size_t used = 0;
-  for (const std::string& a : args) used += a.size();
-  require(used <= line.size(), "the arguments take more bytes than the line");
-  check_options(args);
+  for (const std::u16string& a : args) used += a.size();
+  require(used <= line.size(), "the arguments take more units than the line");
+  check_options(as_bytes(args));
 
   // Less room: the same arguments or a failure, and no failure when they fit.
   const int capacity = length == 0 ? 0 : data[0] % (length + 1);
   const int max_args = 1 + data[1] % (count + 1);
-  std::vector<std::string> constrained;
+  std::vector<std::u16string> constrained;
   const int constrained_count = split(line, capacity, max_args, constrained);
   if (constrained_count >= 0) {
     require(constrained == args, "a smaller split gives other arguments");
@@ -211,19 +202,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Quoted again: argument 0 in plain quotes (it has no escapes), the others
   // with escapes.
-  for (const std::string& a : args) {
-    if (ends_in_half_character(a)) return 0;
-  }
-  std::vector<std::string> expected = args;
-  std::string again;
-  if (args[0].find('"') == std::string::npos) {
-    again = "\"" + args[0] + "\"";
+  std::vector<std::u16string> expected = args;
+  std::u16string again;
+  if (args[0].find(u'"') == std::u16string::npos) {
+    again = u"\"" + args[0] + u"\"";
   } else {
-    again = "p";
-    expected[0] = "p";
+    again = u"p";
+    expected[0] = u"p";
   }
-  for (std::size_t i = 1; i < args.size(); ++i) again += " " + quote(args[i]);
-  std::vector<std::string> back;
+  for (std::size_t i = 1; i < args.size(); ++i) again += u" " + quote(args[i]);
+  std::vector<std::u16string> back;
   const int back_count = split(again, static_cast<int>(again.size()), static_cast<int>(again.size()) / 2 + 1, back);
   require(back_count >= 1 && back == expected, "quoted arguments do not split back to themselves");
   return 0;

@@ -1,7 +1,11 @@
 // Splitting of a Windows command line: one table of lines and the arguments
-// they must give.
+// they must give, and the same splits of GBK lines as a Chinese system gives
+// them.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
+#include <bit>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -10,29 +14,69 @@
 namespace fcloak::files {
 namespace {
 
-struct Case {
-  const char* what;
-  std::string line;
-  std::vector<std::string> args;
-};
+constexpr const char* kUtf16 = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
 
-std::vector<std::string> split(const std::string& line, int capacity = 1024,
-                               int max_args = 32) {
-  std::vector<char> storage(static_cast<std::size_t>(capacity) + 1, '#');
+// Converts with iconv; every text of these tests converts.
+std::string convert(const char* to, const char* from, const std::string& in) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    ADD_FAILURE() << "iconv cannot convert " << from << " to " << to;
+    return {};
+  }
+  std::string out(in.size() * 4 + 4, '\0');
+  char* src = const_cast<char*>(in.data());
+  std::size_t src_left = in.size();
+  char* dst = out.data();
+  std::size_t dst_left = out.size();
+  if (iconv(cd, &src, &src_left, &dst, &dst_left) == static_cast<std::size_t>(-1)) {
+    ADD_FAILURE() << "no " << to << " form for a text in " << from;
+  }
+  iconv_close(cd);
+  out.resize(out.size() - dst_left);
+  return out;
+}
+
+std::u16string utf16(const std::string& bytes, const char* from) {
+  const std::string units = convert(kUtf16, from, bytes);
+  std::u16string s(units.size() / 2, u'\0');
+  std::memcpy(s.data(), units.data(), units.size());
+  return s;
+}
+
+std::string from_utf16(const std::u16string& s, const char* to) {
+  return convert(to, kUtf16, std::string(reinterpret_cast<const char*>(s.data()), s.size() * 2));
+}
+
+std::vector<std::u16string> split(const std::u16string& line, int capacity = 1024, int max_args = 32) {
+  std::vector<char16_t> storage(static_cast<std::size_t>(capacity) + 1, u'#');
   std::vector<int> starts(static_cast<std::size_t>(max_args) + 1, -7);
   std::vector<int> lengths(static_cast<std::size_t>(max_args) + 1, -7);
-  int count = split_command_line(line.data(), static_cast<int>(line.size()), storage.data(),
-                                 capacity, starts.data(), lengths.data(), max_args);
-  EXPECT_EQ(storage[static_cast<std::size_t>(capacity)], '#') << "wrote past the storage";
-  std::vector<std::string> args;
+  int count = split_command_line(line.data(), static_cast<int>(line.size()), storage.data(), capacity,
+                                 starts.data(), lengths.data(), max_args);
+  EXPECT_EQ(storage[static_cast<std::size_t>(capacity)], u'#') << "wrote past the storage";
+  std::vector<std::u16string> args;
   if (count < 0) {
-    args.push_back("<failed>");
+    args.push_back(u"<failed>");
     return args;
   }
   for (int i = 0; i < count; ++i) {
     args.emplace_back(storage.data() + starts[static_cast<std::size_t>(i)],
                       static_cast<std::size_t>(lengths[static_cast<std::size_t>(i)]));
   }
+  return args;
+}
+
+// A line and its arguments in one character set.
+struct Case {
+  const char* what;
+  std::string line;
+  std::vector<std::string> args;
+};
+
+// Splits the line's UTF-16 form and gives the arguments back in `charset`.
+std::vector<std::string> split_in(const char* charset, const std::string& line) {
+  std::vector<std::string> args;
+  for (const std::u16string& a : split(utf16(line, charset))) args.push_back(from_utf16(a, charset));
   return args;
 }
 
@@ -52,10 +96,8 @@ const Case kCases[] = {
     {"runs of blanks and tabs, trailing blanks", "p \t a\t\tb  \t", {"p", "a", "b"}},
 
     // Quoted stretches.
-    {"quotes keep blanks and join with the text around them", "p \"a b\" c\"d e\"f",
-     {"p", "a b", "cd ef"}},
-    {"\"\" inside a quoted stretch gives a quote and ends the stretch", "p \"a\"\"b c\"",
-     {"p", "a\"b", "c"}},
+    {"quotes keep blanks and join with the text around them", "p \"a b\" c\"d e\"f", {"p", "a b", "cd ef"}},
+    {"\"\" inside a quoted stretch gives a quote and ends the stretch", "p \"a\"\"b c\"", {"p", "a\"b", "c"}},
     {"quote, doubled quote, quote", "p \"\"\"\"", {"p", "\""}},
     {"empty argument in the middle", "p \"\" x", {"p", "", "x"}},
     {"empty argument at the end", "p \"\"", {"p", ""}},
@@ -69,32 +111,48 @@ const Case kCases[] = {
     {"backslash-quote inside a quoted stretch", "p \"a\\\" b\"", {"p", "a\" b"}},
     {"backslashes elsewhere are literal", "p C:\\dir\\\\x\\ y\\\\", {"p", "C:\\dir\\\\x\\", "y\\\\"}},
 
-    // GBK double-byte characters.
-    {"trail byte 0x5C before a closing quote", "p \"\x95\x5c\" x", {"p", "\x95\x5c", "x"}},
-    {"trail byte 0x5C, then 2 backslashes and a quote", "p \x95\x5c\\\\\"a b\"",
-     {"p", "\x95\x5c\\a b"}},
-    {"trail byte 0x22 does not close a stretch", "p \"\xb1\x22 x\" y", {"p", "\xb1\x22 x", "y"}},
-    {"trail byte 0x22 does not open a stretch", "p \xb1\x22 x", {"p", "\xb1\x22", "x"}},
-    {"trail byte 0x22 in a quoted program name", "\"\xb1\x22 a\" b", {"\xb1\x22 a", "b"}},
-    {"trail byte 0x5C in the program name", "C:\\\xcb\x5c.exe a", {"C:\\\xcb\x5c.exe", "a"}},
-    {"Chinese name", "p \xce\xc4\xbc\xfe.txt", {"p", "\xce\xc4\xbc\xfe.txt"}},
-    {"lead byte at the end of the line", "p \x95", {"p", "\x95"}},
-    {"0x80 and 0xFF are single bytes", "p \x80\"a b\" \xff\"c d\"", {"p", "\x80" "a b", "\xff" "c d"}},
+    // Characters beyond ASCII are units like any other.
+    {"accented name", "fcloak caf\u00e9.txt pw +", {"fcloak", "caf\u00e9.txt", "pw", "+"}},
+    {"Chinese name and password", "\"C:\\工具\\fcloak.exe\" \"文件 一.txt\" 密码 -",
+     {"C:\\工具\\fcloak.exe", "文件 一.txt", "密码", "-"}},
+    {"a character beyond the first plane", "p \"😀 x\" y", {"p", "😀 x", "y"}},
 };
 
 TEST(SplitCommandLine, Table) {
   for (const Case& c : kCases) {
-    EXPECT_EQ(split(c.line), c.args) << c.what;
+    EXPECT_EQ(split_in("UTF-8", c.line), c.args) << c.what;
   }
 }
 
+// On a Chinese system the command line's GBK bytes were split with a lead
+// byte always taking the next byte along; its UTF-16 units give the same
+// arguments. Most telling are characters whose second byte is 0x5C, a
+// backslash on its own.
+TEST(SplitCommandLine, GbkLinesSplitAsTheirBytesDid) {
+  const Case cases[] = {
+      {"second byte 0x5C before a closing quote", "p \"\x95\x5c\" x", {"p", "\x95\x5c", "x"}},
+      {"second byte 0x5C, then 2 backslashes and a quote", "p \x95\x5c\\\\\"a b\"", {"p", "\x95\x5c\\a b"}},
+      {"second byte 0x5C, then a backslash and a quote", "p \xcb\x5c\\\"a", {"p", "\xcb\x5c\"a"}},
+      {"second byte 0x5C in the program name", "C:\\\xcb\x5c.exe a", {"C:\\\xcb\x5c.exe", "a"}},
+      {"second byte 0x5C at the end of a quoted program path", "\"C:\\\x95\x5c\" a", {"C:\\\x95\x5c", "a"}},
+      {"Chinese name", "p \xce\xc4\xbc\xfe.txt", {"p", "\xce\xc4\xbc\xfe.txt"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(split_in("GBK", c.line), c.args) << c.what;
+  }
+}
+
+TEST(SplitCommandLine, LoneSurrogatesAreCopied) {
+  EXPECT_EQ(split(u"p \xD800\"a b\" \xDC00"), (std::vector<std::u16string>{u"p", u"\xD800" u"a b", u"\xDC00"}));
+}
+
 TEST(SplitCommandLine, StorageAndArgumentLimits) {
-  // "p abc" needs 4 bytes of storage and 2 argument slots.
-  EXPECT_EQ(split("p abc", 4, 2), (std::vector<std::string>{"p", "abc"}));
-  EXPECT_EQ(split("p abc", 3, 2), std::vector<std::string>{"<failed>"});
-  EXPECT_EQ(split("p abc", 4, 1), std::vector<std::string>{"<failed>"});
-  EXPECT_EQ(split("\"long program name\"", 5, 2), std::vector<std::string>{"<failed>"});
-  EXPECT_EQ(split("p a", 2, 0), std::vector<std::string>{"<failed>"});
+  // "p abc" needs 4 units of storage and 2 argument slots.
+  EXPECT_EQ(split(u"p abc", 4, 2), (std::vector<std::u16string>{u"p", u"abc"}));
+  EXPECT_EQ(split(u"p abc", 3, 2), std::vector<std::u16string>{u"<failed>"});
+  EXPECT_EQ(split(u"p abc", 4, 1), std::vector<std::u16string>{u"<failed>"});
+  EXPECT_EQ(split(u"\"long program name\"", 5, 2), std::vector<std::u16string>{u"<failed>"});
+  EXPECT_EQ(split(u"p a", 2, 0), std::vector<std::u16string>{u"<failed>"});
 }
 
 }  // namespace

@@ -174,6 +174,22 @@ TEST_F(ConsoleTest, CtrlZEndsTheLineOrTheInput) {
   }
 }
 
+// A console that takes text in Unicode reports a typed character that GBK
+// cannot hold; the password is refused, not taken with a stand-in. The
+// typed line has ended, so the message starts where the cursor is.
+TEST_F(ConsoleTest, TypedCharacterWithoutGbkFormRefusesThePassword) {
+  fake::stdin_console = fake::stdout_console = true;
+  fake::input = "ab?\r\n";
+  fake::not_gbk_after = 2;
+  console::end_pause = 0;
+  write_record({Text("\rPassword: ")}, true);
+  char field[16];
+  EXPECT_EQ(exit_status([&] { console::read_line(field, 16); }), 1);
+  // 密码中有GBK不能表示的字符.
+  EXPECT_EQ(fake::output, "Password: \xc3\xdc\xc2\xeb\xd6\xd0\xd3\xd0GBK\xb2\xbb\xc4\xdc\xb1\xed\xca\xbe\xb5\xc4\xd7\xd6\xb7\xfb.\r\n" + kStop);
+  EXPECT_EQ(fake::errors, "");
+}
+
 TEST_F(ConsoleTest, FatalOutputFailureIsARunTimeError) {
   fake::write_status = 2;
   EXPECT_EQ(exit_status([] { write_record({Text("\rX")}, false); }), 1);

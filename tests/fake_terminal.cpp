@@ -6,6 +6,7 @@ namespace fcloak::fake {
 std::string output;
 std::string errors;
 std::string input;
+int not_gbk_after = -1;
 bool stdin_console = false;
 bool stdout_console = false;
 std::deque<std::string> keys;
@@ -18,6 +19,7 @@ void reset() {
   output.clear();
   errors.clear();
   input.clear();
+  not_gbk_after = -1;
   stdin_console = false;
   stdout_console = false;
   keys.clear();
@@ -57,6 +59,11 @@ int read_key_press(unsigned char key[2]) {
 }
 
 int read_input_byte(unsigned char& byte) {
+  if (fake::not_gbk_after == 0) {
+    fake::not_gbk_after = -1;
+    return kNotGbk;
+  }
+  if (fake::not_gbk_after > 0) --fake::not_gbk_after;
   if (fake::input.empty()) return 0;
   byte = static_cast<unsigned char>(fake::input.front());
   fake::input.erase(0, 1);
@@ -66,6 +73,8 @@ int read_input_byte(unsigned char& byte) {
 void input_line_to_gbk(char*, int&, int) {}
 
 void discard_pending_input() {}
+
+bool pause_at_end(bool through_path) { return through_path; }
 
 bool interrupted() { return fake::interrupt_requested; }
 

@@ -15,6 +15,9 @@ extern std::string output;
 extern std::string errors;
 // Standard input still to be read, and whether the streams are consoles.
 extern std::string input;
+// How many bytes of input come before a typed character that has no GBK
+// form (terminal::kNotGbk); -1: there is none.
+extern int not_gbk_after;
 extern bool stdin_console;
 extern bool stdout_console;
 // Key presses still to be read: each entry is one key, one byte or two

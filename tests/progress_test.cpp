@@ -2,6 +2,7 @@
 // left, written through the console as a record left open.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <limits>
 #include <ostream>
 #include <string>
@@ -134,6 +135,12 @@ INSTANTIATE_TEST_SUITE_P(
         Estimate{1.0f, at(9, 0, 0, 0), at(9, 1, 1, 0), "  1", "99", "38"},
         // 1 % after 1 s: 98 s, so 01 and 38.
         Estimate{1.0f, at(9, 0, 0, 0), at(9, 0, 1, 0), "  1", "01", "38"},
+        // Each step rounded to double precision, as no x87 unit rounds
+        // them: 0.7535... % after 5971.30 s gives 786452.99999... s
+        // (64-bit steps: 786453), and 0.1229... % after 13399.53 s gives
+        // 10883328.0000... s (64-bit steps: 10883327, as exact arithmetic).
+        Estimate{std::bit_cast<float>(0x3f40e87au), at(9, 0, 0, 0), at(10, 39, 31, 30), "  0", "99", "32"},
+        Estimate{std::bit_cast<float>(0x3dfbd653u), at(9, 0, 0, 0), at(12, 43, 19, 53), "  0", "99", "48"},
         // Done: nothing left whatever the time spent.
         Estimate{100.0f, at(9, 0, 0, 0), at(11, 30, 15, 42), "100", "00", "00"},
         // Across midnight: one minute, not minus a day.

@@ -65,8 +65,8 @@ top=fcloak-$version-windows
 mkdir "$stage/$top"
 for arch in i686 x86_64; do
   case $arch in
-    i686) bits=32-bit format=pei-i386 ;;
-    x86_64) bits=64-bit format=pei-x86-64 ;;
+    i686) bits=32-bit ;;
+    x86_64) bits=64-bit ;;
   esac
   dir=$builds/build-win-$arch
   cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
@@ -74,11 +74,8 @@ for arch in i686 x86_64; do
   cmake --build "$dir" -j"$jobs" --target fcloak
   cmake --install "$dir" --prefix "$stage/install-$arch" --strip >/dev/null
   exe=$stage/install-$arch/bin/fcloak.exe
-  # A toolchain mix-up would put the wrong kind of program in the zip.
-  if ! "$arch-w64-mingw32-objdump" -f "$exe" | grep -q "file format $format\$"; then
-    echo "package.sh: $exe is not a $format program" >&2
-    exit 1
-  fi
+  # The kind of program, its manifest and its version resource.
+  bash "$root/tools/check-exe.sh" "$exe" "$arch" "$version" >/dev/null
   mkdir "$stage/$top/$bits"
   cp "$exe" "$stage/$top/$bits/fcloak.exe"
 done

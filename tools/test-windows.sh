@@ -1,87 +1,494 @@
 #!/usr/bin/env bash
-# Builds fcloak.exe with mingw-w64 (32-bit and 64-bit) and tests it under
-# wine: the end-to-end table against each build that a wine here can run,
-# then files going both ways between the Linux and the Windows builds.
+# Builds fcloak.exe with mingw-w64 (32-bit and 64-bit), checks the kind,
+# manifest and version resource of both programs, and tests them under wine:
+#
+# - the 64-bit exe under wine64: the end-to-end table, and files going both
+#   ways between the Linux and the Windows builds in a GBK locale (wine then
+#   hands the password's bytes over as a Chinese Windows does);
+# - in an English locale (en_US.UTF-8: code pages 1252 and 437): accented
+#   and Chinese file names on the command line, a Chinese password given and
+#   typed, each interchanging with the Linux build, the Chinese text on a
+#   wine console (a tmux window), and the pause on a console of the
+#   program's own but not on a shared one;
+# - the 32-bit exe, the primary target, under wine32 through qemu's i386
+#   user-mode emulator (this kernel runs no 32-bit programs itself): a smoke
+#   set, the usage message, files both ways at a few sizes, a wrong
+#   password, Chinese passwords and names, the console and the pause.
+#
 # Run it after tools/test.sh (it uses that build's e2e_test and fcloak).
+#
+# The 32-bit runs need an enabled binfmt_misc entry for i386 programs and
+# wine32:i386. As root in CI (CI=true) the script sets them up: it installs
+# qemu-user-static, mounts binfmt_misc where it is not mounted, registers
+# qemu-i386-static with the F flag and installs wine32:i386 (after dpkg
+# --add-architecture i386); at its end it removes the entry and the mount it
+# made. Elsewhere it uses what it finds. Where the emulator cannot be
+# registered or wine32 cannot be had, it says so: the 32-bit exe is then
+# built only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 . tools/deps.sh
-fcloak_need g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 locales
+fcloak_need g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 locales tmux
 
 for arch in i686 x86_64; do
   cmake -S . -B "build-win-$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "build-win-$arch" -j"$(nproc)" --target fcloak
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "build-win-$arch/CMakeCache.txt")
+  bash tools/check-exe.sh "build-win-$arch/fcloak.exe" "$arch" "$version"
 done
 [ -x build/tests/e2e_test ] || { cmake -S . -B build >/dev/null; cmake --build build -j"$(nproc)" --target fcloak e2e_test; }
 
 work=$(mktemp -d)
 export WINEDEBUG=-all WINEPREFIX=$work/prefix
+wine64=/usr/lib/wine/wine64
+wine32=/usr/lib/wine/wine
+# Each terminal has a tmux server of its own (a new server on the socket of
+# one that is just ending may fail to start).
+terminals=0
+tmux_socket=fcloak-test-$$-0
+
+# ---------------------------------------------------------------------------
+# The 32-bit wine under qemu-i386.
+
+binfmt=/proc/sys/fs/binfmt_misc
+i386_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+i386_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+binfmt_mounted=false
+binfmt_entry=
+# qemu reserves the guest's address space up to this address. Wine needs its
+# shared user data at 0x7ffe0000, so the space must reach past 2 GiB; with
+# all of 4 GiB, wine's start probes the space above 2 GiB in 64 KiB steps,
+# each a slow emulated mmap (more than a minute a run, not a few seconds).
+export QEMU_RESERVED_VA=0x82000000
+
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  tmux -L "$tmux_socket" kill-server 2>/dev/null || true
+  if [ -n "$binfmt_entry" ]; then echo -1 >"$binfmt_entry" 2>/dev/null || true; fi
+  if $binfmt_mounted; then umount "$binfmt" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# An enabled binfmt_misc entry that runs i386 programs.
+i386_registered() {
+  local magic entry
+  magic=$(printf "$i386_magic" | od -An -tx1 | tr -d ' \n')
+  for entry in "$binfmt"/*; do
+    [ "$(head -n 1 "$entry" 2>/dev/null)" = enabled ] && grep -qx "magic $magic" "$entry" 2>/dev/null && return 0
+  done
+  return 1
+}
+
+# Sets up the emulator and wine32 (as root in CI); on failure `why` tells
+# what is missing.
+why=
+set_up_wine32() {
+  if ! dpkg -s qemu-user-static >/dev/null 2>&1 &&
+    ! timeout 600 apt-get install -y -qq qemu-user-static >/dev/null 2>&1; then
+    why="qemu-user-static could not be installed"
+    return 1
+  fi
+  if ! mountpoint -q "$binfmt"; then
+    mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || { why="binfmt_misc cannot be mounted here"; return 1; }
+    binfmt_mounted=true
+  fi
+  if ! i386_registered; then
+    # F: the kernel opens the emulator now, so that it is found in any
+    # mount namespace and under any root.
+    if ! printf ':fcloak-i386:M::%s:%s:/usr/bin/qemu-i386-static:F' "$i386_magic" "$i386_mask" \
+      >"$binfmt/register" 2>/dev/null; then
+      why="qemu-i386 cannot be registered with binfmt_misc here"
+      return 1
+    fi
+    binfmt_entry=$binfmt/fcloak-i386
+  fi
+  if ! dpkg -s wine32:i386 >/dev/null 2>&1; then
+    local added=false
+    dpkg --print-foreign-architectures | grep -qx i386 || { dpkg --add-architecture i386 && added=true; }
+    # An index that fails to download must not stop the install while the
+    # packages it needs can still be had.
+    timeout 600 apt-get update -qq >/dev/null 2>&1 || true
+    if ! timeout 900 apt-get install -y -qq wine32:i386 >/dev/null 2>&1; then
+      why="wine32:i386 could not be installed"
+      # No architecture is left behind whose indexes cannot be had.
+      if $added; then
+        dpkg --remove-architecture i386 2>/dev/null || true
+        apt-get update -qq >/dev/null 2>&1 || true
+      fi
+      return 1
+    fi
+  fi
+}
+
+# The 32-bit exe's usage message: status 2 when wine32 runs it.
+wine32_runs() {
+  local status=0
+  [ -x "$wine32" ] || return 1
+  timeout 600 "$wine32" build-win-i686/fcloak.exe </dev/null >"$work/probe.out" 2>&1 || status=$?
+  [ "$status" = 2 ]
+}
+
 mkdir -p "$WINEPREFIX"
+# The prefix, 64-bit with its 32-bit part: made after the emulator is there,
+# since the 32-bit part is set up by 32-bit programs.
+if [ "$(id -u)" = 0 ] && [ "${CI:-}" = true ] && ! { i386_registered && [ -x "$wine32" ]; }; then
+  set_up_wine32 || true
+elif ! i386_registered; then
+  why="no binfmt_misc entry runs i386 programs here (as root with CI=true the script makes one)"
+elif ! [ -x "$wine32" ]; then
+  why="wine32:i386 is not installed (as root with CI=true the script installs it)"
+fi
 # One wine server for all the runs: one that exits between two runs, as it
 # does a few seconds after the last program ends, can fail the start of the
 # next.
 wineserver -p
-trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
-wine64=/usr/lib/wine/wine64
-wine32=/usr/lib/wine/wine
 "$wine64" wineboot -i >/dev/null 2>&1 || true
-
-# A 32-bit wine needs the i386 architecture; where it cannot be installed
-# (no such packages reachable), the 32-bit build is only compiled.
-if ! "$wine32" "build-win-i686/fcloak.exe" </dev/null >/dev/null 2>&1 && [ "$(id -u)" = 0 ] && [ "${CI:-}" = true ]; then
-  dpkg --add-architecture i386
-  if ! { timeout 600 apt-get update -qq && timeout 900 apt-get install -y -qq wine32:i386 >/dev/null; }; then
-    echo "test-windows: a 32-bit wine could not be installed here"
-    dpkg --remove-architecture i386 2>/dev/null || true
-    apt-get update -qq || true
-  fi
-  "$wine64" wineboot -u >/dev/null 2>&1 || true
+arches=(x86_64)
+if [ -z "$why" ] && wine32_runs; then
+  arches+=(i686)
+elif [ -z "$why" ]; then
+  why="wine32 does not run the 32-bit fcloak.exe: $(tr -d '\r' <"$work/probe.out" | tail -n 2)"
 fi
-runners=("x86_64:$wine64")
-if "$wine32" "build-win-i686/fcloak.exe" </dev/null >/dev/null 2>&1; then
-  runners+=("i686:$wine32")
-else
-  echo "test-windows: no 32-bit wine; the 32-bit fcloak.exe is built, not run"
-fi
+[ -n "$why" ] && echo "test-windows: the 32-bit fcloak.exe is built only: $why"
 
+# ---------------------------------------------------------------------------
+# How the programs are run.
+
+passed=0
 failed=0
-for entry in "${runners[@]}"; do
-  arch=${entry%%:*} wine=${entry#*:}
-  echo "== end-to-end table, $arch fcloak.exe under wine"
-  FCLOAK_BIN="$root/build-win-$arch/fcloak.exe" FCLOAK_RUNNER="$wine" build/tests/e2e_test || failed=1
-done
+pass() { passed=$((passed + 1)); }
+fail() {
+  echo "FAIL $*"
+  failed=$((failed + 1))
+}
 
-# Files move between the builds in both directions. A GBK locale makes wine
-# pass the password's bytes through unchanged, as a Chinese Windows does.
 mkdir -p "$work/locale"
 localedef -i zh_CN -f GBK "$work/locale/zh_CN.GBK" 2>/dev/null || true
-gbk=(env "LOCPATH=$work/locale" LC_ALL=zh_CN.GBK)
-linux=$root/build/fcloak
+localedef -i en_US -f UTF-8 "$work/locale/en_US.UTF-8" 2>/dev/null || true
+
+# in_locale gbk|en|utf8 COMMAND...: the command in a GBK locale (as a Chinese
+# Windows), an English one, or the C locale in UTF-8 (as the Linux build's
+# user).
+in_locale() {
+  local locale=$1
+  shift
+  (
+    unset LANG LANGUAGE ${!LC_*}
+    case $locale in
+      # (The shell itself cannot take a locale from LOCPATH: no warning.)
+      gbk) export LOCPATH=$work/locale LC_ALL=zh_CN.GBK 2>/dev/null ;;
+      en) export LOCPATH=$work/locale LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 2>/dev/null ;;
+      utf8) export LC_ALL=C.UTF-8 ;;
+    esac
+    "$@"
+  )
+}
+linux() { "$root/build/fcloak" "$@"; }
+windows() {
+  local arch=$1
+  shift
+  if [ "$arch" = i686 ]; then "$wine32" "$root/build-win-i686/fcloak.exe" "$@"; else "$wine64" "$root/build-win-x86_64/fcloak.exe" "$@"; fi
+}
+label() { if [ "$1" = i686 ]; then echo "32-bit"; else echo "64-bit"; fi; }
+
+# run OUT COMMAND...: standard input from /dev/null, output to OUT, the exit
+# status in `status`.
+run() {
+  local out=$1
+  shift
+  status=0
+  "$@" </dev/null >"$out" 2>&1 || status=$?
+}
+# The last lines of a run's output, readable.
+last_lines() { iconv -f GBK -t UTF-8 -c "$1" | tr '\r' '\n' | grep -v '^ *$' | tail -n 3 | sed 's/^/    /'; }
+gbk_of() { printf '%s' "$1" | iconv -f UTF-8 -t GBK; }
+hex() { od -An -v -tx1 | tr -s ' \n' '  ' | sed 's/^ //; s/ $//'; }
+# holds FILE TEXT: the file's bytes hold the GBK form of the text (UTF-8).
+holds() { [[ " $(hex <"$1") " == *" $(gbk_of "$2" | hex) "* ]]; }
+encrypted() { [ "$(od -An -tx1 -N3 "$1" | tr -d ' ')" = 8c730d ] && [ "$(stat -c %s "$1")" = $(($(stat -c %s "$2") + 19)) ]; }
+
+fresh_dir() {
+  rm -rf "$work/x"
+  mkdir -p "$work/x"
+  cd "$work/x"
+}
+
+# round_trip ARCH WAY SIZE PASSWORD LOCALE: a file of SIZE random bytes
+# encrypted by one build and decrypted by the other, both in LOCALE.
+round_trip() {
+  local arch=$1 way=$2 size=$3 pw=$4 locale=$5 what
+  what="$(label "$arch") $way size=$size password=$(printf '%q' "$pw") locale=$locale"
+  fresh_dir
+  head -c "$size" /dev/urandom >original
+  cp original f
+  local enc=(linux) dec=(windows "$arch")
+  [ "$way" = windows-to-linux ] && enc=(windows "$arch") dec=(linux)
+  run out in_locale "$locale" "${enc[@]}" f "$pw" +
+  if [ "$status" != 0 ] || ! encrypted f original; then
+    fail "$what: encryption (status $status, $(stat -c %s f) bytes):"
+    last_lines out
+  else
+    run out in_locale "$locale" "${dec[@]}" f "$pw" -
+    if [ "$status" != 0 ] || ! cmp -s original f; then
+      fail "$what: decryption (status $status) did not give the original back:"
+      last_lines out
+    elif ls ZZ* >/dev/null 2>&1; then
+      fail "$what: a scratch file was left"
+    else
+      pass
+    fi
+  fi
+  cd "$root"
+}
+
+# ---------------------------------------------------------------------------
+# A terminal for the console checks: a tmux window of its own.
+
+tm() { tmux -L "$tmux_socket" -u "$@"; }
+# on_terminal COMMAND...: runs the command (in the current directory) on a
+# new terminal; "[exit N]" shows its status when it ends.
+on_terminal() {
+  local script=$work/terminal.sh
+  {
+    declare -p work root wine32 wine64 WINEPREFIX WINEDEBUG QEMU_RESERVED_VA
+    declare -f in_locale linux windows
+    printf 'cd %q\n' "$PWD"
+    printf '%q ' "$@"
+    printf '\necho "[exit $?]"\nsleep 600\n'
+  } >"$script"
+  tm kill-server 2>/dev/null || true
+  terminals=$((terminals + 1))
+  tmux_socket=fcloak-test-$$-$terminals
+  tm new-session -d -x 120 -y 40 "bash $script"
+}
+screen_text() { tm capture-pane -p -J 2>/dev/null || true; }
+# wait_for TEXT [SECONDS]: until the screen shows the text (default 120 s).
+wait_for() {
+  local text=$1 limit=$((${2:-120} * 4)) i
+  for ((i = 0; i < limit; i++)); do
+    screen_text | grep -qF -- "$text" && return 0
+    sleep 0.25
+  done
+  return 1
+}
+show_screen() { screen_text | grep -v '^ *$' | sed 's/^/    /'; }
+# Answers the pause at the end of a run on a console of its own.
+end_pause() { wait_for "按任意键结束程序." && tm send-keys x; }
+
+# Usage on a console of the program's own (wine made it for this program
+# alone): the Chinese text readable, and the pause waits for a key. Then on a
+# console shared with cmd.exe: no pause.
+console_and_pause() {
+  local arch=$1 what
+  what="$(label "$arch") console"
+  fresh_dir
+  on_terminal in_locale en windows "$arch"
+  if ! wait_for "按任意键结束程序." || ! screen_text | grep -qF "文件加密解密工具" ||
+    ! screen_text | grep -qF "命令行用法:   fcloak.exe  filename  [ password [+|-] ]"; then
+    fail "$what of its own: no readable usage message and pause prompt:"
+    show_screen
+  elif sleep 3 && screen_text | grep -qF "[exit"; then
+    fail "$what of its own: the pause did not wait for a key"
+  else
+    tm send-keys x
+    if wait_for "[exit 2]" 60; then pass; else fail "$what of its own: a key did not end the pause"; show_screen; fi
+  fi
+  local exe_dir=$root/build-win-$arch
+  cd "$exe_dir"
+  on_terminal in_locale en "$wine64" cmd /c fcloak.exe
+  if wait_for "[exit 2]" && screen_text | grep -qF "命令行用法:" && ! screen_text | grep -qF "按任意键结束程序."; then
+    pass
+  else
+    fail "$what shared with cmd.exe: usage without a pause expected:"
+    show_screen
+  fi
+  cd "$root"
+}
+
+# A password typed at the console: the Linux build encrypts with the password
+# given, the Windows build decrypts with it typed; then the other way.
+typed_password() {
+  local arch=$1 pw=$2 what
+  what="$(label "$arch") typed password $pw"
+  fresh_dir
+  head -c 70000 /dev/urandom >original
+  cp original f
+  run out in_locale en linux f "$pw" +
+  on_terminal in_locale en windows "$arch" f "" -
+  if ! wait_for "输入16位密码:"; then
+    fail "$what: no password prompt:"
+    show_screen
+  else
+    tm send-keys -l "$pw"
+    tm send-keys Enter
+    if end_pause && wait_for "[exit 0]" && screen_text | grep -qF "文件已完成解密." && cmp -s original f; then
+      pass
+    else
+      fail "$what: a file that the Linux build encrypted was not decrypted:"
+      show_screen
+    fi
+  fi
+  on_terminal in_locale en windows "$arch" f "" +
+  if wait_for "输入16位密码:"; then
+    tm send-keys -l "$pw"
+    tm send-keys Enter
+  fi
+  status=1
+  end_pause && wait_for "[exit 0]" && run out in_locale en linux f "$pw" -
+  if [ "$status" = 0 ] && cmp -s original f; then
+    pass
+  else
+    fail "$what: the Linux build did not decrypt what the Windows build encrypted:"
+    show_screen
+  fi
+  cd "$root"
+}
+
+# ---------------------------------------------------------------------------
+# The 64-bit exe: the end-to-end table and the interchange in a GBK locale.
+
+echo "== end-to-end table, 64-bit fcloak.exe under wine64"
+if FCLOAK_BIN="$root/build-win-x86_64/fcloak.exe" FCLOAK_RUNNER="$wine64" build/tests/e2e_test >"$work/e2e.log" 2>&1; then
+  grep -E '^\[  (PASSED|SKIPPED) *\] [0-9]+ test' "$work/e2e.log" || true
+  pass
+else
+  grep -E '^\[  FAILED  \]|Failure|expected|actual' "$work/e2e.log" | head -n 40
+  fail "the end-to-end table under wine64"
+fi
+
 passwords=(secret "pass word" 0123456789abcdefXYZ $'\xb2\xe2\xca\xd4\xc3\xdc\xc2\xeb' $'a\x95\x5cb"c')
 sizes=(0 1 19 32767 32768 32749 65536 300001)
-for entry in "${runners[@]}"; do
-  arch=${entry%%:*} wine=${entry#*:}
-  windows=$root/build-win-$arch/fcloak.exe
-  count=0
-  for size in "${sizes[@]}"; do
-    for pw in "${passwords[@]}"; do
-      dir=$work/x && rm -rf "$dir" && mkdir -p "$dir" && cd "$dir"
-      head -c "$size" /dev/urandom > original
-      for way in linux-to-windows windows-to-linux; do
-        cp original f
-        if [ $way = linux-to-windows ]; then enc=("${gbk[@]}" "$linux") dec=("${gbk[@]}" "$wine" "$windows"); else enc=("${gbk[@]}" "$wine" "$windows") dec=("${gbk[@]}" "$linux"); fi
-        "${enc[@]}" f "$pw" + </dev/null >out 2>&1 || { echo "FAIL $arch $way encrypt size=$size password=$pw:"; iconv -f GBK -t UTF-8 -c out | tr '\r' '\n' | tail -n 4; failed=1; }
-        [ "$(stat -c %s f)" = $((size + 19)) ] || { echo "FAIL $arch $way size=$size: encrypted size $(stat -c %s f)"; failed=1; }
-        "${dec[@]}" f "$pw" - </dev/null >out 2>&1 || { echo "FAIL $arch $way decrypt size=$size password=$pw:"; iconv -f GBK -t UTF-8 -c out | tr '\r' '\n' | tail -n 4; failed=1; }
-        cmp -s original f || { echo "FAIL $arch $way size=$size: not the original after the round trip"; failed=1; }
-        count=$((count + 1))
-      done
-      ls ZZ* >/dev/null 2>&1 && { echo "FAIL $arch: a scratch file was left"; failed=1; }
-      cd "$root"
-    done
+count=$passed
+for size in "${sizes[@]}"; do
+  for pw in "${passwords[@]}"; do
+    for way in linux-to-windows windows-to-linux; do round_trip x86_64 "$way" "$size" "$pw" gbk; done
   done
-  echo "== interchange, $arch: $count round trips"
+done
+echo "== interchange, 64-bit, GBK locale: $((passed - count)) round trips passed"
+
+# ---------------------------------------------------------------------------
+# In an English locale, each exe that runs here (the 32-bit one with fewer
+# runs: each takes seconds of emulation).
+
+names_and_passwords() {
+  local arch=$1 what
+  what="$(label "$arch") English locale"
+  # Accented and Chinese names on the command line: found and encrypted
+  # (an accented letter before a blank once took the blank as the second
+  # byte of a GBK character), a bystander that the "??.txt" of a Chinese
+  # name once matched is not touched, and the Linux build decrypts them with
+  # the same password.
+  fresh_dir
+  head -c 5000 /dev/urandom >café
+  head -c 6000 /dev/urandom >文件.txt
+  echo "a bystander" >ab.txt
+  cp café café.orig
+  cp 文件.txt 文件.orig
+  cp ab.txt ab.orig
+  local name ok=true
+  for name in café 文件.txt; do
+    run out in_locale en windows "$arch" "$name" 密码ü +
+    if [ "$status" != 0 ] || ! encrypted "$name" "${name%.txt}.orig"; then
+      fail "$what: $name named on the command line was not encrypted (status $status):"
+      last_lines out
+      ok=false
+      continue
+    fi
+    run out2 in_locale en linux "$name" 密码ü -
+    if [ "$status" != 0 ] || ! cmp -s "$name" "${name%.txt}.orig"; then
+      fail "$what: the Linux build did not decrypt $name with the Chinese password:"
+      last_lines out2
+      ok=false
+    fi
+  done
+  cmp -s ab.txt ab.orig || { fail "$what: the bystander ab.txt was changed"; ok=false; }
+  $ok && pass
+  # A Chinese name that is not there is shown in GBK in redirected output.
+  run out in_locale en windows "$arch" 缺少.txt pw +
+  if [ "$status" = 1 ] && holds out $'\r\n缺少.txt\r\n文件没有找到.'; then pass; else
+    fail "$what: a missing Chinese name is not reported by its name (status $status):"
+    last_lines out
+  fi
+  # A password with a character that GBK cannot hold is refused.
+  run out in_locale en windows "$arch" café 한국 +
+  if [ "$status" = 1 ] && holds out "密码中有GBK不能表示的字符." && cmp -s café café.orig; then pass; else
+    fail "$what: a password argument without a GBK form was not refused (status $status):"
+    last_lines out
+  fi
+  cd "$root"
+}
+
+for arch in "${arches[@]}"; do
+  echo "== English locale, $(label "$arch") fcloak.exe"
+  count=$passed
+  names_and_passwords "$arch"
+  if [ "$arch" = x86_64 ]; then
+    for way in linux-to-windows windows-to-linux; do round_trip "$arch" "$way" 70000 "密码ü 文件" en; done
+  fi
+  console_and_pause "$arch"
+  typed_password "$arch" 密码ü
+  if [ "$arch" = x86_64 ]; then
+    # A typed character that GBK cannot hold is refused, the file untouched.
+    fresh_dir
+    echo "plain text" >f
+    cp f original
+    on_terminal in_locale en windows x86_64 f "" +
+    if wait_for "输入16位密码:"; then
+      tm send-keys -l 한
+      tm send-keys Enter
+    fi
+    if end_pause && wait_for "[exit 1]" && screen_text | grep -qF "密码中有GBK不能表示的字符." && cmp -s f original; then pass; else
+      fail "64-bit typed password without a GBK form: not refused:"
+      show_screen
+    fi
+    cd "$root"
+  fi
+  echo "== English locale, $(label "$arch"): $((passed - count)) checks passed"
 done
 
-[ $failed = 0 ] && echo "test-windows: all passed" || { echo "test-windows: FAILED"; exit 1; }
+# ---------------------------------------------------------------------------
+# The 32-bit exe's smoke set.
+
+if [[ " ${arches[*]} " == *" i686 "* ]]; then
+  echo "== smoke set, 32-bit fcloak.exe under wine32 (qemu-i386)"
+  count=$passed
+  # The usage message, byte for byte the Linux build's but for the name.
+  fresh_dir
+  run linux.out linux
+  run out windows i686
+  sed "s|$root/build/fcloak  filename|fcloak.exe  filename|" linux.out >expected
+  if [ "$status" = 2 ] && cmp -s expected out; then pass; else
+    fail "32-bit usage message (status $status) differs from the Linux build's:"
+    last_lines out
+  fi
+  cd "$root"
+  for size in 1 32768 300001; do
+    for way in linux-to-windows windows-to-linux; do round_trip i686 "$way" "$size" secret gbk; done
+  done
+  round_trip i686 linux-to-windows 40000 $'\xb2\xe2\xca\xd4\xc3\xdc\xc2\xeb' gbk
+  # A wrong password: the same bytes as the Linux build's, the file unchanged.
+  fresh_dir
+  head -c 3000 /dev/urandom >f
+  run out linux f right +
+  cp f encrypted
+  run linux.out linux f wrong -
+  run out windows i686 f wrong -
+  if [ "$status" = 1 ] && cmp -s linux.out out && cmp -s f encrypted; then pass; else
+    fail "32-bit wrong password (status $status): not the Linux build's refusal:"
+    last_lines out
+  fi
+  cd "$root"
+  echo "== smoke set, 32-bit: $((passed - count)) checks passed"
+fi
+
+ran="the 64-bit fcloak.exe under wine64"
+if [[ " ${arches[*]} " == *" i686 "* ]]; then
+  ran+=" and the 32-bit fcloak.exe under wine32 (qemu-i386)"
+else
+  ran+="; the 32-bit fcloak.exe was built only"
+fi
+echo "test-windows: ran $ran"
+echo "test-windows: $passed passed, $failed failed"
+[ "$failed" = 0 ] || exit 1

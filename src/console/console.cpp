@@ -37,8 +37,11 @@ bool all_blanks(Text text) {
   return true;
 }
 
-// Reads one line of standard input into line; returns its length, or -1 at
-// the end of the input before a line. Bytes past the buffer are read and
+// A typed line that holds a character without a GBK form.
+constexpr int kNotGbkLine = -2;
+
+// Reads one line of standard input into line; returns its length, -1 at
+// the end of the input before a line, or kNotGbkLine. Bytes past the buffer are read and
 // dropped; too_long tells whether there were 132 or more before the end.
 int read_input_line(char (&line)[kLineBufferSize], bool& too_long) {
   int n = 0;
@@ -49,6 +52,7 @@ int read_input_line(char (&line)[kLineBufferSize], bool& too_long) {
     unsigned char byte = 0;
     int got = terminal::read_input_byte(byte);
     if (terminal::interrupted()) message_and_exit(texts::kInterrupted, kExitRefused);
+    if (got == terminal::kNotGbk) return kNotGbkLine;
     if (got <= 0) {
       if (seen == 0) return -1;
       break;
@@ -136,6 +140,12 @@ void read_line(char* field, int size) {
   char line[kLineBufferSize];
   bool too_long = false;
   int n = read_input_line(line, too_long);
+  if (n == kNotGbkLine) {
+    // The line has been typed to its end. The password is refused rather
+    // than taken with a stand-in character.
+    if (at_console) state.line_open = false;
+    message_and_exit(texts::kPasswordNotGbk, kExitRefused);
+  }
   if (n < 0) runtime_error(texts::kInputEnded);
   if (too_long && terminal::stdin_is_console()) runtime_error(texts::kLineTooLong);
   terminal::input_line_to_gbk(line, n, kLineBufferSize);

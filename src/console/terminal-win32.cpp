@@ -2,26 +2,56 @@
 // error reports, the console input device "CONIN$" for single key presses,
 // and a console control handler that turns Ctrl+C, Ctrl+Break and the
 // closing of the console into a request to stop.
+//
+// A standard handle that is a console takes text in Unicode, so that the
+// program's GBK text reads the same whatever the console's code page:
+// written text and typed lines are converted (wide-win32.h), and the
+// console's code page is never changed. A handle that is a file or a pipe
+// takes and gives the bytes as they are.
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
 
+#include "console/gbk.h"
 #include "console/keys.h"
 #include "console/terminal.h"
+#include "console/wide-win32.h"
 
 namespace fcloak::terminal {
 
 namespace {
 
-HANDLE output_handle = INVALID_HANDLE_VALUE;
+// An output stream. A lead byte that ends one write at a console waits there
+// for the byte that completes its character in the next write.
+struct Stream {
+  HANDLE handle;
+  bool console;
+  char held;
+  bool holding;
+};
+
+Stream out_stream{INVALID_HANDLE_VALUE, false, 0, false};
+Stream err_stream{INVALID_HANDLE_VALUE, false, 0, false};
+// Where console text goes: standard output, or standard error when
+// standard output carries data.
+Stream* text_stream = &out_stream;
 HANDLE input_handle = INVALID_HANDLE_VALUE;
-HANDLE error_handle = INVALID_HANDLE_VALUE;
 HANDLE console_input = INVALID_HANDLE_VALUE;
-bool input_is_char_device = false;
-bool output_is_char_device = false;
-// Where console text goes and where console lines come from.
-HANDLE text_handle = INVALID_HANDLE_VALUE;
+// Where console lines come from (standard input, or the console itself
+// when standard input carries data), and whether that is a console.
 HANDLE line_handle = INVALID_HANDLE_VALUE;
+bool input_is_console = false;
+
+// Bytes converted for the console in one go.
+constexpr int kChunk = 1024;
+
+// The typed line's GBK bytes not yet handed out: a read takes up to
+// kTypedUnits units, each of which becomes at most two bytes.
+constexpr int kTypedUnits = 256;
+char typed[2 * kTypedUnits];
+int typed_length = 0;
+int typed_at = 0;
 
 std::atomic<bool> stop_requested{false};
 // Signalled together with stop_requested.
@@ -31,9 +61,11 @@ HANDLE stop_event = nullptr;
 // handler to report an interrupt.
 constexpr DWORD kInterruptWaitMs = 200;
 
-bool is_char_device(HANDLE handle) {
-  return handle != INVALID_HANDLE_VALUE && handle != nullptr &&
-         GetFileType(handle) == FILE_TYPE_CHAR;
+// A console answers for its mode; a file, a pipe or a device such as NUL
+// does not.
+bool is_console(HANDLE handle) {
+  DWORD mode = 0;
+  return handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode) != 0;
 }
 
 // Console output errors that end the run; every other shortfall is ignored.
@@ -47,6 +79,65 @@ WriteStatus status_of(DWORD error) {
     default:
       return kShortfall;
   }
+}
+
+// Writes all n units through write (WriteFile or WriteConsoleW), which
+// reports how many it took.
+template <typename Unit, typename Write>
+WriteStatus write_all(HANDLE handle, const Unit* units, int n, Write write) {
+  while (n > 0) {
+    DWORD written = 0;
+    if (!write(handle, units, static_cast<DWORD>(n), &written)) return status_of(GetLastError());
+    if (written == 0) return kShortfall;
+    units += written;
+    n -= static_cast<int>(written);
+  }
+  return kWritten;
+}
+
+WriteStatus write_bytes(HANDLE handle, const char* bytes, int n) {
+  return write_all(handle, bytes, n, [](HANDLE h, const char* p, DWORD k, DWORD* done) {
+    return WriteFile(h, p, k, done, nullptr);
+  });
+}
+
+WriteStatus write_units(HANDLE handle, const wchar_t* units, int n) {
+  return write_all(handle, units, n, [](HANDLE h, const wchar_t* p, DWORD k, DWORD* done) {
+    return WriteConsoleW(h, p, k, done, nullptr);
+  });
+}
+
+// Writes GBK text to a console in Unicode, whole characters at a time; text
+// that does not convert goes out as bytes.
+WriteStatus write_console(Stream& stream, const char* bytes, int n) {
+  WriteStatus result = kWritten;
+  char chunk[kChunk];
+  wchar_t units[kChunk];
+  while (n > 0) {
+    int m = 0;
+    if (stream.holding) {
+      chunk[m++] = stream.held;
+      stream.holding = false;
+    }
+    const int take = n < kChunk - m ? n : kChunk - m;
+    std::memcpy(chunk + m, bytes, static_cast<std::size_t>(take));
+    m += take;
+    bytes += take;
+    n -= take;
+    const int whole = gbk::whole_characters(chunk, m);
+    if (whole < m) {
+      stream.held = chunk[whole];
+      stream.holding = true;
+    }
+    const int k = wide::from_gbk(chunk, whole, units, kChunk);
+    const WriteStatus s = k < 0 ? write_bytes(stream.handle, chunk, whole) : write_units(stream.handle, units, k);
+    if (s > result) result = s;
+  }
+  return result;
+}
+
+WriteStatus write_text(Stream& stream, const char* bytes, int n) {
+  return stream.console ? write_console(stream, bytes, n) : write_bytes(stream.handle, bytes, n);
 }
 
 // Runs on a thread of its own that the system starts for each event. For
@@ -108,13 +199,20 @@ int read_key_event(unsigned char key[2]) {
     }
     INPUT_RECORD record;
     DWORD events = 0;
-    if (!ReadConsoleInputA(console_input, &record, 1, &events) || events == 0) return 0;
+    if (!ReadConsoleInputW(console_input, &record, 1, &events) || events == 0) return 0;
     if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
     const KEY_EVENT_RECORD& press = record.Event.KeyEvent;
-    auto c = static_cast<unsigned char>(press.uChar.AsciiChar);
+    const wchar_t c = press.uChar.UnicodeChar;
     if (c != 0) {
-      key[0] = c;
-      return 1;
+      // A character beyond ASCII gives its GBK bytes, the second one on the
+      // next read; one without a GBK form reads as "?".
+      char bytes[2] = {'?', 0};
+      bool complete = true;
+      const int n = wide::to_gbk(&c, 1, bytes, sizeof bytes, complete);
+      key[0] = static_cast<unsigned char>(bytes[0]);
+      if (n != 2) return 1;
+      key[1] = static_cast<unsigned char>(bytes[1]);
+      return 2;
     }
     if (extended_code(press, key)) return 2;
   }
@@ -123,57 +221,33 @@ int read_key_event(unsigned char key[2]) {
 }  // namespace
 
 void start() {
-  output_handle = GetStdHandle(STD_OUTPUT_HANDLE);
+  out_stream.handle = GetStdHandle(STD_OUTPUT_HANDLE);
+  err_stream.handle = GetStdHandle(STD_ERROR_HANDLE);
   input_handle = GetStdHandle(STD_INPUT_HANDLE);
-  error_handle = GetStdHandle(STD_ERROR_HANDLE);
-  output_is_char_device = is_char_device(output_handle);
-  input_is_char_device = is_char_device(input_handle);
-  text_handle = output_handle;
+  out_stream.console = is_console(out_stream.handle);
+  err_stream.console = is_console(err_stream.handle);
   line_handle = input_handle;
-  console_input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+  input_is_console = is_console(input_handle);
+  console_input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
   stop_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
-bool stdin_is_console() { return input_is_char_device; }
-bool stdout_is_console() { return output_is_char_device; }
+bool stdin_is_console() { return input_is_console; }
+bool stdout_is_console() { return text_stream->console; }
 
-void text_to_standard_error() {
-  text_handle = error_handle;
-  output_is_char_device = is_char_device(error_handle);
-}
+void text_to_standard_error() { text_stream = &err_stream; }
 
 void lines_from_console() {
   line_handle = console_input;
-  input_is_char_device = console_input != INVALID_HANDLE_VALUE;
+  input_is_console = is_console(console_input);
 }
 
-WriteStatus write_out(const char* bytes, int n, bool) {
-  while (n > 0) {
-    DWORD written = 0;
-    if (!WriteFile(text_handle, bytes, static_cast<DWORD>(n), &written, nullptr)) {
-      return status_of(GetLastError());
-    }
-    if (written == 0) return kShortfall;
-    bytes += written;
-    n -= static_cast<int>(written);
-  }
-  return kWritten;
-}
+// Text printed "as is" is GBK here like all other text.
+WriteStatus write_out(const char* bytes, int n, bool) { return write_text(*text_stream, bytes, n); }
 
-void write_error(const char* bytes, int n, bool) {
-  while (n > 0) {
-    DWORD written = 0;
-    if (!WriteFile(error_handle, bytes, static_cast<DWORD>(n), &written, nullptr) ||
-        written == 0) {
-      return;
-    }
-    bytes += written;
-    n -= static_cast<int>(written);
-  }
-}
+void write_error(const char* bytes, int n, bool) { write_text(err_stream, bytes, n); }
 
 const char* line_end() { return "\r\n"; }
 
@@ -188,17 +262,40 @@ int read_key_press(unsigned char key[2]) {
   return n;
 }
 
+// A line typed at the console arrives in Unicode and is handed out as GBK,
+// a stretch of it at a time; standard input from a file or a pipe, byte by
+// byte as it is.
 int read_input_byte(unsigned char& byte) {
+  if (typed_at < typed_length) {
+    byte = static_cast<unsigned char>(typed[typed_at++]);
+    return 1;
+  }
   if (line_handle == INVALID_HANDLE_VALUE) return 0;
   DWORD got = 0;
-  BOOL read = ReadFile(line_handle, &byte, 1, &got, nullptr);
+  BOOL read = FALSE;
+  if (input_is_console) {
+    wchar_t units[kTypedUnits];
+    read = ReadConsoleW(line_handle, units, kTypedUnits, &got, nullptr);
+    if (read && got > 0) {
+      bool complete = true;
+      typed_length = wide::to_gbk(units, static_cast<int>(got), typed, sizeof typed, complete);
+      typed_at = 0;
+      if (typed_length < 0 || !complete) {
+        typed_length = 0;
+        return kNotGbk;
+      }
+      byte = static_cast<unsigned char>(typed[typed_at++]);
+      return 1;
+    }
+  } else {
+    read = ReadFile(line_handle, &byte, 1, &got, nullptr);
+    if (read && got == 1) return 1;
+  }
   DWORD error = read ? ERROR_SUCCESS : GetLastError();
-  if (read && got == 1) return 1;
   // Ctrl+C ends a line read at the console before the control handler has
   // run on its own thread; give it a moment, so that the caller sees the
   // interrupt rather than an end of the input.
-  if (input_is_char_device && stop_event != nullptr &&
-      (error == ERROR_SUCCESS || error == ERROR_OPERATION_ABORTED)) {
+  if (input_is_console && stop_event != nullptr && (error == ERROR_SUCCESS || error == ERROR_OPERATION_ABORTED)) {
     WaitForSingleObject(stop_event, kInterruptWaitMs);
   }
   if (read) return 0;
@@ -206,11 +303,22 @@ int read_input_byte(unsigned char& byte) {
   return error == ERROR_BROKEN_PIPE ? 0 : -1;
 }
 
+// Typed lines are GBK already (read_input_byte).
 void input_line_to_gbk(char*, int&, int) {}
 
 void discard_pending_input() {
+  typed_at = typed_length;
   if (console_input != INVALID_HANDLE_VALUE) FlushConsoleInputBuffer(console_input);
   if (stop_event != nullptr) ResetEvent(stop_event);
+}
+
+// The console closes with the program when the program is the only process
+// attached to it: started from the desktop (a double click, a file dropped
+// on it), not from a command prompt or PowerShell, whose console stays.
+// Without a console at all there is no one to press a key.
+bool pause_at_end(bool) {
+  DWORD processes[2];
+  return GetConsoleProcessList(processes, 2) == 1;
 }
 
 bool interrupted() { return stop_requested.load(); }

@@ -8,8 +8,8 @@
 namespace fcloak::terminal {
 
 // Called once at start-up, before anything is written or read: finds out
-// whether standard input and standard output are character devices and opens
-// the console input device.
+// whether standard input and standard output are consoles and opens the
+// console input device.
 void start();
 
 bool stdin_is_console();
@@ -48,7 +48,9 @@ const char* line_end();
 int read_key_press(unsigned char key[2]);
 
 // Reads one byte of standard input. Returns 1 when a byte was read, 0 at the
-// end of the input, -1 on a read error.
+// end of the input, -1 on a read error, kNotGbk when a character typed at
+// the console has no GBK form (a console that takes text in Unicode).
+inline constexpr int kNotGbk = -2;
 int read_input_byte(unsigned char& byte);
 
 // Turns a line of standard input, typed at the console or coming from a
@@ -56,6 +58,13 @@ int read_input_byte(unsigned char& byte);
 // arguments are: one password gives one key however it is given. A system
 // that already delivers GBK leaves it as it is.
 void input_line_to_gbk(char* line, int& n, int capacity);
+
+// Whether the run asks for a key before it ends. `through_path`: argument 0
+// holds a backslash, as it does for a program that the desktop started
+// through its path. POSIX systems follow that; Windows pauses when the
+// console closes with the program (no other process uses it), whatever
+// argument 0 holds.
+bool pause_at_end(bool through_path);
 
 // True once the user has asked to stop the program (interrupt, hang-up,
 // termination request) since start(). Such a request also ends a wait for a

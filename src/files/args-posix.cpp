@@ -42,4 +42,7 @@ void load_arguments(int argc, char** argv) {
   set_arguments(count, pointers, lengths);
 }
 
+// Arguments are bytes here: whatever they hold is taken as it is.
+bool command_line_argument_in_gbk(int) { return true; }
+
 }  // namespace fcloak::files

@@ -1,10 +1,13 @@
-// The arguments on Windows: the process command line, split by the rules of
-// the Windows command line into fixed storage that lives as long as the
-// process.
+// The arguments on Windows: the process command line in UTF-16, split by the
+// rules of the Windows command line and turned into GBK, the program's own
+// text, in fixed storage that lives as long as the process. A name keeps its
+// UTF-16 form for the file system (wide::native_name), so that it names the
+// file it named, whatever the system's code pages.
 #include <windows.h>
 
-#include <cstring>
+#include <cwchar>
 
+#include "console/wide-win32.h"
 #include "files/args.h"
 #include "files/cmdline.h"
 
@@ -12,41 +15,72 @@ namespace fcloak::files {
 
 namespace {
 
-// A command line holds at most 32767 UTF-16 units, which become at most
-// 65534 bytes in the ANSI code page; the arguments never take more bytes
-// than the line, and every argument but the last takes at least two of its
-// bytes (one for itself or a quote pair, one for the blank after it).
-constexpr int kLineCapacity = 65536;
+// A command line holds at most 32767 UTF-16 units; the arguments never take
+// more units than the line, and every argument but the last takes at least
+// two of its units (one for itself or a quote pair, one for the blank after
+// it). A unit becomes at most two bytes of GBK.
+constexpr int kLineCapacity = 32768;
 constexpr int kMaxArguments = kLineCapacity / 2 + 1;
+constexpr int kGbkCapacity = 2 * kLineCapacity;
 
-char program_path[kLineCapacity];
-char storage[kLineCapacity];
+char16_t line[kLineCapacity];
+char16_t storage[kLineCapacity];
+wchar_t wide_arguments[kLineCapacity];
 int starts[kMaxArguments];
-int lengths[kMaxArguments];
+int wide_lengths[kMaxArguments];
+char gbk_storage[kGbkCapacity];
 const char* pointers[kMaxArguments];
+int lengths[kMaxArguments];
+bool in_gbk[kMaxArguments];
+int loaded_count = 0;
+
+// The first `count` units of line, split; -1 when they do not split within
+// the limits above.
+int split(int count) { return split_command_line(line, count, storage, kLineCapacity, starts, wide_lengths, kMaxArguments); }
 
 }  // namespace
 
 void load_arguments(int, char**) {
-  const char* line = GetCommandLineA();
-  int length = line != nullptr ? static_cast<int>(std::strlen(line)) : 0;
-  if (length == 0) {
+  const wchar_t* command_line = GetCommandLineW();
+  int length = command_line != nullptr ? static_cast<int>(std::wcslen(command_line)) : 0;
+  int count = 0;
+  if (length > 0 && length < kLineCapacity) {
+    for (int i = 0; i < length; ++i) line[i] = static_cast<char16_t>(command_line[i]);
+    count = split(length);
+  } else if (length == 0) {
     // No command line at all: argument 0 is the program's full path, taken
     // whole (a path with blanks in it is still one argument).
-    DWORD n = GetModuleFileNameA(nullptr, program_path, sizeof program_path);
-    if (n >= sizeof program_path) n = 0;
-    pointers[0] = program_path;
-    lengths[0] = static_cast<int>(n);
-    set_arguments(1, pointers, lengths);
-    return;
+    DWORD n = GetModuleFileNameW(nullptr, wide_arguments, kLineCapacity);
+    if (n >= static_cast<DWORD>(kLineCapacity)) n = 0;
+    for (DWORD i = 0; i < n; ++i) storage[i] = static_cast<char16_t>(wide_arguments[i]);
+    starts[0] = 0;
+    wide_lengths[0] = static_cast<int>(n);
+    count = 1;
   }
-  int count = split_command_line(line, length, storage, kLineCapacity, starts, lengths,
-                                 kMaxArguments);
-  // The limits above hold for any command line the system hands over; a
-  // line beyond them leaves the program without arguments (the usage text).
+  // A line beyond the limits above, which the system never hands over,
+  // leaves the program without arguments (the usage text).
   if (count < 0) count = 0;
-  for (int i = 0; i < count; ++i) pointers[i] = storage + starts[i];
+
+  int used = 0;
+  for (int i = 0; i < count; ++i) {
+    wchar_t* wide = wide_arguments + starts[i];
+    for (int k = 0; k < wide_lengths[i]; ++k) wide[k] = static_cast<wchar_t>(storage[starts[i] + k]);
+    bool complete = true;
+    int n = wide::to_gbk(wide, wide_lengths[i], gbk_storage + used, kGbkCapacity - used, complete);
+    if (n < 0) {
+      n = 0;
+      complete = false;
+    }
+    pointers[i] = gbk_storage + used;
+    lengths[i] = n;
+    in_gbk[i] = complete;
+    if (i > 0) wide::remember_argument(pointers[i], n, wide, wide_lengths[i]);
+    used += n;
+  }
+  loaded_count = count;
   set_arguments(count, pointers, lengths);
 }
+
+bool command_line_argument_in_gbk(int n) { return n < 0 || n >= loaded_count || in_gbk[n]; }
 
 }  // namespace fcloak::files

@@ -13,6 +13,9 @@ const int* argument_lengths = nullptr;
 // Arguments skipped before the first operand, the options.
 int options_skipped = 0;
 
+// Where operand n stands on the command line.
+int command_line_index(int n) { return n >= 1 ? n + options_skipped : n; }
+
 }  // namespace
 
 void set_arguments(int count, const char* const* args, const int* lengths) {
@@ -23,11 +26,13 @@ void set_arguments(int count, const char* const* args, const int* lengths) {
 }
 
 int get_argument(int n, char* field, int size) {
-  const Text argument = command_line_argument(n >= 1 ? n + options_skipped : n);
+  const Text argument = command_line_argument(command_line_index(n));
   if (argument.length < 0) return -1;
   for (int i = 0; i < size; ++i) field[i] = i < argument.length ? argument.bytes[i] : ' ';
   return argument.length;
 }
+
+bool argument_in_gbk(int n) { return command_line_argument_in_gbk(command_line_index(n)); }
 
 int argument_count() { return count_of_arguments; }
 

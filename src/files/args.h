@@ -14,6 +14,16 @@ void set_arguments(int count, const char* const* args, const int* lengths);
 // Windows) into this module. Defined in args-posix.cpp / args-win32.cpp.
 void load_arguments(int argc, char** argv);
 
+// False when argument n (counted as get_argument counts, after the
+// options) holds a character that GBK cannot represent: it stands as "?" in
+// the argument's bytes. Only a command line in UTF-16 (the Windows one) can
+// hold such a character.
+bool argument_in_gbk(int n);
+
+// The same for the command line's argument n, options included. Defined in
+// args-posix.cpp / args-win32.cpp.
+bool command_line_argument_in_gbk(int n);
+
 // Copies argument n into field (size bytes), cut to the field or padded with
 // blanks. Returns the argument's whole length (0 for an empty argument), or
 // -1 when there is no argument n; the field is then left as it was.

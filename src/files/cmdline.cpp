@@ -7,21 +7,17 @@ namespace fcloak::files {
 
 namespace {
 
-bool is_blank(unsigned char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char16_t c) { return c == u' ' || c == u'\t'; }
 
-// The first byte of a GBK double-byte character; the byte after it belongs
-// to the same character and is never read as a quote, backslash or blank.
-bool is_lead_byte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
-
-// The argument being built: bytes go to storage[used...].
+// The argument being built: units go to storage[used...].
 struct Out {
-  char* storage;
+  char16_t* storage;
   int capacity;
   int used;
   bool overflow;
 };
 
-void put(Out& out, char c) {
+void put(Out& out, char16_t c) {
   if (out.used >= out.capacity) {
     out.overflow = true;
     return;
@@ -31,9 +27,8 @@ void put(Out& out, char c) {
 
 }  // namespace
 
-int split_command_line(const char* line, int length, char* storage,
+int split_command_line(const char16_t* line, int length, char16_t* storage,
                        int capacity, int* starts, int* lengths, int max_args) {
-  const auto* in = reinterpret_cast<const unsigned char*>(line);
   Out out{storage, capacity, 0, false};
   int count = 0;
   int i = 0;
@@ -42,54 +37,48 @@ int split_command_line(const char* line, int length, char* storage,
 
   // Argument 0, the program name: taken literally, quotes only delimit it.
   starts[0] = 0;
-  if (i < length && in[i] == '"') {
+  if (i < length && line[i] == u'"') {
     ++i;
-    while (i < length && in[i] != '"') {
-      if (is_lead_byte(in[i]) && i + 1 < length) put(out, static_cast<char>(in[i++]));
-      put(out, static_cast<char>(in[i++]));
-    }
+    while (i < length && line[i] != u'"') put(out, line[i++]);
     if (i < length) ++i;  // the closing quote
   } else {
-    while (i < length && !is_blank(in[i])) {
-      if (is_lead_byte(in[i]) && i + 1 < length) put(out, static_cast<char>(in[i++]));
-      put(out, static_cast<char>(in[i++]));
-    }
+    while (i < length && !is_blank(line[i])) put(out, line[i++]);
   }
   lengths[0] = out.used;
   count = 1;
 
   // The other arguments.
   for (;;) {
-    while (i < length && is_blank(in[i])) ++i;
+    while (i < length && is_blank(line[i])) ++i;
     if (i >= length) break;
     if (count >= max_args) return -1;
 
     starts[count] = out.used;
     bool quoted = false;
-    while (i < length && (quoted || !is_blank(in[i]))) {
-      if (in[i] == '\\') {
+    while (i < length && (quoted || !is_blank(line[i]))) {
+      if (line[i] == u'\\') {
         int slashes = 0;
-        while (i < length && in[i] == '\\') {
+        while (i < length && line[i] == u'\\') {
           ++slashes;
           ++i;
         }
-        if (i < length && in[i] == '"') {
+        if (i < length && line[i] == u'"') {
           // 2n backslashes: n of them, and the quote acts as a quote.
           // 2n+1: n of them and a literal quote.
-          for (int k = 0; k < slashes / 2; ++k) put(out, '\\');
+          for (int k = 0; k < slashes / 2; ++k) put(out, u'\\');
           if (slashes % 2 == 1) {
-            put(out, '"');
+            put(out, u'"');
             ++i;
           }
         } else {
-          for (int k = 0; k < slashes; ++k) put(out, '\\');
+          for (int k = 0; k < slashes; ++k) put(out, u'\\');
         }
         continue;
       }
-      if (in[i] == '"') {
-        if (quoted && i + 1 < length && in[i + 1] == '"') {
+      if (line[i] == u'"') {
+        if (quoted && i + 1 < length && line[i + 1] == u'"') {
           // "" inside a quoted stretch: one literal quote, and the stretch ends.
-          put(out, '"');
+          put(out, u'"');
           i += 2;
         } else {
           ++i;
@@ -97,8 +86,7 @@ int split_command_line(const char* line, int length, char* storage,
         quoted = !quoted;
         continue;
       }
-      if (is_lead_byte(in[i]) && i + 1 < length) put(out, static_cast<char>(in[i++]));
-      put(out, static_cast<char>(in[i++]));
+      put(out, line[i++]);
     }
     lengths[count] = out.used - starts[count];
     ++count;

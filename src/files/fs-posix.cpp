@@ -123,7 +123,7 @@ int look_up(const char* name, int length, FileInfo& info) {
   return info.name_length;
 }
 
-int max_name_length() { return 500; }
+bool name_fits(const char*, int length) { return length <= 500; }
 
 namespace {
 

@@ -1,21 +1,24 @@
-// The file system on Windows, through the ANSI functions: names are GBK
-// bytes, which the system's code page 936 takes as they are.
+// The file system on Windows, through the functions of the UTF-16 API. Names
+// arrive as GBK; wide::native_name gives each its UTF-16 form: the command
+// line's own for a name taken from it, the conversion of the GBK bytes for
+// any other (the scratch file's).
 #include <windows.h>
 
 #include <cstring>
 
+#include "console/wide-win32.h"
 #include "files/fs.h"
 
 namespace fcloak::fs {
 
 namespace {
 
-// Longest name the ANSI functions take without a long-path prefix: MAX_PATH
-// less the terminating NUL.
+// Longest name the functions take without a long-path prefix: MAX_PATH less
+// the terminating NUL, in UTF-16 units.
 constexpr int kMaxName = MAX_PATH - 1;
 
 // Names that reach the file system, longer ones refused. The look-up is
-// also asked about longer names (up to the 500-byte file-name field).
+// also asked about longer names.
 constexpr int kNameCapacity = 1024;
 
 // 100-nanosecond intervals between 1601-01-01 and 1970-01-01, both UTC.
@@ -30,14 +33,16 @@ int status_of(DWORD error) {
 
 int last_status() { return status_of(GetLastError()); }
 
-// Copies a name of known length into buf with a terminating NUL. False when
-// it does not fit or holds a NUL byte, which no file name can.
-bool c_name(const char* name, int length, char (&buf)[kNameCapacity]) {
-  if (length < 0 || length >= kNameCapacity) return false;
-  if (std::memchr(name, '\0', static_cast<std::size_t>(length)) != nullptr) return false;
-  std::memcpy(buf, name, static_cast<std::size_t>(length));
-  buf[length] = '\0';
-  return true;
+// The UTF-16 form of a name with a terminating NUL, in buf; its length, or
+// -1 when it does not fit or holds a NUL, which no file name can.
+int c_name(const char* name, int length, wchar_t (&buf)[kNameCapacity]) {
+  return wide::native_name(name, length, buf, kNameCapacity);
+}
+
+// The GBK form of UTF-16 units in out (capacity bytes); its length, or -1.
+int gbk_of(const wchar_t* units, int n, char* out, int capacity) {
+  bool complete = true;
+  return wide::to_gbk(units, n, out, capacity, complete);
 }
 
 HANDLE handle_of(File file) { return reinterpret_cast<HANDLE>(file.handle); }
@@ -69,8 +74,8 @@ void clear(FileInfo& info) {
 // for writing, delete it or rename it, nor can this one open a file that
 // another program holds for writing. A directory or a read-only file does
 // not open this way.
-HANDLE open_read_write(const char* c_name) {
-  return CreateFileA(c_name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+HANDLE open_read_write(const wchar_t* c_name) {
+  return CreateFileW(c_name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
@@ -94,10 +99,10 @@ Identity identity_of(const BY_HANDLE_FILE_INFORMATION& about) {
 
 int look_up(const char* name, int length, FileInfo& info) {
   clear(info);
-  char buf[kNameCapacity];
-  if (!c_name(name, length, buf)) return 0;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(buf, &found);
+  wchar_t buf[kNameCapacity];
+  if (c_name(name, length, buf) < 0) return 0;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(buf, &found);
   if (search == INVALID_HANDLE_VALUE) return 0;
   FindClose(search);
 
@@ -107,19 +112,27 @@ int look_up(const char* name, int length, FileInfo& info) {
   info.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) |
                                         found.nFileSizeLow);
   info.is_directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  int n = static_cast<int>(strnlen(found.cFileName, sizeof found.cFileName));
+  // The matched name in GBK, cut to the field when it is longer.
+  static char matched[2 * MAX_PATH];
+  int n = gbk_of(found.cFileName, static_cast<int>(wcsnlen(found.cFileName, MAX_PATH)), matched, sizeof matched);
+  if (n < 0) n = 0;
   if (n > static_cast<int>(sizeof info.name)) n = static_cast<int>(sizeof info.name);
-  std::memcpy(info.name, found.cFileName, static_cast<std::size_t>(n));
+  std::memcpy(info.name, matched, static_cast<std::size_t>(n));
   info.name_length = n;
   return n > 0 ? n : 1;
 }
 
-int max_name_length() { return kMaxName; }
+bool name_fits(const char* name, int length) {
+  wchar_t buf[kNameCapacity];
+  const int n = c_name(name, length, buf);
+  return n >= 0 && n <= kMaxName;
+}
 
 int open_existing(const char* name, int length, File& file) {
   file = kNoFile;
-  char buf[kNameCapacity];
-  if (length > kMaxName || !c_name(name, length, buf)) return status_of(ERROR_FILENAME_EXCED_RANGE);
+  wchar_t buf[kNameCapacity];
+  const int n = c_name(name, length, buf);
+  if (n < 0 || n > kMaxName) return status_of(ERROR_FILENAME_EXCED_RANGE);
   HANDLE handle = open_read_write(buf);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
@@ -142,11 +155,17 @@ int open_existing(const char* name, int length, File& file) {
 
 int open_for_reading(const char* name, int length, File& file) {
   file = kNoFile;
-  char buf[kNameCapacity];
-  if (length > kMaxName || !c_name(name, length, buf)) return status_of(ERROR_FILENAME_EXCED_RANGE);
-  HANDLE handle = CreateFileA(buf, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+  wchar_t buf[kNameCapacity];
+  const int n = c_name(name, length, buf);
+  if (n < 0 || n > kMaxName) return status_of(ERROR_FILENAME_EXCED_RANGE);
+  // Shared for reading only, as a run that rewrites the file shares it: the
+  // file is not read while another program has it open for writing.
+  HANDLE handle = CreateFileW(buf, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return last_status();
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION ? kInUse : status_of(error);
+  }
   // A file on disk only: a device or a pipe opens by name too.
   if (GetFileType(handle) != FILE_TYPE_DISK) {
     CloseHandle(handle);
@@ -178,10 +197,11 @@ int snapshot(File file, Snapshot& out) {
 }
 
 int identify(const char* name, int length, Identity& out) {
-  char buf[kNameCapacity];
-  if (length > kMaxName || !c_name(name, length, buf)) return status_of(ERROR_FILENAME_EXCED_RANGE);
+  wchar_t buf[kNameCapacity];
+  const int n = c_name(name, length, buf);
+  if (n < 0 || n > kMaxName) return status_of(ERROR_FILENAME_EXCED_RANGE);
   // Only the file's attributes are asked for, which any open file allows.
-  HANDLE handle = CreateFileA(buf, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE handle = CreateFileW(buf, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return last_status();
   BY_HANDLE_FILE_INFORMATION about;
@@ -209,9 +229,10 @@ int set_write_time(File file, const Time& time) {
 
 int create_new(const char* name, int length, File& file) {
   file = kNoFile;
-  char buf[kNameCapacity];
-  if (length > kMaxName || !c_name(name, length, buf)) return status_of(ERROR_FILENAME_EXCED_RANGE);
-  HANDLE handle = CreateFileA(buf, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  wchar_t buf[kNameCapacity];
+  const int n = c_name(name, length, buf);
+  if (n < 0 || n > kMaxName) return status_of(ERROR_FILENAME_EXCED_RANGE);
+  HANDLE handle = CreateFileW(buf, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return last_status();
   file = file_of(handle);
@@ -219,9 +240,9 @@ int create_new(const char* name, int length, File& file) {
 }
 
 bool exists(const char* name, int length) {
-  char buf[kNameCapacity];
-  if (!c_name(name, length, buf)) return true;
-  if (GetFileAttributesA(buf) != INVALID_FILE_ATTRIBUTES) return true;
+  wchar_t buf[kNameCapacity];
+  if (c_name(name, length, buf) < 0) return true;
+  if (GetFileAttributesW(buf) != INVALID_FILE_ATTRIBUTES) return true;
   DWORD error = GetLastError();
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
@@ -299,21 +320,22 @@ void close(File& file) {
 }
 
 int remove(const char* name, int length) {
-  char buf[kNameCapacity];
-  if (!c_name(name, length, buf)) return status_of(ERROR_FILENAME_EXCED_RANGE);
-  if (!DeleteFileA(buf)) return last_status();
+  wchar_t buf[kNameCapacity];
+  if (c_name(name, length, buf) < 0) return status_of(ERROR_FILENAME_EXCED_RANGE);
+  if (!DeleteFileW(buf)) return last_status();
   return 0;
 }
 
 int full_path(const char* name, int length, char* path, int capacity, bool& as_is) {
+  // The path is shown in GBK like every other text.
   as_is = false;
-  char buf[kNameCapacity];
-  if (!c_name(name, length, buf)) return -1;
-  static char whole[32768];
-  DWORD n = GetFullPathNameA(buf, sizeof whole, whole, nullptr);
-  if (n == 0 || n >= sizeof whole || static_cast<int>(n) > capacity) return -1;
-  std::memcpy(path, whole, n);
-  return static_cast<int>(n);
+  wchar_t buf[kNameCapacity];
+  if (c_name(name, length, buf) < 0) return -1;
+  // A path longer than the functions take counts as one that does not fit.
+  static wchar_t whole[32768];
+  DWORD n = GetFullPathNameW(buf, sizeof whole / sizeof whole[0], whole, nullptr);
+  if (n == 0 || n >= sizeof whole / sizeof whole[0] || static_cast<int>(n) > kMaxName) return -1;
+  return gbk_of(whole, static_cast<int>(n), path, capacity);
 }
 
 int process_id() { return static_cast<int>(GetCurrentProcessId()); }

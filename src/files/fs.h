@@ -30,8 +30,9 @@ struct FileInfo {
 // ?). Returns the length of the matched name, 0 when nothing matched.
 int look_up(const char* name, int length, FileInfo& info);
 
-// The longest name the platform's open takes without special prefixes.
-int max_name_length();
+// True when the name is no longer than the platform's open takes without
+// special prefixes: 500 bytes on POSIX systems, 259 UTF-16 units on Windows.
+bool name_fits(const char* name, int length);
 
 struct File {
   std::intptr_t handle;  // -1 when closed

@@ -186,7 +186,7 @@ int open_scratch_file() {
     scratch_name_length = 0;
     return kNoDirectory;
   }
-  if (path_length < 0 || path_length > fs::max_name_length()) {
+  if (path_length < 0 || !fs::name_fits(scratch_full_path, path_length)) {
     scratch_name_length = 0;
     return kScratchPathTooLong;
   }

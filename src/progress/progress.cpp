@@ -1,6 +1,7 @@
 #include "progress/progress.h"
 
 #include <bit>
+#include <cfloat>
 #include <cstdint>
 #include <cstring>
 
@@ -28,6 +29,11 @@ constexpr std::int32_t kOneDay = 8640000;  // hundredths of a second
 // below 0.01, so an exact estimate of 60 s comes out as 59.99... and shows 59.
 constexpr double kEpsilon = static_cast<double>(1e-6f);
 constexpr double kKappa = static_cast<double>(0.01f);
+
+// Each step of the estimate is rounded to double precision. An x87 unit
+// keeps the steps in 64-bit precision and gives other seconds for some
+// values: such a build (i686 without -msse2 -mfpmath=sse) is not allowed.
+static_assert(FLT_EVAL_METHOD == 0, "double arithmetic must be evaluated in double precision");
 
 // Both ends of the int64 range are powers of two, so the bounds are exact.
 constexpr double kInt64Limit = 9223372036854775808.0;  // 2^63

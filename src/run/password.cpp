@@ -28,6 +28,7 @@ Status take_password(signed char mode, char key[kKeySize], unsigned char check[k
   // again.
   std::memset(key, ' ', kKeySize);
   files::get_argument(2, key, kKeySize);
+  if (!files::argument_in_gbk(2)) return Status::kPasswordNotGbk;
   if (key_blank(key)) {
     console::write_record({"\r", texts::kAskPassword}, true);
     console::read_line(key, kKeySize);

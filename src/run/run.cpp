@@ -29,11 +29,14 @@ using console::message_and_exit;
 using console::write_record;
 
 constexpr int kFieldSize = 500;
+// The file name's field also holds the GBK form of a Windows name of 259
+// UTF-16 units, each of which takes up to two bytes.
+constexpr int kNameFieldSize = 2 * 259;
 // The largest plain file whose encrypted form (19 bytes more) still has a
 // length that fits in 31 bits.
 constexpr std::int64_t kLargestPlainFile = INT32_MAX - cipher::kHeaderSize;
 
-char file_name[kFieldSize];
+char file_name[kNameFieldSize];
 int file_name_length = 0;
 char program_path[kFieldSize];
 int program_path_length = 0;
@@ -151,11 +154,12 @@ void run() {
   write_record({kCarriageReturn, texts::kContact}, false);
   console::write_empty_record();
 
-  file_name_length = files::get_argument(1, file_name, kFieldSize);
+  file_name_length = files::get_argument(1, file_name, kNameFieldSize);
   program_path_length = files::get_argument(0, program_path, kFieldSize);
-  // Started without a path to the program: no key-press pause at the end.
+  // A key-press pause at the end where the platform calls for one (for a
+  // program started through a path to it, or one whose console closes with it).
   const int last_backslash = files::find_last_char(program_path, kFieldSize, '\\');
-  if (last_backslash == 0) console::end_pause = 0;
+  if (!terminal::pause_at_end(last_backslash != 0)) console::end_pause = 0;
   // An option that does not exist, and a sign after -c FILE PASSWORD (the
   // option is the answer), are usage errors.
   char sign = ' ';
@@ -165,7 +169,7 @@ void run() {
 
   // The look-up, the open and the time restore all take these same bytes,
   // so they act on one file; a name that does not fit whole is refused.
-  if (file_name_length > kFieldSize || file_name_length > fs::max_name_length()) {
+  if (file_name_length > kNameFieldSize || !fs::name_fits(file_name, file_name_length)) {
     message_and_exit(texts::kNameTooLong, kExitRefused);
   }
   const Text name(file_name, file_name_length);

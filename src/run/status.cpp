@@ -23,6 +23,8 @@ Text message_for(Status status) {
       return texts::kNoPassword;
     case Status::kWrongPassword:
       return texts::kWrongPassword;
+    case Status::kPasswordNotGbk:
+      return texts::kPasswordNotGbk;
     case Status::kInterrupted:
       return texts::kInterrupted;
     case Status::kReadFailed:

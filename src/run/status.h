@@ -10,6 +10,7 @@ enum class Status {
   kOk,
   kNoPassword,
   kWrongPassword,
+  kPasswordNotGbk,  // a character of the password has no GBK form
   kInterrupted,
   kReadFailed,
   // The input was not the length it was looked up with, or another program
