@@ -39,14 +39,12 @@ Status read_exactly(int unit, std::int32_t count) {
 Status read_last_block(int unit, std::int32_t count) {
   // No input is shorter than nothing.
   if (count < 0) return Status::kFileChanged;
-  int status = files::read_bytes(unit, buffer, count);
-  if (status == 0) {
-    unsigned char beyond = 0;
-    status = files::read_bytes(unit, &beyond, 1);
-    if (status < 0) return Status::kOk;
-    if (status == 0) return Status::kFileChanged;
-  }
-  return status > 0 ? Status::kReadFailed : Status::kFileChanged;
+  const Status read = read_exactly(unit, count);
+  if (read != Status::kOk) return read;
+  unsigned char beyond = 0;
+  const int status = files::read_bytes(unit, &beyond, 1);
+  if (status < 0) return Status::kOk;
+  return status == 0 ? Status::kFileChanged : Status::kReadFailed;
 }
 
 // Moves `count` bytes from the input to the output by read and write, a
@@ -102,10 +100,9 @@ void report_progress(std::int32_t total, const int& length, progress::Label labe
 }
 
 // Moves the whole input, however long, to the output a buffer at a time,
-// transformed under the key when one is given: a read comes short only at
-// the end of the input.
+// transformed under the key when one is given (its tables built): a read
+// comes short only at the end of the input.
 Status move_to_the_end(int input, int output, const char key[16], signed char mode) {
-  if (key != nullptr) cipher::build_tables(key, mode);
   for (;;) {
     if (terminal::interrupted()) return Status::kInterrupted;
     int got = 0;
@@ -128,27 +125,28 @@ Status run_pass(const int& length, const char key[16], const unsigned char& pass
   const int input = pass == 1 ? files::kUserUnit : files::kScratchUnit;
   const int output = pass == 1 ? files::kScratchUnit : files::kUserUnit;
   const progress::Label label = pass_label(mode, pass);
-
-  const bool transforming = (mode == 1 && pass == 1) || (mode == -1 && pass == 2);
-  const bool copying = (mode == 1 && pass == 2) || (mode == -1 && pass == 1);
-  if (!transforming && !copying) {
+  // Without a direction, or outside the two passes, nothing moves.
+  if ((mode != 1 && mode != -1) || (pass != 1 && pass != 2)) {
     progress::show_progress(0.0f, label);
     return Status::kOk;
   }
+  const bool transforming = label != progress::Label::kCopy;
   return move_blocks(input, output, length, transforming ? key : nullptr, mode, label, true, watch);
 }
 
 Status move_blocks(int input, int output, int length, const char key[16], signed char mode,
                    progress::Label label, bool report, Watch watch) {
-  if (length == kToTheEnd) return move_to_the_end(input, output, key, mode);
+  // An input read to its end has no length to measure progress against.
+  report = report && length != kToTheEnd;
+  if (report) progress::show_progress(0.0f, label);
   const bool transforming = key != nullptr;
+  if (transforming) cipher::build_tables(key, mode);
+  if (length == kToTheEnd) return move_to_the_end(input, output, key, mode);
+
   std::int32_t total = 0;
   // A multiple of the block size above length / 200: fewer than 200 reports
   // fall on it in one pass.
   const std::int32_t interval = ((length / 200) / kBlockSize + 1) * kBlockSize;
-
-  if (report) progress::show_progress(0.0f, label);
-  if (transforming) cipher::build_tables(key, mode);
 
   // A copy goes through the kernel as long as the kernel copies between the
   // two files; a transform goes through the buffer.

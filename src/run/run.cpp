@@ -174,12 +174,7 @@ void run() {
   }
   const Text name(file_name, file_name_length);
   if (options.to_stdout) run_to_stdout(name, data_to_terminal);
-  if (fs::look_up(name.bytes, name.length, file_info) == 0) {
-    write_record({kCarriageReturn, name}, false);
-    message_and_exit(texts::kNotFound, kExitRefused);
-  }
-  if (file_info.size > INT32_MAX) message_and_exit(texts::kTooLarge, kExitRefused);
-  length = static_cast<int>(file_info.size);
+  length = look_up_or_end(name, file_info);
 
   const int user_status = files::open_user_file(name.bytes, name.length);
   const int scratch_status = files::open_scratch_file();
@@ -234,9 +229,7 @@ void run() {
   files::close_unit(files::kUserUnit);
   files::close_unit(files::kScratchUnit);
 
-  write_record({kCarriageReturn, texts::kDone}, true);
-  write_record({mode == 1 ? texts::kDoneEncrypt : texts::kDoneDecrypt}, true);
-  write_record({Text("                       ")}, false);
+  write_completion(mode);
   // The data is right all the same: a warning, and the run is done.
   if (!time_restored) write_record({kCarriageReturn, texts::kTimeNotRestored}, false);
   message_and_exit(kBlank, kExitDone);

@@ -1,5 +1,6 @@
 #include "run/status.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "console/console.h"
@@ -35,6 +36,21 @@ Text message_for(Status status) {
       return texts::kNoSpace;
   }
   return Text(" ");
+}
+
+int look_up_or_end(Text name, fs::FileInfo& info) {
+  if (fs::look_up(name.bytes, name.length, info) == 0) {
+    console::write_record({Text("\r"), name}, false);
+    console::message_and_exit(texts::kNotFound, console::kExitRefused);
+  }
+  if (info.size > INT32_MAX) console::message_and_exit(texts::kTooLarge, console::kExitRefused);
+  return static_cast<int>(info.size);
+}
+
+void write_completion(signed char mode) {
+  console::write_record({Text("\r"), texts::kDone}, true);
+  console::write_record({mode == 1 ? texts::kDoneEncrypt : texts::kDoneDecrypt}, true);
+  console::write_record({Text("                       ")}, false);
 }
 
 void end_run(Status status, int width) {

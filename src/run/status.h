@@ -1,8 +1,10 @@
 // How a step of the run ended. The steps return these; only the run turns
-// one into its message and exit status.
+// one into its message and exit status. Also the look-up and the completion
+// line, which the run in place and the standard-output mode share.
 #pragma once
 
 #include "console/text.h"
+#include "files/fs.h"
 
 namespace fcloak::run {
 
@@ -26,5 +28,13 @@ Text message_for(Status status);
 // to `width` bytes (to cover the whole of a line it is written over), and
 // exit status 1.
 [[noreturn]] void end_run(Status status, int width = 0);
+
+// Looks the named file up; a name that finds nothing, or a file of 2 GiB or
+// more, ends the run. Returns the file's length.
+int look_up_or_end(Text name, fs::FileInfo& info);
+
+// The completion line of an encryption (mode +1) or decryption (mode -1),
+// over the progress line.
+void write_completion(signed char mode);
 
 }  // namespace fcloak::run

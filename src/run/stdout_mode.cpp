@@ -1,6 +1,5 @@
 #include "run/stdout_mode.h"
 
-#include <cstdint>
 #include <cstring>
 
 #include "cipher/format.h"
@@ -17,10 +16,6 @@
 namespace fcloak::run {
 
 namespace {
-
-using console::write_record;
-
-constexpr Text kCarriageReturn("\r");
 
 fs::FileInfo file_info;
 unsigned char header[cipher::kMarkerSize];
@@ -47,12 +42,7 @@ void run_to_stdout(Text name, bool data_to_terminal) {
     // Standard input carries the data: a password is typed at the terminal.
     terminal::lines_from_console();
   } else {
-    if (fs::look_up(name.bytes, name.length, file_info) == 0) {
-      write_record({kCarriageReturn, name}, false);
-      refuse(texts::kNotFound);
-    }
-    if (file_info.size > INT32_MAX) refuse(texts::kTooLarge);
-    length = static_cast<int>(file_info.size);
+    length = look_up_or_end(name, file_info);
     const int status = files::open_user_file_for_reading(name.bytes, name.length);
     // A run that rewrites the file holds it until its end.
     if (status == fs::kInUse) refuse(texts::kInUse);
@@ -101,9 +91,7 @@ void run_to_stdout(Text name, bool data_to_terminal) {
                     mode == 1 ? progress::Label::kEncrypt : progress::Label::kDecrypt, !data_to_terminal));
   if (files::flush_unit(files::kOutputUnit) != 0) refuse(texts::kStdoutFailed);
 
-  write_record({kCarriageReturn, texts::kDone}, true);
-  write_record({mode == 1 ? texts::kDoneEncrypt : texts::kDoneDecrypt}, true);
-  write_record({Text("                       ")}, false);
+  write_completion(mode);
   console::message_and_exit(Text(" "), console::kExitDone);
 }
 
