@@ -34,6 +34,8 @@ Text message_for(Status status) {
       return texts::kFileChanged;
     case Status::kNoSpace:
       return texts::kNoSpace;
+    case Status::kStdoutFailed:
+      return texts::kStdoutFailed;
   }
   return Text(" ");
 }

@@ -19,6 +19,7 @@ enum class Status {
   // changed the user file or put another file in its name's place.
   kFileChanged,
   kNoSpace,      // a write, flush or sync failed
+  kStdoutFailed,  // a write of data to standard output failed
 };
 
 // The message that ends a run with this status (kOk has none).

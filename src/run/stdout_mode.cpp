@@ -24,11 +24,18 @@ unsigned char check_block[cipher::kCheckBlockSize];
 
 [[noreturn]] void refuse(Text message) { console::message_and_exit(message, console::kExitRefused); }
 
-// A step that did not end well ends the run; a failed write is one to
-// standard output here.
+// Whether the pass has shown its progress line.
+bool progress_shown = false;
+
+// Ends the run on a failed step; a failed write is one to standard output
+// here. Once the progress line is shown, the message takes the whole of
+// that line, as in the run in place.
+[[noreturn]] void stop_on(Status status) {
+  end_run(status == Status::kNoSpace ? Status::kStdoutFailed : status, progress_shown ? progress::kLineLength : 0);
+}
+
 void go_on(Status status) {
-  if (status == Status::kNoSpace) refuse(texts::kStdoutFailed);
-  if (status != Status::kOk) end_run(status);
+  if (status != Status::kOk) stop_on(status);
 }
 
 }  // namespace
@@ -83,13 +90,16 @@ void run_to_stdout(Text name, bool data_to_terminal) {
   if (mode == 1) {
     if (files::write_bytes(files::kOutputUnit, cipher::kCurrentMarker, cipher::kMarkerSize) != 0 ||
         files::write_bytes(files::kOutputUnit, check_block, cipher::kCheckBlockSize) != 0) {
-      refuse(texts::kStdoutFailed);
+      stop_on(Status::kStdoutFailed);
     }
   }
-  // The progress line would be mixed into data shown on the same screen.
+  // The progress line would be mixed into data shown on the same screen,
+  // and an input read to its end has no length to measure it against.
+  const bool report = !data_to_terminal && length != kToTheEnd;
+  progress_shown = report;
   go_on(move_blocks(files::kUserUnit, files::kOutputUnit, length, key, mode,
-                    mode == 1 ? progress::Label::kEncrypt : progress::Label::kDecrypt, !data_to_terminal));
-  if (files::flush_unit(files::kOutputUnit) != 0) refuse(texts::kStdoutFailed);
+                    mode == 1 ? progress::Label::kEncrypt : progress::Label::kDecrypt, report));
+  if (files::flush_unit(files::kOutputUnit) != 0) stop_on(Status::kStdoutFailed);
 
   write_completion(mode);
   console::message_and_exit(Text(" "), console::kExitDone);
