@@ -7,8 +7,9 @@
 //
 //   FILE   user     the file whose absolute path is in FCLOAK_FAULT_USER
 //          scratch  any file whose name starts with "ZZ"
-//   OP     write, read, fsync, ftruncate, lseek, futimens,
-//          copy_file_range, sendfile (counted on the file they write)
+//   OP     write, read (read and pread), fsync, ftruncate, lseek,
+//          futimens, copy_file_range, sendfile (counted on the file they
+//          write)
 //                   the call fails with ERROR (a name such as EXDEV, see
 //                   kErrors): by default ENOSPC for a write, EPERM for
 //                   futimens, EIO otherwise; the calls after it succeed again
@@ -48,6 +49,7 @@
 
 extern "C" {
 ssize_t __real_read(int fd, void* buf, size_t n);
+ssize_t __real_pread(int fd, void* buf, size_t n, off_t offset);
 ssize_t __real_write(int fd, const void* buf, size_t n);
 ssize_t __real_copy_file_range(int in, off_t* in_offset, int out, off_t* out_offset, size_t n, unsigned flags);
 ssize_t __real_sendfile(int out, int in, off_t* offset, size_t n);
@@ -253,6 +255,15 @@ ssize_t __wrap_read(int fd, void* buf, size_t n) {
     change_user_file();
   }
   return __real_read(fd, buf, n);
+}
+
+// A read at an offset is a read.
+ssize_t __wrap_pread(int fd, void* buf, size_t n, off_t offset) {
+  if (due(fd, {Op::kRead, Op::kGrow, Op::kShrink, Op::kRewrite})) {
+    if (fault.op == Op::kRead) return fail(EIO);
+    change_user_file();
+  }
+  return __real_pread(fd, buf, n, offset);
 }
 
 ssize_t __wrap_write(int fd, const void* buf, size_t n) {

@@ -346,7 +346,8 @@ const FaultPoint kFaultPoints[] = {
     {"RewrittenInPass1", "rewrite:user:3", "rewrite:user:4", &kFileChanged, Ending::kUserFile, Change::kRewritten, 0,
      kRefused},
     // Between the passes: the scratch file is made whole and durable, both
-    // files are rewound, the scratch file's header is skipped.
+    // files are rewound; decryption's pass 2 reads the user file itself,
+    // from after its header.
     {"FlushAtRewindLastBlock", "write:scratch:7", "write:scratch:1", &kNoSpace, Ending::kUserFile},
     {"InterruptAtFlush", "signal:scratch:7", "signal:scratch:6", &kInterrupted, Ending::kUserFile},
     {"SyncScratchFile", "fsync:scratch:1", "fsync:scratch:1", &kNoSpace, Ending::kUserFile},
@@ -354,23 +355,23 @@ const FaultPoint kFaultPoints[] = {
      Change::kGrew},
     {"RewindScratchFile", "lseek:scratch:2", "lseek:scratch:2", &kNoSpace, Ending::kUserFile},
     {"RewindUserFile", "lseek:user:3", "lseek:user:2", &kNoSpace, Ending::kUserFile},
-    {"ReadSkippedHeader", nullptr, "read:scratch:1", &kReadFailed, Ending::kUserFile},
+    {"ReadSkippedHeader", nullptr, "read:user:5", &kReadFailed, Ending::kUserFile},
     // Pass 2, into the user file, over its old content.
     {"Pass2WriteFirstBlock", "write:user:1", "write:user:1", &kNoSpace, Ending::kScratchFile, kNone, 0, kRefused},
     {"Pass2WriteMiddleBlock", "write:user:3", "write:user:3", &kNoSpace, Ending::kScratchFile, kNone, 0, kRefused},
     {"Pass2WriteLastWholeBlock", "write:user:5", "write:user:5", &kNoSpace, Ending::kScratchFile, kNone, 0,
      kRefused},
     {"Pass2CopyFails", "sendfile:user:3:ENOSPC", nullptr, &kNoSpace, Ending::kScratchFile},
-    {"Pass2ReadMiddleBlock", "read:scratch:2", "read:scratch:4", &kReadFailed, Ending::kScratchFile, kNone, 0,
+    {"Pass2ReadMiddleBlock", "read:scratch:2", "read:user:13", &kReadFailed, Ending::kScratchFile, kNone, 0,
      kRefused},
-    {"Pass2ReadAtEnd", "read:scratch:7", "read:scratch:9", &kReadFailed, Ending::kScratchFile, kNone, 0, kRefused},
+    {"Pass2ReadAtEnd", "read:scratch:7", "read:user:18", &kReadFailed, Ending::kScratchFile, kNone, 0, kRefused},
     {"Pass2ReadAfterCopies", "read:scratch:1", nullptr, &kReadFailed, Ending::kScratchFile},
     {"Pass2Interrupt", "signal:user:2", "signal:user:2", &kInterrupted, Ending::kScratchFile},
     {"Pass2Killed", "kill:user:3", "kill:user:3", nullptr, Ending::kKilled},
     // Another program cuts the file short or writes past its end while
     // pass 2 writes over it: the next transfer sees it.
-    {"ShrankInPass2", "shrink:scratch:3", "shrink:scratch:4", &kFileChanged, Ending::kScratchFile, Change::kShrank},
-    {"GrewInPass2", "grow:scratch:3", "grow:scratch:4", &kFileChanged, Ending::kScratchFile, Change::kGrew},
+    {"ShrankInPass2", "shrink:scratch:3", "shrink:user:13", &kFileChanged, Ending::kScratchFile, Change::kShrank},
+    {"GrewInPass2", "grow:scratch:3", "grow:user:13", &kFileChanged, Ending::kScratchFile, Change::kGrew},
     {"Pass2KilledReadWrite", "kill:user:3", nullptr, nullptr, Ending::kKilled, kNone, 0, kRefused},
     // The kernel refuses to copy, at the first copy of the pass or later:
     // read and write do the rest of the pass.

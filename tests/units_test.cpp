@@ -114,6 +114,44 @@ TEST_F(UnitsTest, WritesGoOverTheFileInPlaceUntilTheStretchEnds) {
   EXPECT_EQ(contents("f"), block);
 }
 
+// Unit 4 reads the user file at a position of its own, here 3 bytes ahead
+// of unit 1, which writes what it read from 0 on: the file keeps its length
+// meanwhile (unit 4's reads do not end unit 1's stretch of writing) and
+// ends after unit 1's last byte. Rewinding unit 4 does not move unit 1,
+// no kernel copy reads from unit 4, and closing it leaves the file open;
+// closing unit 1 closes it too.
+TEST_F(UnitsTest, ReadBackUnitReadsAheadOfTheWrites) {
+  const std::string data = "0123456789abcdefghij";
+  put("f", data);
+  ASSERT_EQ(open_user("f"), 0);
+  ASSERT_EQ(open_read_back(), 0);
+  char got[5];
+  ASSERT_EQ(read_bytes(kReadBackUnit, got, 3), 0);
+  for (const int n : {5, 5, 5, 2}) {
+    ASSERT_EQ(read_bytes(kReadBackUnit, got, n), 0);
+    ASSERT_EQ(write_bytes(kUserUnit, got, n), 0);
+    ASSERT_EQ(flush_unit(kUserUnit), 0);
+    EXPECT_EQ(contents("f").size(), data.size());
+  }
+  EXPECT_EQ(read_bytes(kReadBackUnit, got, 1), -1);
+  EXPECT_EQ(contents("f"), data.substr(3) + data.substr(17));
+
+  ASSERT_EQ(rewind_unit(kReadBackUnit), 0);
+  ASSERT_EQ(read_bytes(kReadBackUnit, got, 2), 0);
+  EXPECT_EQ(std::string(got, 2), "34");
+  ASSERT_EQ(write_bytes(kUserUnit, "!", 1), 0);
+  int copied = 0;
+  EXPECT_EQ(copy_bytes(kReadBackUnit, kUserUnit, 1, copied), kCopyRefused);
+  close_unit(kReadBackUnit);
+  EXPECT_EQ(sync_unit(kUserUnit), 0);
+  EXPECT_EQ(contents("f"), data.substr(3) + "!");
+
+  // Unit 4 goes with unit 1.
+  ASSERT_EQ(open_read_back(), 0);
+  close_unit(kUserUnit);
+  EXPECT_GT(read_bytes(kReadBackUnit, got, 1), 0);
+}
+
 // Copies in the kernel move both units as a read and a write would, tell
 // an input that ends early, and end the user file after the last byte
 // copied.

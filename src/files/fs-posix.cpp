@@ -271,6 +271,18 @@ int read(File file, void* bytes, int n, int& got) {
   }
 }
 
+int read_at(File file, std::int64_t offset, void* bytes, int n, int& got) {
+  got = 0;
+  for (;;) {
+    ssize_t done = ::pread(static_cast<int>(file.handle), bytes, static_cast<std::size_t>(n), static_cast<off_t>(offset));
+    if (done >= 0) {
+      got = static_cast<int>(done);
+      return 0;
+    }
+    if (errno != EINTR) return failure();
+  }
+}
+
 int write(File file, const void* bytes, int n) {
   const char* p = static_cast<const char*>(bytes);
   while (n > 0) {

@@ -260,6 +260,27 @@ int read(File file, void* bytes, int n, int& got) {
   return 0;
 }
 
+int read_at(File file, std::int64_t offset, void* bytes, int n, int& got) {
+  got = 0;
+  // A read at an offset moves a synchronous handle's position: it is put
+  // back after the read.
+  LARGE_INTEGER zero = {};
+  LARGE_INTEGER position = {};
+  if (!SetFilePointerEx(handle_of(file), zero, &position, FILE_CURRENT)) return last_status();
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
+  at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+  DWORD done = 0;
+  int status = 0;
+  if (!ReadFile(handle_of(file), bytes, static_cast<DWORD>(n), &done, &at)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_HANDLE_EOF) status = status_of(error);
+  }
+  if (!SetFilePointerEx(handle_of(file), position, nullptr, FILE_BEGIN) && status == 0) status = last_status();
+  if (status == 0) got = static_cast<int>(done);
+  return status;
+}
+
 int write(File file, const void* bytes, int n) {
   const char* next = static_cast<const char*>(bytes);
   while (n > 0) {

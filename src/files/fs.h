@@ -105,6 +105,10 @@ bool exists(const char* name, int length);
 // Reads up to n bytes; got receives how many arrived (0 at the end).
 int read(File file, void* bytes, int n, int& got);
 
+// Reads up to n bytes from `offset`, leaving the file's position where
+// it was; got receives how many arrived (0 at the end).
+int read_at(File file, std::int64_t offset, void* bytes, int n, int& got);
+
 // Writes all n bytes or fails.
 int write(File file, const void* bytes, int n);
 

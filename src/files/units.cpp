@@ -39,6 +39,8 @@ struct Unit {
   bool scratch;
   // Standard input or output: never cut, never closed.
   bool stream;
+  // Unit 4: reads at its own position, and leaves the file open when closed.
+  bool read_back;
   // Bytes put back, delivered before anything else is read: unread[taken..count).
   unsigned char unread[kUnreadSize];
   int unread_count;
@@ -54,7 +56,7 @@ struct Unit {
   unsigned char buffer[kBlockSize];
 };
 
-Unit units[4] = {};
+Unit units[5] = {};
 bool user_written = false;
 char scratch_name[16];
 int scratch_name_length = 0;
@@ -63,7 +65,7 @@ int scratch_full_path_length = 0;
 bool scratch_full_path_as_is = false;
 
 Unit* unit_of(int unit) {
-  if (unit != kUserUnit && unit != kScratchUnit && unit != kOutputUnit) return nullptr;
+  if (unit < kUserUnit || unit > kReadBackUnit) return nullptr;
   return units[unit].open ? &units[unit] : nullptr;
 }
 
@@ -73,6 +75,7 @@ void start_unit(Unit& u, fs::File file, bool write_state, bool scratch, bool str
   u.write_state = write_state;
   u.scratch = scratch;
   u.stream = stream;
+  u.read_back = false;
   u.unread_count = 0;
   u.unread_taken = 0;
   u.position = 0;
@@ -162,6 +165,13 @@ int open_standard_output() {
   return 0;
 }
 
+int open_read_back() {
+  if (unit_of(kUserUnit) == nullptr) return kNotOpen;
+  start_unit(units[kReadBackUnit], units[kUserUnit].file, false, false);
+  units[kReadBackUnit].read_back = true;
+  return 0;
+}
+
 int open_scratch_file() {
   const int id = fs::process_id() % 100000;
   std::memcpy(scratch_name, "ZZa00000", 8);
@@ -217,7 +227,8 @@ int read_some(int unit, void* dest, int n, int& got) {
   }
   while (got < n) {
     int arrived = 0;
-    status = fs::read(u->file, out + got, n - got, arrived);
+    status = u->read_back ? fs::read_at(u->file, u->position, out + got, n - got, arrived)
+                          : fs::read(u->file, out + got, n - got, arrived);
     if (status != 0) return status;
     if (arrived == 0) break;
     got += arrived;
@@ -283,6 +294,8 @@ int copy_bytes(int from, int to, int n, int& copied) {
   Unit* in = unit_of(from);
   Unit* out = unit_of(to);
   if (in == nullptr || out == nullptr || in == out) return kNotOpen;
+  // A copy in the kernel reads at the file's position, which unit 4 does not use.
+  if (in->read_back) return kCopyRefused;
   int status = finish_writing(*in);
   if (status != 0) return status;
   start_writing(*out);
@@ -313,7 +326,8 @@ int rewind_unit(int unit) {
   int status = finish_writing(*u);
   u->position = 0;
   u->ahead = 0;
-  int seek_status = fs::seek(u->file, 0);
+  // Unit 4 reads at its own position: the file's is unit 1's.
+  int seek_status = u->read_back ? 0 : fs::seek(u->file, 0);
   return status != 0 ? status : seek_status;
 }
 
@@ -354,8 +368,10 @@ namespace {
 void close(int unit, bool keep_scratch) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return;
+  // Unit 4 reads unit 1's file: it goes with it.
+  if (unit == kUserUnit) close(kReadBackUnit, false);
   finish_writing(*u);
-  if (!u->stream) fs::close(u->file);
+  if (!u->stream && !u->read_back) fs::close(u->file);
   u->open = false;
   if (u->scratch && !keep_scratch) fs::remove(scratch_name, scratch_name_length);
 }

@@ -1,6 +1,7 @@
 // The units through which all file data flows: unit 1, the user file, and
-// unit 2, the scratch file; in the standard-output mode, unit 1 reads the
-// user file or standard input and unit 3 writes standard output. Each has a
+// unit 2, the scratch file; unit 4 reads the user file again, at a position
+// of its own; in the standard-output mode, unit 1 reads the user file or
+// standard input and unit 3 writes standard output. Each has a
 // position, a 32768-byte buffer for data being written, and a write state: a
 // stretch of writing begins with the first write after an open, a rewind or
 // a read, and ends at the next read, rewind, sync or close. The writes go
@@ -21,6 +22,7 @@ inline constexpr int kBlockSize = 32768;
 inline constexpr int kUserUnit = 1;
 inline constexpr int kScratchUnit = 2;
 inline constexpr int kOutputUnit = 3;
+inline constexpr int kReadBackUnit = 4;
 
 // Opens unit 1 on the named existing file for reading and writing.
 // Returns 0 when open, a positive status otherwise.
@@ -32,6 +34,13 @@ int open_user_file(const char* name, int length);
 int open_user_file_for_reading(const char* name, int length);
 int open_standard_input();
 int open_standard_output();
+
+// Opens unit 4 on unit 1's open file, for reading only, at position 0:
+// it reads the user file with a position of its own, so that a pass can
+// read the file ahead of where it writes it. Closing unit 4 leaves the file
+// open; closing unit 1 closes unit 4 too. Returns 0 when open, a positive
+// status otherwise.
+int open_read_back();
 
 // Creates the scratch file as unit 2 in the current directory: "ZZ", the
 // first free letter a..z, the process id mod 100000 in five digits.

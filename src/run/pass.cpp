@@ -122,7 +122,15 @@ progress::Label pass_label(signed char mode, unsigned char pass) {
 }
 
 Status run_pass(const int& length, const char key[16], const unsigned char& pass, signed char mode, Watch watch) {
-  const int input = pass == 1 ? files::kUserUnit : files::kScratchUnit;
+  // Decryption's pass 2 reads the body from the user file itself, 19 bytes
+  // ahead of where it writes: every transfer is read before it is written,
+  // so no byte is overwritten before it is read. Those bytes are the same
+  // as the scratch file's (nothing changed the file since the open), but,
+  // unlike a scratch file that shares the file's blocks, they are usually
+  // still in memory.
+  int input = files::kScratchUnit;
+  if (pass == 1) input = files::kUserUnit;
+  if (pass == 2 && mode == -1) input = files::kReadBackUnit;
   const int output = pass == 1 ? files::kScratchUnit : files::kUserUnit;
   const progress::Label label = pass_label(mode, pass);
   // Without a direction, or outside the two passes, nothing moves.

@@ -1,5 +1,8 @@
 // One streaming pass between the units: pass 1 reads the user file and
-// writes the scratch file, pass 2 the other way. It encrypts (mode +1,
+// writes the scratch file, pass 2 writes the user file from the scratch
+// file, or, decrypting, from the user file itself (unit 4, which reads it
+// ahead of the writes; the scratch file is then only the safe copy). It
+// encrypts (mode +1,
 // pass 1) or decrypts (mode -1, pass 2) in 32768-byte blocks, several to a
 // transfer, or copies, in the kernel where the kernel copies between the
 // two files; and it reports progress.
@@ -14,7 +17,7 @@ namespace fcloak::run {
 progress::Label pass_label(signed char mode, unsigned char pass);
 
 // Reads exactly `length` bytes from the pass's input unit and writes the
-// result to the other unit. Stops at the first failure, an interrupt, or an
+// result to the user file or the scratch file. Stops at the first failure, an interrupt, or an
 // input that is not `length` bytes long, and says which. A `watch` given is
 // asked after each transfer but the last whether the pass may go on.
 using Watch = Status (*)();

@@ -206,13 +206,15 @@ void run() {
   // the file or put another in its place since the open.
   go_on(check_before_rewrite(name));
   // Pass 2 writes the user file from where this rewind leaves it, and reads
-  // the scratch file's body from where the header skip leaves it: neither
-  // may have failed.
+  // the body from where the header skip leaves it: of the scratch file when
+  // encrypting, of the user file itself (unit 4) when decrypting. Neither may
+  // have failed.
   check(files::rewind_unit(files::kUserUnit));
   check(files::rewind_unit(files::kScratchUnit));
   if (mode == -1) {
-    int status = files::read_bytes(files::kScratchUnit, marker, cipher::kMarkerSize);
-    if (status == 0) status = files::read_bytes(files::kScratchUnit, check_block, cipher::kCheckBlockSize);
+    check(files::open_read_back());
+    int status = files::read_bytes(files::kReadBackUnit, marker, cipher::kMarkerSize);
+    if (status == 0) status = files::read_bytes(files::kReadBackUnit, check_block, cipher::kCheckBlockSize);
     if (status != 0) stop_on(status > 0 ? Status::kReadFailed : Status::kFileChanged);
   }
   pass = 2;
