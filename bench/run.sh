@@ -6,7 +6,7 @@
 #
 #   bash bench/run.sh [MiB...]
 #
-# For each file system and size, RUNS rounds (default 5) run the floor,
+# For each file system and size, RUNS rounds (default 9) run the floor,
 # `fcloak FILE PW +` and `fcloak FILE PW -` in turn, each after a sync of
 # the file systems. The floor is the same work without the cipher, in place:
 #   dd bs=32k conv=fsync to a scratch file, dd bs=32k conv=notrunc,fsync back
@@ -19,7 +19,8 @@
 # file and on a 1 MiB file, the micro benchmark of the transform and of the
 # table build (bench/transform_bench), and a PASS or FAIL line per target.
 #
-# Environment: RUNS (5); TMPDIR, the disk measured (default /var/tmp, which
+# Environment: RUNS (9; a virtual disk's write times vary widely, and the
+# median of 9 interleaved rounds holds where that of 5 did not); TMPDIR, the disk measured (default /var/tmp, which
 # is rarely in memory); FCLOAK_BENCH_BUILD, the build directory (default
 # build-bench). As root the script installs what it lacks (xfsprogs, the
 # peers); the XFS image (twice the largest file, and some) goes in TMPDIR
@@ -28,7 +29,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(256 1024)
-runs=${RUNS:-5}
+runs=${RUNS:-9}
 build=${FCLOAK_BENCH_BUILD:-$root/build-bench}
 base=${TMPDIR:-/var/tmp}
 for mib in "${sizes[@]}"; do
@@ -82,7 +83,10 @@ elif ! command -v mkfs.xfs >/dev/null 2>&1; then
   xfs_note="XFS: not measured (mkfs.xfs is missing: install xfsprogs)"
 else
   mkdir "$work/xfs"
-  truncate -s $(((2 * largest + 512) << 20)) "$work/xfs.img"
+  # Written in full first: a sparse image would make the disk below allocate
+  # its blocks in the middle of the runs that first write them, and XFS's
+  # times would carry that work at random.
+  dd if=/dev/zero of="$work/xfs.img" bs=1M count=$((2 * largest + 512)) conv=fsync status=none
   if mkfs.xfs -q -f -m reflink=1 "$work/xfs.img" >/dev/null 2>&1 &&
     { loop=$(losetup --find --show --direct-io=on "$work/xfs.img" 2>/dev/null) ||
       loop=$(losetup --find --show "$work/xfs.img" 2>/dev/null); } &&
