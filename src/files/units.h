@@ -71,8 +71,8 @@ int flush_unit(int unit);
 // user file's own blocks are overwritten, the scratch file may share the
 // other file's blocks. copied receives how many bytes arrived. Returns 0
 // when all n arrived; -1 when the input ended first; kCopyRefused when the
-// kernel does not copy between the two files (the rest is for read and
-// write); positive on any other failure.
+// kernel does not copy between the two files, and always from unit 4 (the
+// rest is for read and write); positive on any other failure.
 inline constexpr int kCopyRefused = -2;
 int copy_bytes(int from, int to, int n, int& copied);
 
