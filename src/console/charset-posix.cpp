@@ -7,21 +7,15 @@
 #include <clocale>
 #include <cstring>
 
+#include "console/originals.h"
+
 namespace fcloak::charset {
 
 namespace {
 
 bool utf8 = false;
 
-constexpr int kRemembered = 4;
-struct Remembered {
-  const char* gbk;
-  int gbk_length;
-  const char* original;
-  int original_length;
-};
-Remembered remembered[kRemembered];
-int remembered_count = 0;
+console::Originals<char> originals = {};
 
 // Converts with iconv; a byte that does not convert is copied as it is and
 // the conversion goes on after it, or, when `whole` is set, the result is -1.
@@ -75,22 +69,17 @@ int gbk_to_utf8(const char* in, int n, char* out, int capacity) {
 }
 
 void remember_argument(const char* gbk, int gbk_length, const char* original, int original_length) {
-  if (remembered_count == kRemembered) return;
-  remembered[remembered_count++] = Remembered{gbk, gbk_length, original, original_length};
+  console::remember(originals, gbk, gbk_length, original, original_length);
 }
 
 int native_name(const char* name, int length, char* out, int capacity) {
   const char* source = name;
   int n = length;
   bool as_is = !utf8;
-  for (int i = 0; i < remembered_count; ++i) {
-    const Remembered& r = remembered[i];
-    if (r.gbk_length == length && std::memcmp(r.gbk, name, static_cast<std::size_t>(length)) == 0) {
-      source = r.original;
-      n = r.original_length;
-      as_is = true;
-      break;
-    }
+  if (const console::Original<char>* original = console::find(originals, name, length)) {
+    source = original->text;
+    n = original->length;
+    as_is = true;
   }
   int written;
   if (as_is) {

@@ -3,20 +3,13 @@
 #include <cstring>
 #include <cwchar>
 
+#include "console/originals.h"
+
 namespace fcloak::wide {
 
 namespace {
 
-// Far more than the few arguments that can name a file.
-constexpr int kRemembered = 8;
-struct Remembered {
-  const char* gbk;
-  int gbk_length;
-  const wchar_t* original;
-  int original_length;
-};
-Remembered remembered[kRemembered];
-int remembered_count = 0;
+console::Originals<wchar_t> originals = {};
 
 }  // namespace
 
@@ -37,22 +30,17 @@ int to_gbk(const wchar_t* in, int n, char* out, int capacity, bool& complete) {
 }
 
 void remember_argument(const char* gbk, int gbk_length, const wchar_t* original, int original_length) {
-  if (remembered_count == kRemembered) return;
-  remembered[remembered_count++] = Remembered{gbk, gbk_length, original, original_length};
+  console::remember(originals, gbk, gbk_length, original, original_length);
 }
 
 int native_name(const char* name, int length, wchar_t* out, int capacity) {
   if (length < 0 || std::memchr(name, '\0', static_cast<std::size_t>(length)) != nullptr) return -1;
-  int n = -1;
-  for (int i = 0; i < remembered_count; ++i) {
-    const Remembered& r = remembered[i];
-    if (r.gbk_length != length || std::memcmp(r.gbk, name, static_cast<std::size_t>(length)) != 0) continue;
-    if (r.original_length >= capacity) return -1;
-    std::memcpy(out, r.original, static_cast<std::size_t>(r.original_length) * sizeof(wchar_t));
-    n = r.original_length;
-    break;
-  }
-  if (n < 0) {
+  int n;
+  if (const console::Original<wchar_t>* original = console::find(originals, name, length)) {
+    if (original->length >= capacity) return -1;
+    std::memcpy(out, original->text, static_cast<std::size_t>(original->length) * sizeof(wchar_t));
+    n = original->length;
+  } else {
     n = from_gbk(name, length, out, capacity - 1);
     if (n < 0) return -1;
   }

@@ -259,10 +259,15 @@ bool exists(const char* name, int length) {
   return ::lstat(path, &st) == 0 || errno != ENOENT;
 }
 
-int read(File file, void* bytes, int n, int& got) {
+namespace {
+
+// Makes a read, again when a signal interrupted it; got receives how many
+// bytes arrived.
+template <typename Read>
+int read_retried(Read read_once, int& got) {
   got = 0;
   for (;;) {
-    ssize_t done = ::read(static_cast<int>(file.handle), bytes, static_cast<std::size_t>(n));
+    const ssize_t done = read_once();
     if (done >= 0) {
       got = static_cast<int>(done);
       return 0;
@@ -271,16 +276,16 @@ int read(File file, void* bytes, int n, int& got) {
   }
 }
 
+}  // namespace
+
+int read(File file, void* bytes, int n, int& got) {
+  const int fd = static_cast<int>(file.handle);
+  return read_retried([&] { return ::read(fd, bytes, static_cast<std::size_t>(n)); }, got);
+}
+
 int read_at(File file, std::int64_t offset, void* bytes, int n, int& got) {
-  got = 0;
-  for (;;) {
-    ssize_t done = ::pread(static_cast<int>(file.handle), bytes, static_cast<std::size_t>(n), static_cast<off_t>(offset));
-    if (done >= 0) {
-      got = static_cast<int>(done);
-      return 0;
-    }
-    if (errno != EINTR) return failure();
-  }
+  const int fd = static_cast<int>(file.handle);
+  return read_retried([&] { return ::pread(fd, bytes, static_cast<std::size_t>(n), static_cast<off_t>(offset)); }, got);
 }
 
 int write(File file, const void* bytes, int n) {
