@@ -418,9 +418,12 @@ void PrintTo(const Case& c, std::ostream* os) {
 }
 
 std::string case_name(const testing::TestParamInfo<Case>& info) {
-  std::string name =
-      std::string(info.param.direction == Direction::kEncrypt ? "Encrypt_" : "Decrypt_") + info.param.point->name;
-  if (info.param.signal != 0) name += "_" + std::string(sigabbrev_np(info.param.signal));
+  std::string name = info.param.direction == Direction::kEncrypt ? "Encrypt_" : "Decrypt_";
+  name.append(info.param.point->name);
+  if (info.param.signal != 0) {
+    name.push_back('_');
+    name.append(sigabbrev_np(info.param.signal));
+  }
   return name;
 }
 

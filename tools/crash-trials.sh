@@ -44,7 +44,7 @@ if [ -z "$bin" ]; then
   if [ ! -x "$bin" ]; then
     . tools/deps.sh
     fcloak_need
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DFCLOAK_WERROR=ON >/dev/null
     cmake --build build -j"$(nproc)" --target fcloak >/dev/null
   fi
 fi

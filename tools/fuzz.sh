@@ -35,7 +35,7 @@ if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { r
   fcloak_need "libclang-rt-$clang_major-dev"
 fi
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFCLOAK_WERROR=ON -DCMAKE_CXX_COMPILER=clang++ \
   -DFCLOAK_FUZZ=ON -DFCLOAK_TESTS=OFF >/dev/null
 jobs=$(nproc)
 [ "$jobs" -gt 2 ] && jobs=2

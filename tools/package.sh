@@ -41,7 +41,7 @@ dist=$(cd "$dist" && pwd)
 # holds.
 native=$builds/build-package
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFCLOAK_TESTS=OFF \
+cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFCLOAK_TESTS=OFF -DFCLOAK_WERROR=ON \
   -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 cmake --build "$native" -j"$jobs"
@@ -70,7 +70,7 @@ for arch in i686 x86_64; do
   esac
   dir=$builds/build-win-$arch
   cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFCLOAK_WERROR=ON >/dev/null
   cmake --build "$dir" -j"$jobs" --target fcloak
   cmake --install "$dir" --prefix "$stage/install-$arch" --strip >/dev/null
   exe=$stage/install-$arch/bin/fcloak.exe

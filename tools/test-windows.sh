@@ -32,12 +32,12 @@ root=$PWD
 fcloak_need g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 locales tmux
 
 for arch in i686 x86_64; do
-  cmake -S . -B "build-win-$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake -S . -B "build-win-$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release -DFCLOAK_WERROR=ON >/dev/null
   cmake --build "build-win-$arch" -j"$(nproc)" --target fcloak
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "build-win-$arch/CMakeCache.txt")
   bash tools/check-exe.sh "build-win-$arch/fcloak.exe" "$arch" "$version"
 done
-[ -x build/tests/e2e_test ] || { cmake -S . -B build >/dev/null; cmake --build build -j"$(nproc)" --target fcloak e2e_test; }
+[ -x build/tests/e2e_test ] || { cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DFCLOAK_WERROR=ON >/dev/null; cmake --build build -j"$(nproc)" --target fcloak e2e_test; }
 
 work=$(mktemp -d)
 export WINEDEBUG=-all WINEPREFIX=$work/prefix
