@@ -172,11 +172,15 @@ Id id_of_name(int dir, const char* path) {
 }
 
 // The absolute form of a name given relative to dir: its directory part
-// resolved (symbolic links, "." and ".."), its last part as it stands.
+// resolved (symbolic links, "." and ".."), its last part as it stands. A
+// name too long for that is logged as an unknown call.
+void unknown(const char* call);
+
 void absolute(int dir, const char* path, char (&out)[PATH_MAX]) {
   char joined[PATH_MAX];
+  int n = 0;
   if (path[0] == '/') {
-    std::snprintf(joined, sizeof joined, "%s", path);
+    n = std::snprintf(joined, sizeof joined, "%s", path);
   } else {
     char base[PATH_MAX] = ".";
     if (dir == AT_FDCWD) {
@@ -184,11 +188,12 @@ void absolute(int dir, const char* path, char (&out)[PATH_MAX]) {
     } else {
       char link[32];
       std::snprintf(link, sizeof link, "/proc/self/fd/%d", dir);
-      const ssize_t n = readlink(link, base, sizeof base - 1);
-      base[n > 0 ? n : 0] = '\0';
+      const ssize_t got = readlink(link, base, sizeof base - 1);
+      base[got > 0 ? got : 0] = '\0';
     }
-    std::snprintf(joined, sizeof joined, "%s/%s", base, path);
+    n = std::snprintf(joined, sizeof joined, "%s/%s", base, path);
   }
+  if (n < 0 || n >= static_cast<int>(sizeof joined)) unknown("a name too long to record");
   char* slash = std::strrchr(joined, '/');
   const char* last = slash + 1;
   char directory[PATH_MAX];
@@ -196,9 +201,10 @@ void absolute(int dir, const char* path, char (&out)[PATH_MAX]) {
     std::strcpy(directory, "/");
   } else {
     *slash = '\0';
-    if (realpath(joined, directory) == nullptr) std::snprintf(directory, sizeof directory, "%s", joined);
+    if (realpath(joined, directory) == nullptr) std::strcpy(directory, joined);
   }
-  std::snprintf(out, sizeof out, "%s%s%s", directory, std::strcmp(directory, "/") == 0 ? "" : "/", last);
+  n = std::snprintf(out, sizeof out, "%s%s%s", directory, std::strcmp(directory, "/") == 0 ? "" : "/", last);
+  if (n < 0 || n >= static_cast<int>(sizeof out)) unknown("a name too long to record");
 }
 
 void unknown(const char* call) {
