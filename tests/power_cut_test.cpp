@@ -46,7 +46,8 @@
 #include <utility>
 #include <vector>
 
-#include "e2e_support.h"
+#include "support/files.h"
+#include "support/launch.h"
 
 namespace {
 
