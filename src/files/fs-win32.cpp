@@ -44,7 +44,6 @@ Status status_of(DWORD error, Code otherwise) {
       return Status{Code::kInUse, native};
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-    case ERROR_DISK_QUOTA_EXCEEDED:
       return Status{Code::kNoSpace, native};
     case ERROR_FILENAME_EXCED_RANGE:
     case ERROR_BUFFER_OVERFLOW:
