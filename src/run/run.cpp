@@ -67,8 +67,11 @@ Text padded_to(Text message, int width) {
     console::report_and_exit(message_for(status), kept, kept_as_is);
   }
   // A job done (or declined) ends with a blank message of its own.
-  if (status == Status::kOk || status == Status::kDeclined) console::message_and_exit(message_for(status), console::kExitDone);
-  console::message_and_exit(padded_to(message_for(status), result.width), console::kExitRefused, kept, kept_as_is);
+  if (status == Status::kOk || status == Status::kDeclined) {
+    console::message_and_exit(message_for(status), console::kExitDone);
+  }
+  console::message_and_exit(padded_to(message_for(status), result.width), console::kExitRefused, kept,
+                            kept_as_is);
 }
 
 // The texts for scripts, whole lines and nothing else.
