@@ -31,9 +31,10 @@ inline constexpr int kToTheEnd = -1;
 // unit `input` in transfers of whole 32768-byte blocks, transforms them
 // block by block under the key in the direction `mode` when `key` is given,
 // and writes them to the unit `output`. Without a key the bytes are copied
-// unchanged, in the kernel where it copies between the two files. With `report`, and a known length, it
-// shows the progress line under `label`. Stops as run_pass does; kNoSpace
-// stands for a failed write.
+// unchanged, in the kernel where it copies between the two files. With
+// `report`, and a known length, it shows the progress line under `label`.
+// Stops as run_pass does; a failed write is kNoSpace, or kInUse where the
+// file system says that another program holds the file (write_status).
 Status move_blocks(int input, int output, int length, const char key[16], signed char mode,
                    progress::Label label, bool report, Watch watch = nullptr);
 
