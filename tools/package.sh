@@ -44,6 +44,9 @@ mkdir -p "$builds" "$dist"
 builds=$(cd "$builds" && pwd)
 dist=$(cd "$dist" && pwd)
 
+# The files that the packaging writes (CPack's members of the .deb among
+# them) take their modes from the umask.
+umask 022
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct 2>/dev/null) ||
     { echo "package.sh: not a git checkout: set SOURCE_DATE_EPOCH to the source's time" >&2; exit 1; }
