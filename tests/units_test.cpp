@@ -228,7 +228,10 @@ bool other_file_system_file(std::string& path) {
   if (stat(".", &here) != 0 || stat("/dev/shm", &shm) != 0 || shm.st_dev == here.st_dev) return false;
   char other[] = "/dev/shm/fcloak-units-XXXXXX";
   const int fd = mkstemp(other);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    ADD_FAILURE() << "cannot create a file in /dev/shm";
+    return false;
+  }
   ::close(fd);
   path = other;
   return true;
