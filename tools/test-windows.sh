@@ -408,9 +408,9 @@ unit_tests() {
   local arch=$1 log=$work/unit-$arch.log only=() jobs=$(nproc) name result programs=0 passed_programs=0 cases
   if [ "$arch" = i686 ]; then
     only=(-R "^($(IFS='|'; echo "${unit_tests_i686[*]}"))\$")
-    # One at a time: two wine32 programs at once under qemu have crashed
-    # in GoogleTest's start-up code (an illegal instruction, then a wait for
-    # the debugger) where each alone passes.
+    # One at a time: with two wine32 programs at once under qemu, one has
+    # crashed inside GoogleTest (an illegal instruction, then a wait for the
+    # debugger) where each alone passes.
     jobs=1
   fi
   ctest --test-dir "build-win-$arch" -V -j"$jobs" "${only[@]}" >"$log" 2>&1 || true
