@@ -1,6 +1,6 @@
-# The manual page, the package's documents (copyright, changelog) and the
-# Debian package. Included from the top CMakeLists.txt, which installs
-# ${FCLOAK_MAN_PAGE} beside the program.
+# The manual page, the package's documents (copyright, changelog), the bash
+# completion and the Debian package. Included from the top CMakeLists.txt,
+# which installs ${FCLOAK_MAN_PAGE} beside the program.
 #
 # The package (tools/package.sh runs these steps and makes the Windows zip):
 #   cmake -S . -B build-package -DFCLOAK_TESTS=OFF
@@ -99,6 +99,11 @@ if(FCLOAK_GZIP)
   list(APPEND fcloak_doc_files ${PROJECT_BINARY_DIR}/changelog.gz)
 endif()
 install(FILES ${fcloak_doc_files} DESTINATION share/doc/fcloak)
+
+# The bash completion, where bash-completion looks for it: by the command's
+# name, loaded when fcloak is first completed.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/fcloak.bash-completion
+        DESTINATION share/bash-completion/completions RENAME fcloak)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME fcloak)

@@ -87,7 +87,6 @@ const std::string kOutputFailed = e2e::gbk(u8"控制台输出失败."_t);
 // What follows the last message of a run here: the end of the message's
 // line, then the stop of the program's one exit.
 const std::string kStop = "\r\n" + e2e::kStop;
-using e2e::kProgressLine;
 
 // A message (GBK) written over the progress line covers the whole line.
 std::string over_progress(const std::string& message) { return message + e2e::rest_of_progress_line(message.size()); }

@@ -1,21 +1,37 @@
-// The units over real files in a temporary directory: writing in place, the
-// length kept until the end is set after the last byte written, end-of-file reads, buffering,
-// copies in the kernel, the scratch file's name and fate.
+// The units over real files in a temporary directory: writing in place and
+// the end set after the last byte written, end-of-file reads, buffering,
+// copies in the kernel, the scratch file's name and fate. The same tests
+// run on every platform, over its own file system.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
-#include <cstdlib>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "files/fs.h"
 #include "files/units.h"
 
 namespace fcloak::files {
 namespace {
+
+namespace stdfs = std::filesystem;
+
+#ifdef _WIN32
+// Windows copies nothing in the kernel between two open files: every copy
+// is refused, and read and write do the work.
+constexpr bool kKernelCopies = false;
+// A device that opens by name like a file.
+constexpr const char* kDevice = "NUL";
+#else
+constexpr bool kKernelCopies = true;
+constexpr const char* kDevice = "/dev/null";
+#endif
 
 std::string contents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -26,29 +42,41 @@ void put(const std::string& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
 }
 
+// Each test in a new directory of its own, the current directory while it
+// runs.
 class UnitsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/fcloak-units-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    ASSERT_EQ(getcwd(old_cwd_, sizeof old_cwd_), old_cwd_);
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    old_cwd_ = stdfs::current_path();
+    for (int n = 0;; ++n) {
+      dir_ = stdfs::temp_directory_path() / ("fcloak-units-" + std::to_string(getpid()) + "-" + std::to_string(n));
+      std::error_code error;
+      if (stdfs::create_directory(dir_, error)) break;
+      ASSERT_FALSE(error) << dir_ << ": " << error.message();
+    }
+    stdfs::current_path(dir_);
     char name[16];
     std::snprintf(name, sizeof name, "ZZ%c%05d", 'a', getpid() % 100000);
     scratch_ = name;
   }
   void TearDown() override {
     close_all_units();
-    ASSERT_EQ(chdir(old_cwd_), 0);
-    std::string command = "rm -rf " + dir_;
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    stdfs::current_path(old_cwd_);
+    // Read-only files are made writable first: Windows deletes no other.
+    for (const stdfs::directory_entry& entry : stdfs::recursive_directory_iterator(dir_)) {
+      stdfs::permissions(entry.path(), stdfs::perms::owner_write, stdfs::perm_options::add);
+    }
+    stdfs::remove_all(dir_);
   }
   fs::Status open_user(const std::string& name) { return open_user_file(name.data(), static_cast<int>(name.size())); }
+  static void make_read_only(const std::string& name) {
+    stdfs::permissions(name, stdfs::perms::owner_write | stdfs::perms::group_write | stdfs::perms::others_write,
+                       stdfs::perm_options::remove);
+  }
 
-  std::string dir_;
+  stdfs::path dir_;
+  stdfs::path old_cwd_;
   std::string scratch_;
-  char old_cwd_[PATH_MAX];
 };
 
 TEST_F(UnitsTest, RewrittenFileEndsAfterTheLastByteWrittenOnceItsEndIsSet) {
@@ -164,6 +192,7 @@ TEST_F(UnitsTest, ReadBackUnitReadsAheadOfTheWrites) {
 // an input that ends early, and leave the user file's end to be set after
 // the last byte copied.
 TEST_F(UnitsTest, KernelCopiesMoveBothUnits) {
+  if (!kKernelCopies) GTEST_SKIP() << "no copies in the kernel on this platform";
   std::string data(2 * kBlockSize - 1, '\0');
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
   put("f", data);
@@ -196,22 +225,41 @@ TEST_F(UnitsTest, KernelCopiesMoveBothUnits) {
   EXPECT_EQ(contents("f"), data.substr(5, kBlockSize) + "!");
 }
 
-// Between two file systems the kernel does not copy: the copy says so and
-// moves nothing, and read and write go on from the same positions.
-TEST_F(UnitsTest, CopyAcrossFileSystemsIsRefused) {
+// A file on another file system than the current directory's: its path
+// in `path`, false when there is none. Where the kernel copies nothing, any
+// other file will do.
+bool other_file_system_file(std::string& path) {
+#ifdef _WIN32
+  path = "elsewhere";
+  return true;
+#else
   struct stat here {};
   struct stat shm {};
-  ASSERT_EQ(stat(".", &here), 0);
-  if (stat("/dev/shm", &shm) != 0 || shm.st_dev == here.st_dev) {
-    GTEST_SKIP() << "needs /dev/shm on a file system of its own";
-  }
+  if (stat(".", &here) != 0 || stat("/dev/shm", &shm) != 0 || shm.st_dev == here.st_dev) return false;
   char other[] = "/dev/shm/fcloak-units-XXXXXX";
   const int fd = mkstemp(other);
-  ASSERT_GE(fd, 0);
+  if (fd < 0) {
+    ADD_FAILURE() << "cannot create a file in /dev/shm";
+    return false;
+  }
   ::close(fd);
+  path = other;
+  return true;
+#endif
+}
+
+// Between two file systems the kernel does not copy (nor on a platform
+// without such copies): the copy says so and moves nothing, and read and
+// write go on from the same positions.
+TEST_F(UnitsTest, CopyAcrossFileSystemsIsRefused) {
+  std::string other;
+  if (!other_file_system_file(other)) GTEST_SKIP() << "needs /dev/shm on a file system of its own";
   put(other, "elsewhere");
   const fs::Status opened = open_user(other);
-  ::unlink(other);
+  // A file outside the test's directory goes now (unless the system keeps
+  // an open file from being deleted; then it goes with the directory).
+  std::error_code ignored;
+  stdfs::remove(other, ignored);
   ASSERT_EQ(opened, fs::Code::kOk);
   ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
   int copied = -1;
@@ -237,10 +285,9 @@ TEST_F(UnitsTest, ReadPastTheEndKeepsTheRestOfTheField) {
 
 TEST_F(UnitsTest, ScratchFileIsNamedFromTheProcessAndDeletedAtClose) {
   ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
-  struct stat st {};
-  EXPECT_EQ(stat(scratch_.c_str(), &st), 0) << scratch_;
+  EXPECT_TRUE(stdfs::exists(scratch_)) << scratch_;
   const std::string path(scratch_path().bytes, static_cast<std::size_t>(scratch_path().length));
-  EXPECT_EQ(path, dir_ + "/" + scratch_);
+  EXPECT_EQ(path, (stdfs::current_path() / scratch_).string());
   // Pending bytes reach the file by the next read, across blocks.
   std::string data(19 + kBlockSize + 5, 'q');
   EXPECT_EQ(write_bytes(kScratchUnit, data.data(), 19), fs::Code::kOk);
@@ -248,7 +295,7 @@ TEST_F(UnitsTest, ScratchFileIsNamedFromTheProcessAndDeletedAtClose) {
   EXPECT_EQ(rewind_unit(kScratchUnit), fs::Code::kOk);
   EXPECT_EQ(contents(scratch_), data);
   close_unit(kScratchUnit);
-  EXPECT_NE(stat(scratch_.c_str(), &st), 0);
+  EXPECT_FALSE(stdfs::exists(scratch_));
 }
 
 TEST_F(UnitsTest, ScratchTakesTheNextFreeLetterAndFailsWhenNoneIsLeft) {
@@ -257,7 +304,7 @@ TEST_F(UnitsTest, ScratchTakesTheNextFreeLetterAndFailsWhenNoneIsLeft) {
   ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
   std::string next = taken;
   next[2] = 'b';
-  EXPECT_EQ(access(next.c_str(), F_OK), 0);
+  EXPECT_TRUE(stdfs::exists(next));
   close_unit(kScratchUnit);
   EXPECT_EQ(contents(taken), "old");  // a file left by another run stays
 
@@ -285,24 +332,25 @@ TEST_F(UnitsTest, ScratchIsKeptOnceTheUserFileIsWritten) {
 
 TEST_F(UnitsTest, UserFileMustBeARegularWritableFile) {
   put("ro", "x");
-  ASSERT_EQ(chmod("ro", 0444), 0);
-  ASSERT_EQ(mkdir("d", 0755), 0);
+  make_read_only("ro");
+  ASSERT_TRUE(stdfs::create_directory("d"));
+  std::vector<std::string> names = {"ro", "d", kDevice, "missing"};
+#ifndef _WIN32
   ASSERT_EQ(mkfifo("p", 0644), 0);
-  const struct {
-    const char* name;
-    fs::Code code;
-  } cases[] = {
-      {"ro", fs::Code::kDenied}, {"d", fs::Code::kDenied}, {"p", fs::Code::kDenied}, {"missing", fs::Code::kNotFound}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(open_user(c.name), c.code) << c.name;
+  names.push_back("p");
+#endif
+  for (const std::string& name : names) {
+    EXPECT_NE(open_user(name), fs::Code::kOk) << name;
   }
+  EXPECT_EQ(open_user("ro"), fs::Code::kDenied);
+  EXPECT_EQ(open_user("missing"), fs::Code::kNotFound);
 }
 
 // Read only: a file without write permission opens, a directory does not,
 // and bytes put back come again, before the rest, in their order.
 TEST_F(UnitsTest, ReadOnlyUnitTakesBackWhatWasRead) {
   put("f", "abcdefgh");
-  ASSERT_EQ(chmod("f", 0444), 0);
+  make_read_only("f");
   ASSERT_EQ(open_user_file_for_reading("f", 1), fs::Code::kOk);
   char buf[8];
   int got = 0;
@@ -318,7 +366,7 @@ TEST_F(UnitsTest, ReadOnlyUnitTakesBackWhatWasRead) {
   close_unit(kUserUnit);
   EXPECT_EQ(contents("f"), "abcdefgh");
 
-  ASSERT_EQ(mkdir("d", 0755), 0);
+  ASSERT_TRUE(stdfs::create_directory("d"));
   EXPECT_NE(open_user_file_for_reading("d", 1), fs::Code::kOk);
 }
 

@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# Checks the Debian package as a user gets it: builds it (tools/package.sh
-# --deb), checks it with lintian (any error or warning fails), installs it
-# with dpkg -i, runs the installed fcloak from PATH (--version, then on a
-# file: encrypt, decrypt, compare, and the same through -c), renders the
-# installed manual page with every groff warning on, and removes the package
-# again. Run as root: it installs and
-# removes the package fcloak on this machine.
+# Checks the packages as a user gets them. Builds them twice
+# (tools/package.sh: the Debian package and the Windows zip), the second
+# time from a copy of the source in another directory, into other build
+# directories, later and with another umask, and compares the two byte for
+# byte: the packages and every file in them (sha256 of each, both builds
+# side by side; any difference fails). Then checks the Debian package with
+# lintian (any error or warning fails), installs it with dpkg -i, runs the
+# installed fcloak from PATH (--version, then on a file: encrypt, decrypt,
+# compare, and the same through -c), completes its options with the
+# installed bash completion, renders the installed manual page with every
+# groff warning on, and removes the package again. Run as root: it installs
+# and removes the package fcloak on this machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/tools/deps.sh"
-fcloak_need dpkg-dev man-db groff-base lintian
+fcloak_need dpkg-dev man-db groff-base lintian zip unzip g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
 
 fail() {
   echo "check-package: $*" >&2
@@ -25,10 +30,42 @@ cleanup() {
 }
 trap cleanup EXIT
 
-FCLOAK_BUILD_ROOT=$scratch/build FCLOAK_DIST=$scratch/dist \
-  bash "$root/tools/package.sh" --deb >"$scratch/package.log" 2>&1 ||
-  { cat "$scratch/package.log" >&2; fail "tools/package.sh --deb failed"; }
-debs=("$scratch"/dist/fcloak_*.deb)
+# The first build from this source, its time from the last commit; the
+# second from a copy of the source (the files that git knows, as they are
+# now) without git, given the same commit time.
+FCLOAK_BUILD_ROOT=$scratch/one/build FCLOAK_DIST=$scratch/one/dist \
+  bash "$root/tools/package.sh" >"$scratch/package-one.log" 2>&1 ||
+  { cat "$scratch/package-one.log" >&2; fail "tools/package.sh failed"; }
+mkdir -p "$scratch/two/source"
+(cd "$root" && git ls-files -z --cached --others --exclude-standard |
+  tar -cf - --null --ignore-failed-read -T - 2>/dev/null) | tar -xf - -C "$scratch/two/source"
+sleep 1
+(umask 002 && SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct) FCLOAK_BUILD_ROOT=$scratch/two/build \
+  FCLOAK_DIST=$scratch/two/dist bash "$scratch/two/source/tools/package.sh") >"$scratch/package-two.log" 2>&1 ||
+  { cat "$scratch/package-two.log" >&2; fail "tools/package.sh from the copy of the source failed"; }
+
+# Each build's packages and what is in them: sha256 and name, one line each.
+contents_of() {
+  local dist=$1 unpacked=$scratch/unpacked-$2 file
+  mkdir -p "$unpacked"
+  (cd "$dist" && sha256sum -- *.deb *.zip)
+  for file in "$dist"/*.deb; do
+    dpkg-deb -x "$file" "$unpacked/deb"
+    dpkg-deb -e "$file" "$unpacked/deb/DEBIAN"
+  done
+  for file in "$dist"/*.zip; do unzip -q "$file" -d "$unpacked/zip"; done
+  (cd "$unpacked" && find . -type f -printf '%P\0' | LC_ALL=C sort -z | xargs -0 sha256sum --)
+}
+contents_of "$scratch/one/dist" one >"$scratch/one.sha256"
+contents_of "$scratch/two/dist" two >"$scratch/two.sha256"
+echo "== sha256 of the packages and their files, first build | second build"
+paste -d '|' "$scratch/one.sha256" "$scratch/two.sha256" |
+  awk -F'|' '{ split($1, a, "  "); split($2, b, "  "); printf "%s %s  %s%s\n", substr(a[1], 1, 16), substr(b[1], 1, 16), a[2], (a[1] == b[1] && a[2] == b[2]) ? "" : "   DIFFERS" }'
+cmp -s "$scratch/one.sha256" "$scratch/two.sha256" || fail "the two builds differ"
+[ "$(wc -l <"$scratch/one.sha256")" -ge 8 ] || fail "the packages hold fewer files than expected"
+echo "== the two builds are byte for byte the same: $(wc -l <"$scratch/one.sha256") files"
+
+debs=("$scratch"/one/dist/fcloak_*.deb)
 deb=${debs[0]}
 [ -f "$deb" ] || fail "no fcloak_*.deb was made"
 version=$(dpkg-deb -f "$deb" Version)
@@ -89,6 +126,15 @@ fcloak -c data.bin 'open sesame' </dev/null >encrypted.bin 2>out.gbk || fail "fc
 [ "$(stat -c %s encrypted.bin)" = 100019 ] || fail "fcloak -c wrote $(stat -c %s encrypted.bin) bytes, not 100019"
 fcloak -c - 'open sesame' <encrypted.bin 2>out.gbk | cmp -s - original.bin || fail "fcloak -c - did not give back the original bytes"
 echo "== installed fcloak: encrypted and decrypted a 100000-byte file, in place and through -c"
+
+# The installed bash completion: "fcloak --h" completes to "--help", in a
+# bash of its own as a user's shell loads it; then the whole table.
+completion=/usr/share/bash-completion/completions/fcloak
+[ -f "$completion" ] || fail "$completion was not installed"
+completed=$(bash -c 'source "$1"; COMP_WORDS=(fcloak --h); COMP_CWORD=1; _fcloak fcloak --h fcloak; echo "${COMPREPLY[*]}"' _ "$completion")
+[ "$completed" = --help ] || fail "the installed completion completes 'fcloak --h' to '$completed', not '--help'"
+bash "$root/tests/completion_test.sh" "$completion" >/dev/null || fail "the installed completion: $(bash "$root/tests/completion_test.sh" "$completion" 2>&1 | head -n 5)"
+echo "== bash completion: fcloak --h completes to --help"
 
 # The manual page, rendered as man shows it on a UTF-8 terminal, with every
 # groff warning on.

@@ -12,6 +12,14 @@
 # build-package/, build-win-i686/ and build-win-x86_64/, or under
 # $FCLOAK_BUILD_ROOT when it is set; the packages go to $FCLOAK_DIST when it
 # is set instead of dist/.
+#
+# The packages are reproducible: built from the same commit, wherever the
+# source and the builds are and whenever it runs, they are the same bytes
+# (tools/check-package.sh builds them twice and compares). Every time in
+# them is SOURCE_DATE_EPOCH, by default the time of the last commit; no
+# path of the machine is in a program (-ffile-prefix-map), the linker puts
+# no time stamp in the Windows programs, and the zip holds its files in a
+# fixed order with fixed times and modes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/tools/deps.sh"
@@ -33,7 +41,20 @@ builds=${FCLOAK_BUILD_ROOT:-$root}
 dist=${FCLOAK_DIST:-$root/dist}
 jobs=$(nproc)
 mkdir -p "$builds" "$dist"
+builds=$(cd "$builds" && pwd)
 dist=$(cd "$dist" && pwd)
+
+# The files that the packaging writes (CPack's members of the .deb among
+# them) take their modes from the umask.
+umask 022
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct 2>/dev/null) ||
+    { echo "package.sh: not a git checkout: set SOURCE_DATE_EPOCH to the source's time" >&2; exit 1; }
+fi
+export SOURCE_DATE_EPOCH
+# Paths of the source and of the builds as the programs name them (in
+# assertions, debugging information and the build id made from it).
+prefix_maps="-ffile-prefix-map=$root=. -ffile-prefix-map=$builds=."
 
 # The Debian package, built with Debian's flags for packages, all hardening
 # on (fortified functions, stack protector, read-only relocations bound at
@@ -42,7 +63,7 @@ dist=$(cd "$dist" && pwd)
 native=$builds/build-package
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFCLOAK_TESTS=OFF -DFCLOAK_WERROR=ON \
-  -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+  -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS) $prefix_maps" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 cmake --build "$native" -j"$jobs"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$native/CMakeCache.txt")
@@ -70,7 +91,8 @@ for arch in i686 x86_64; do
   esac
   dir=$builds/build-win-$arch
   cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFCLOAK_WERROR=ON >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFCLOAK_WERROR=ON -DFCLOAK_TESTS=OFF \
+    -DCMAKE_CXX_FLAGS="$prefix_maps" >/dev/null
   cmake --build "$dir" -j"$jobs" --target fcloak
   cmake --install "$dir" --prefix "$stage/install-$arch" --strip >/dev/null
   exe=$stage/install-$arch/bin/fcloak.exe
@@ -82,7 +104,13 @@ done
 { printf '\357\273\277'; sed 's/$/\r/' "$root/packaging/README-windows.txt"; } \
   > "$stage/$top/README-windows.txt"
 sed 's/$/\r/' "$root/LICENSE" > "$stage/$top/LICENSE.txt"
+# Fixed modes and times (DOS times are local: in UTC), the names in byte
+# order, no extra fields (zip -X: no owners, no Unix times).
+find "$stage/$top" -type d -exec chmod 755 {} +
+find "$stage/$top" -type f -exec chmod 644 {} +
+chmod 755 "$stage/$top"/*/fcloak.exe
+find "$stage/$top" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 zip_file=$dist/$top.zip
 rm -f "$zip_file"
-(cd "$stage" && zip -q -X -r "$zip_file" "$top")
+(cd "$stage" && find "$top" | LC_ALL=C sort | TZ=UTC zip -q -X "$zip_file" -@)
 echo "$zip_file"
