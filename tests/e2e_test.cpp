@@ -1151,7 +1151,7 @@ const std::vector<Case>& cases() {
                 {.args = {"-V", kPlainName, "pw", "+"}, .out = kVersionText}}},
       {.name = "unknown_options",
        .setup = one_file(kPlainName, kPlainText),
-       .runs = {{.args = {"-x", kPlainName, "pw", "+"}, .out = usage(), .status = 2},
+       .runs = {{.args = {"-q", kPlainName, "pw", "+"}, .out = usage(), .status = 2},
                 {.args = {"--stdou", kPlainName, "pw"}, .out = usage(), .status = 2},
                 {.args = {"--help=all"}, .out = usage(), .status = 2}}},
       // After the file name nothing is an option; a name starting with "-"
