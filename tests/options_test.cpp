@@ -79,17 +79,24 @@ std::string show(const std::vector<std::string>& args) {
   return s;
 }
 
+// The options of `fcloak ARGS...`; the strings must outlive the run.
+Options parse(const std::vector<std::string>& args) {
+  static std::vector<const char*> bytes;
+  static std::vector<int> lengths;
+  bytes = {"fcloak"};
+  lengths = {6};
+  for (const std::string& a : args) {
+    bytes.push_back(a.data());
+    lengths.push_back(static_cast<int>(a.size()));
+  }
+  set_arguments(static_cast<int>(bytes.size()), bytes.data(), lengths.data());
+  return parse_options();
+}
+
 TEST(ParseOptions, Table) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(show(c.args));
-    std::vector<const char*> bytes = {"fcloak"};
-    std::vector<int> lengths = {6};
-    for (const std::string& a : c.args) {
-      bytes.push_back(a.data());
-      lengths.push_back(static_cast<int>(a.size()));
-    }
-    set_arguments(static_cast<int>(bytes.size()), bytes.data(), lengths.data());
-    const Options options = parse_options();
+    const Options options = parse(c.args);
     EXPECT_EQ(options.request, c.request);
     EXPECT_EQ(options.to_stdout, c.to_stdout);
     if (c.request != R::kRun) continue;
@@ -204,14 +211,7 @@ const ModeCase kModeCases[] = {
 TEST(ParseOptions, ModesRecursionAndPasswordFile) {
   for (const ModeCase& c : kModeCases) {
     SCOPED_TRACE(show(c.args));
-    std::vector<const char*> bytes = {"fcloak"};
-    std::vector<int> lengths = {6};
-    for (const std::string& a : c.args) {
-      bytes.push_back(a.data());
-      lengths.push_back(static_cast<int>(a.size()));
-    }
-    set_arguments(static_cast<int>(bytes.size()), bytes.data(), lengths.data());
-    const Options options = parse_options();
+    const Options options = parse(c.args);
     EXPECT_EQ(options.request, c.request);
     EXPECT_EQ(options.mode, c.mode);
     EXPECT_EQ(options.recursive, c.recursive);
