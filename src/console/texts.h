@@ -143,4 +143,43 @@ inline constexpr Text kVersion{
 // 密码中有GBK不能表示的字符. (the password holds a character that GBK cannot represent), 26 bytes
 inline constexpr Text kPasswordNotGbk{"\xc3\xdc\xc2\xeb\xd6\xd0\xd3\xd0GBK\xb2\xbb\xc4\xdc\xb1\xed\xca\xbe\xb5\xc4\xd7\xd6\xb7\xfb."};
 
+
+// Many files in one run.
+// 已加密的文件, 跳过. (an encrypted file, skipped (-e)), 19 bytes
+inline constexpr Text kSkipEncrypted{"\xd2\xd1\xbc\xd3\xc3\xdc\xb5\xc4\xce\xc4\xbc\xfe, \xcc\xf8\xb9\xfd."};
+// 不是加密文件, 跳过. (not an encrypted file, skipped (-d, -t)), 19 bytes
+inline constexpr Text kSkipPlain{"\xb2\xbb\xca\xc7\xbc\xd3\xc3\xdc\xce\xc4\xbc\xfe, \xcc\xf8\xb9\xfd."};
+// 是目录; 要处理目录请用 -r. (a directory; to process directories use -r), 26 bytes
+inline constexpr Text kIsDirectory{"\xca\xc7\xc4\xbf\xc2\xbc; \xd2\xaa\xb4\xa6\xc0\xed\xc4\xbf\xc2\xbc\xc7\xeb\xd3\xc3 -r."};
+// 文件名中有GBK不能表示的字符. (the file name holds a character that GBK cannot represent), 28 bytes
+inline constexpr Text kNameNotGbk{"\xce\xc4\xbc\xfe\xc3\xfb\xd6\xd0\xd3\xd0GBK\xb2\xbb\xc4\xdc\xb1\xed\xca\xbe\xb5\xc4\xd7\xd6\xb7\xfb."};
+// 目录不能读取. (the directory cannot be read), 13 bytes
+inline constexpr Text kDirectoryUnreadable{"\xc4\xbf\xc2\xbc\xb2\xbb\xc4\xdc\xb6\xc1\xc8\xa1."};
+// 加密  (summary, first word: encrypted), 5 bytes
+inline constexpr Text kSummaryEncrypted{"\xbc\xd3\xc3\xdc "};
+// 解密  (summary, first word: decrypted), 5 bytes
+inline constexpr Text kSummaryDecrypted{"\xbd\xe2\xc3\xdc "};
+// 检查  (summary, first word: checked), 5 bytes
+inline constexpr Text kSummaryTested{"\xbc\xec\xb2\xe9 "};
+//  个文件, 跳过  (summary: files, skipped), 14 bytes
+inline constexpr Text kSummaryFiles{" \xb8\xf6\xce\xc4\xbc\xfe, \xcc\xf8\xb9\xfd "};
+//  个, 失败  (summary: (skipped), failed), 10 bytes
+inline constexpr Text kSummarySkipped{" \xb8\xf6, \xca\xa7\xb0\xdc "};
+//  个. (summary: (failed), the end), 4 bytes
+inline constexpr Text kSummaryFailed{" \xb8\xf6."};
+// 共  (the count of files: in all), 3 bytes
+inline constexpr Text kCountLead{"\xb9\xb2 "};
+//  个文件 (the count of files: files), 7 bytes
+inline constexpr Text kCountTail{" \xb8\xf6\xce\xc4\xbc\xfe"};
+// 还有  (after an interrupt or a stop: there remain), 5 bytes
+inline constexpr Text kRemainingLead{"\xbb\xb9\xd3\xd0 "};
+//  个文件未处理. (after an interrupt or a stop: files not processed), 14 bytes
+inline constexpr Text kRemainingTail{" \xb8\xf6\xce\xc4\xbc\xfe\xce\xb4\xb4\xa6\xc0\xed."};
+// 其余的文件未处理. (after an interrupt or a stop, the count unknown: the other files were not processed), 17 bytes
+inline constexpr Text kRemainingUnknown{"\xc6\xe4\xd3\xe0\xb5\xc4\xce\xc4\xbc\xfe\xce\xb4\xb4\xa6\xc0\xed."};
+// 这个文件出错, 运行到此停止. (this file failed during its rewrite; the run stops here), 27 bytes
+inline constexpr Text kStoppedAfterFailure{"\xd5\xe2\xb8\xf6\xce\xc4\xbc\xfe\xb3\xf6\xb4\xed, \xd4\xcb\xd0\xd0\xb5\xbd\xb4\xcb\xcd\xa3\xd6\xb9."};
+// 第二个参数是已有的文件; 要处理多个文件请用 -e 或 -d, 要用它作密码请加上 + 或 -. (argument 2 is an existing file; to process several files use -e or -d, to use it as the password add + or -), 79 bytes
+inline constexpr Text kSecondIsFile{"\xb5\xda\xb6\xfe\xb8\xf6\xb2\xce\xca\xfd\xca\xc7\xd2\xd1\xd3\xd0\xb5\xc4\xce\xc4\xbc\xfe; \xd2\xaa\xb4\xa6\xc0\xed\xb6\xe0\xb8\xf6\xce\xc4\xbc\xfe\xc7\xeb\xd3\xc3 -e \xbb\xf2 -d, \xd2\xaa\xd3\xc3\xcb\xfc\xd7\xf7\xc3\xdc\xc2\xeb\xc7\xeb\xbc\xd3\xc9\xcf + \xbb\xf2 -."};
+
 }  // namespace fcloak::texts
