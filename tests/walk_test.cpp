@@ -21,6 +21,12 @@
 #include "files/args.h"
 #include "files/walk.h"
 
+#if defined(__has_feature)
+#define FCLOAK_HAS_ADDRESS_SANITIZER __has_feature(address_sanitizer)
+#else
+#define FCLOAK_HAS_ADDRESS_SANITIZER 0
+#endif
+
 namespace fcloak::files {
 namespace {
 
@@ -216,6 +222,11 @@ long walk_peak_kib(const char* dir, int files) {
 // A walk of 10,000 files in nested directories takes no more memory than
 // one of 10, within 1 MiB.
 TEST_F(WalkTest, MemoryStaysFlat) {
+#if defined(__SANITIZE_ADDRESS__) || FCLOAK_HAS_ADDRESS_SANITIZER
+  // AddressSanitizer keeps freed blocks (each directory's stream) in
+  // quarantine: the peak says nothing about the walk.
+  GTEST_SKIP() << "peak memory is not the program's own under AddressSanitizer";
+#endif
   auto make = [](const std::string& top, int directories, int per_directory) {
     for (int d = 0; d < directories; ++d) {
       const std::string dir = top + "/" + std::to_string(d) + "/inner";
