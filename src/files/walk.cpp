@@ -337,12 +337,12 @@ bool next_item(Item& out) {
         out = item(Found::kNameNotGbk, name);
         return true;
       }
-      if (name.length > kWalkPathCapacity) {
+      walk.depth = 0;
+      if (name.length >= kWalkPathCapacity) {
         out = item(Found::kNameTooLong, name);
         return true;
       }
       std::memcpy(walk.path, name.bytes, static_cast<std::size_t>(name.length));
-      walk.depth = 0;
       enter(name.length);
       if (fill() != 0) {
         walk.depth = 0;

@@ -19,6 +19,9 @@
 // - Where the platform expands * and ? itself (Windows), an operand that
 //   holds them is the matching files of its directory, sorted; directories
 //   are not matched; a pattern that matches nothing is one kNotFound item.
+// - An entry whose name has no GBK form that leads back to it is a
+//   kNameNotGbk item, whatever it is (it cannot be looked at by that name);
+//   so is a directory to walk named on the command line in such a form.
 // - A directory with more entries than the window holds is read again for
 //   the next ones, so its entries still come in order: kWindowEntries per
 //   reading, and one more reading after each subdirectory walked.
