@@ -34,37 +34,35 @@
 // Other programs are played by the shim too: it changes the user file at
 // one of those calls, as another program would (and puts its times back),
 // and the run must find the change at the next check.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstdint>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "e2e_support.h"
+#include "support/files.h"
+#include "support/launch.h"
+#include "support/texts.h"
 
 namespace {
 
 using e2e::operator""_t;
 using e2e::kStartTime;
-
-namespace stdfs = std::filesystem;
+using e2e::read_file;
+using e2e::scratch_files;
+using e2e::set_write_time;
+using e2e::TempDir;
+using e2e::write_file;
+using e2e::write_time;
 
 constexpr std::size_t kBlock = 32768;
 constexpr std::size_t kPlainSize = 5 * kBlock + 100;
@@ -85,98 +83,21 @@ const std::string kScratchKept = e2e::gbk(u8"完整的文件保存在临时文�
 const std::string kDoneEncrypt = e2e::gbk(u8"文件已完成加密."_t);
 const std::string kDoneDecrypt = e2e::gbk(u8"文件已完成解密."_t);
 const std::string kTimeNotRestored = e2e::gbk(u8"文件的修改时间未能恢复."_t);
-// What follows the last message of a run that ends through the program's
-// one exit: the end of the message's line, then the stop.
-const std::string kStop = "\r\n\r\n \r\n\r\n";
-constexpr std::size_t kProgressLine = 38;
+// What follows the last message of a run here: the end of the message's
+// line, then the stop of the program's one exit.
+const std::string kStop = "\r\n" + e2e::kStop;
 
-// A message written over the progress line covers the whole line.
-std::string over_progress(const std::string& message) {
-  return message + std::string(message.size() < kProgressLine ? kProgressLine - message.size() : 0, ' ');
+// A message (GBK) written over the progress line covers the whole line.
+std::string over_progress(const std::string& message) { return message + e2e::rest_of_progress_line(message.size()); }
+
+// Every name in a directory.
+constexpr auto& all_files = e2e::names_in;
+
+std::string normal_binary() { return e2e::program_binary(); }
+std::string faulty_binary() {
+  const char* faulty = std::getenv("FCLOAK_FAULTY");
+  return faulty != nullptr && *faulty != '\0' ? faulty : FCLOAK_FAULTY_PATH;
 }
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) ADD_FAILURE() << "cannot write " << path;
-}
-
-bool set_write_time(const std::string& path, timespec time) {
-  const timespec times[2] = {time, time};
-  return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
-}
-
-timespec write_time(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return timespec{-1, -1};
-  return st.st_mtim;
-}
-
-// Bytes of every value in a fixed order, beginning with plain text (so the
-// file is never taken for an encrypted one).
-std::string plaintext() {
-  std::string s(kPlainSize, '\0');
-  std::uint32_t x = 19700101u;
-  for (char& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 23);
-  }
-  s.replace(0, 3, "abc");
-  return s;
-}
-
-// A fresh directory (its real path), removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/fcloak-fault-XXXXXX";
-    if (mkdtemp(templ.data()) == nullptr) {
-      ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
-      return;
-    }
-    path_ = stdfs::canonical(templ).string();
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) stdfs::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-// The names in a directory that begin with "ZZ", the scratch files.
-std::vector<std::string> scratch_files(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : stdfs::directory_iterator(dir)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("ZZ", 0) == 0) names.push_back(name);
-  }
-  return names;
-}
-
-std::vector<std::string> all_files(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : stdfs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-  return names;
-}
-
-std::string env_or(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? value : fallback;
-}
-
-std::string normal_binary() { return env_or("FCLOAK_BIN", ""); }
-std::string faulty_binary() { return env_or("FCLOAK_FAULTY", FCLOAK_FAULTY_PATH); }
 
 // Whether the kernel copies in the copying pass, or the shim refuses every
 // copy as a file system that cannot copy does.
@@ -200,66 +121,30 @@ struct Setting {
 // Runs a program in `dir` on kFileName with the password and the sign as
 // arguments, in a session of its own (no terminal), standard input from
 // /dev/null. `fault` goes to the shim; the user file is named to it by its
-// real path. Output is captured in files next to `dir`.
+// real path.
 Result run_in(const std::string& binary, const std::string& dir, const char* sign, const std::string& fault = "",
               const Setting& setting = {}) {
-  Result run;
-  const std::string out_path = dir + ".out";
-  const std::string err_path = dir + ".err";
-  const std::string user_path = dir + "/" + kFileName;
-  const pid_t pid = fork();
-  if (pid < 0) {
-    ADD_FAILURE() << "fork: " << std::strerror(errno);
-    return run;
+  e2e::Launch launch;
+  launch.program = binary;
+  launch.args = {binary, kFileName, kPassword, sign};
+  launch.cwd = dir;
+  if (fault.empty()) {
+    launch.env.push_back("FCLOAK_FAULT");
+  } else {
+    launch.env.push_back("FCLOAK_FAULT=" + fault);
+    launch.env.push_back("FCLOAK_FAULT_USER=" + dir + "/" + kFileName);
   }
-  if (pid == 0) {
-    setsid();
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-        chdir(dir.c_str()) != 0) {
-      _exit(127);
-    }
-    if (fault.empty()) {
-      unsetenv("FCLOAK_FAULT");
-    } else {
-      setenv("FCLOAK_FAULT", fault.c_str(), 1);
-      setenv("FCLOAK_FAULT_USER", user_path.c_str(), 1);
-    }
-    if (setting.copies == Copies::kRefused) {
-      setenv("FCLOAK_FAULT_COPIES", "refused", 1);
-    } else {
-      unsetenv("FCLOAK_FAULT_COPIES");
-    }
-    if (setting.signal != 0) setenv("FCLOAK_FAULT_SIGNAL", std::to_string(setting.signal).c_str(), 1);
-    if (setting.locale != nullptr) setenv("LC_ALL", setting.locale, 1);
-    if (setting.size_limit != 0) {
-      const rlimit limit{setting.size_limit, setting.size_limit};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
-    }
-    const char* argv[] = {binary.c_str(), kFileName, kPassword, sign, nullptr};
-    execv(binary.c_str(), const_cast<char* const*>(argv));
-    _exit(127);
-  }
-  int wait_status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (waitpid(pid, &wait_status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &wait_status, 0);
-      ADD_FAILURE() << binary << " did not end within a minute";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  run.exited = WIFEXITED(wait_status);
-  run.status = run.exited ? WEXITSTATUS(wait_status) : WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : -1;
-  run.out = read_file(out_path);
-  run.err = read_file(err_path);
-  std::remove(out_path.c_str());
-  std::remove(err_path.c_str());
-  return run;
+  launch.env.push_back(setting.copies == Copies::kRefused ? "FCLOAK_FAULT_COPIES=refused" : "FCLOAK_FAULT_COPIES");
+  if (setting.signal != 0) launch.env.push_back("FCLOAK_FAULT_SIGNAL=" + std::to_string(setting.signal));
+  if (setting.locale != nullptr) launch.locale = setting.locale;
+  launch.size_limit = setting.size_limit;
+  launch.timeout = std::chrono::minutes(1);
+  const e2e::Outcome outcome = e2e::run(launch);
+  if (outcome.timed_out) ADD_FAILURE() << binary << " did not end within a minute";
+  return Result{.exited = outcome.exited,
+                .status = outcome.exited ? outcome.status : outcome.signal != 0 ? outcome.signal : -1,
+                .out = outcome.out,
+                .err = outcome.err};
 }
 
 // ---------------------------------------------------------------------------
@@ -275,7 +160,7 @@ struct Originals {
 const Originals& originals() {
   static const Originals made = [] {
     Originals o;
-    o.plain = plaintext();
+    o.plain = e2e::pattern(kPlainSize);
     TempDir dir;
     const std::string file = dir.path() + "/" + kFileName;
     write_file(file, o.plain);
