@@ -24,8 +24,8 @@
 //    that cannot copy), the copying pass reads and writes block by block as
 //    the transforming pass does;
 //  - the user file is read once (encrypt) or twice (decrypt) for its header
-//    before pass 1; the scratch file, in a decryption, twice for the header
-//    it skips before pass 2;
+//    before pass 1, and in a decryption twice more for the header that pass
+//    2 skips (it reads the body from the user file itself);
 //  - the user file is rewound 3 times (encrypt) or twice (decrypt) up to
 //    pass 2, the scratch file twice;
 //  - each file is synced once: the scratch file after pass 1, the user file
@@ -83,9 +83,11 @@ const std::string kScratchKept = e2e::gbk(u8"完整的文件保存在临时文�
 const std::string kDoneEncrypt = e2e::gbk(u8"文件已完成加密."_t);
 const std::string kDoneDecrypt = e2e::gbk(u8"文件已完成解密."_t);
 const std::string kTimeNotRestored = e2e::gbk(u8"文件的修改时间未能恢复."_t);
+const std::string kOutputFailed = e2e::gbk(u8"控制台输出失败."_t);
 // What follows the last message of a run here: the end of the message's
 // line, then the stop of the program's one exit.
 const std::string kStop = "\r\n" + e2e::kStop;
+using e2e::kProgressLine;
 
 // A message (GBK) written over the progress line covers the whole line.
 std::string over_progress(const std::string& message) { return message + e2e::rest_of_progress_line(message.size()); }
@@ -186,10 +188,12 @@ enum class Direction { kEncrypt, kDecrypt };
 
 // Where the complete data is afterwards.
 enum class Ending {
+  kRefused,      // the run ended before pass 1, on the message alone: the file is untouched
   kUserFile,     // the run ended before pass 2 wrote to the file: it is untouched
   kScratchFile,  // after that: the scratch file is kept and named
   kKilled,       // killed after that: the scratch file is left behind
   kCompleted,    // the run went on by read and write and completed
+  kConsoleFailed,  // console output failed in pass 2: the run completed, then reported it
 };
 
 // What another program (played by the shim) did to the user file.
@@ -204,6 +208,9 @@ struct FaultPoint {
   Change change = Change::kNone;
   rlim_t size_limit = 0;  // the run may write no file larger (ulimit -f)
   Copies copies = Copies::kKernel;
+  // The file had its new length when the run ended (in an orderly way,
+  // after pass 2): it need not keep the length it had.
+  bool end_set = false;
 };
 
 constexpr Change kNone = Change::kNone;
@@ -214,6 +221,10 @@ constexpr Copies kRefused = Copies::kRefused;
 constexpr int kStopSignals[] = {SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM};
 
 const FaultPoint kFaultPoints[] = {
+    // The first bytes and the check block of the file: a read that fails is
+    // no plain file and no wrong password.
+    {"ReadHeader", "read:user:1", "read:user:1", &kReadFailed, Ending::kRefused},
+    {"ReadCheckBlock", nullptr, "read:user:2", &kReadFailed, Ending::kRefused},
     // Pass 1, into the scratch file: the user file is only read.
     {"Pass1WriteFirstBlock", "write:scratch:1", "write:scratch:1", &kNoSpace, Ending::kUserFile, kNone, 0, kRefused},
     {"Pass1WriteMiddleBlock", "write:scratch:3", "write:scratch:3", &kNoSpace, Ending::kUserFile, kNone, 0, kRefused},
@@ -258,6 +269,10 @@ const FaultPoint kFaultPoints[] = {
     {"ShrankInPass2", "shrink:scratch:3", "shrink:user:13", &kFileChanged, Ending::kScratchFile, Change::kShrank},
     {"GrewInPass2", "grow:scratch:3", "grow:user:13", &kFileChanged, Ending::kScratchFile, Change::kGrew},
     {"Pass2KilledReadWrite", "kill:user:3", nullptr, nullptr, Ending::kKilled, kNone, 0, kRefused},
+    // Standard output fills up: the rewrite completes all the same, and the
+    // run ends on the failure once the file is whole.
+    {"StdoutFullInPass2", "stdout:user:2", "stdout:user:2", &kOutputFailed, Ending::kConsoleFailed, kNone, 0,
+     kRefused},
     // The kernel refuses to copy, at the first copy of the pass or later:
     // read and write do the rest of the pass.
     {"CopyRefusedAtOnce", "sendfile:user:1:EINVAL", "copy_file_range:scratch:1:EXDEV", nullptr, Ending::kCompleted},
@@ -268,7 +283,8 @@ const FaultPoint kFaultPoints[] = {
     // before the scratch file goes.
     {"SetEnd", nullptr, "ftruncate:user:1", &kNoSpace, Ending::kScratchFile},
     {"FlushAtUserSyncLastBlock", "write:user:1", "write:user:6", &kNoSpace, Ending::kScratchFile},
-    {"SyncUserFile", "fsync:user:1", "fsync:user:1", &kNoSpace, Ending::kScratchFile},
+    {"SyncUserFile", "fsync:user:1", "fsync:user:1", &kNoSpace, Ending::kScratchFile, kNone, 0, Copies::kKernel,
+     true},
     {"GrewAfterPass2", "sync-grow:user:1", "sync-grow:user:1", &kFileChanged, Ending::kScratchFile, Change::kGrew},
     {"ShrankAfterPass2", "sync-shrink:user:1", "sync-shrink:user:1", &kFileChanged, Ending::kScratchFile,
      Change::kShrank},
@@ -397,6 +413,19 @@ TEST_P(FaultTest, CompleteDataSurvives) {
   SCOPED_TRACE("FCLOAK_FAULT=" + fault + (point.copies == kRefused ? ", every kernel copy refused" : ""));
   const Result run = run_in(faulty_binary(), dir.path(), encrypting ? "+" : "-", fault,
                             Setting{.signal = GetParam().signal, .size_limit = point.size_limit, .copies = point.copies});
+
+  if (point.ending == Ending::kConsoleFailed) {
+    EXPECT_TRUE(run.exited && run.status == 1) << (run.exited ? "exit status " : "signal ") << run.status;
+    EXPECT_EQ(run.err, "\r\n" + *point.message + "\r\n");
+    EXPECT_EQ(all_files(dir.path()), std::vector<std::string>{kFileName}) << "a scratch file was left behind";
+    if (encrypting) {
+      ASSERT_TRUE(is_encrypted_form(read_file(file), o.plain.size()));
+      const Result decrypt = run_in(normal_binary(), dir.path(), "-");
+      EXPECT_TRUE(decrypt.exited && decrypt.status == 0) << "decrypting the file: status " << decrypt.status;
+    }
+    EXPECT_TRUE(read_file(file) == o.plain) << "the file does not come back as the plaintext";
+    return;
+  }
   EXPECT_EQ(run.err, "");
 
   if (point.ending == Ending::kCompleted) {
@@ -415,9 +444,10 @@ TEST_P(FaultTest, CompleteDataSurvives) {
     return;
   }
 
-  if (point.ending == Ending::kUserFile) {
+  if (point.ending == Ending::kUserFile || point.ending == Ending::kRefused) {
     EXPECT_TRUE(run.exited && run.status == 1) << (run.exited ? "exit status " : "signal ") << run.status;
-    const std::string tail = over_progress(*point.message) + kStop;
+    const std::string tail =
+        (point.ending == Ending::kRefused ? *point.message : over_progress(*point.message)) + kStop;
     EXPECT_TRUE(run.out.size() >= tail.size() && run.out.compare(run.out.size() - tail.size(), tail.size(), tail) == 0)
         << "expected the output to end with the message and no scratch file named; it ends with:\n"
         << run.out.substr(run.out.size() > 200 ? run.out.size() - 200 : 0);
@@ -438,6 +468,15 @@ TEST_P(FaultTest, CompleteDataSurvives) {
     EXPECT_TRUE(!run.exited && run.status == SIGKILL) << "the run was not killed";
   } else {
     EXPECT_TRUE(run.exited && run.status == 1) << (run.exited ? "exit status " : "signal ") << run.status;
+  }
+  // The file is closed at the length it has: never cut below its old length.
+  if (point.change == kNone && !point.end_set) {
+    const std::size_t length = read_file(file).size();
+    if (encrypting) {
+      EXPECT_GE(length, original.size()) << "the file was cut";
+    } else {
+      EXPECT_EQ(length, original.size()) << "the file was cut";
+    }
   }
   const auto scratch = scratch_files(dir.path());
   ASSERT_EQ(scratch.size(), 1u) << "expected the scratch file to be kept";

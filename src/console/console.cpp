@@ -4,7 +4,6 @@
 
 #include "console/terminal.h"
 #include "console/texts.h"
-#include "files/units.h"
 
 namespace fcloak::console {
 
@@ -19,13 +18,12 @@ constexpr unsigned char kCtrlZ = 0x1A;
 
 OutputState state{false, false};
 int pending_key = -1;
-bool reporting_error = false;
+bool failed = false;
 
+// A failed write is remembered: the run decides when it matters.
 void put(const char* bytes, int n, bool as_is = false) {
   if (n <= 0) return;
-  if (terminal::write_out(bytes, n, as_is) == terminal::kFatal && !reporting_error) {
-    runtime_error(texts::kOutputFailed);
-  }
+  if (terminal::write_out(bytes, n, as_is) == terminal::kFatal) failed = true;
 }
 
 void end_line() { put("\r\n", 2); }
@@ -37,30 +35,26 @@ bool all_blanks(Text text) {
   return true;
 }
 
-// A typed line that holds a character without a GBK form.
-constexpr int kNotGbkLine = -2;
-
-// Reads one line of standard input into line; returns its length, -1 at
-// the end of the input before a line, or kNotGbkLine. Bytes past the buffer are read and
-// dropped; too_long tells whether there were 132 or more before the end.
-int read_input_line(char (&line)[kLineBufferSize], bool& too_long) {
-  int n = 0;
+// Reads one line of standard input into line, its length into n. Bytes
+// past the buffer are read and dropped; kTooLong when there were 132 or
+// more before the end (the first 132 are in line).
+LineRead read_input_line(char (&line)[kLineBufferSize], int& n) {
+  n = 0;
   int seen = 0;
-  too_long = false;
   bool ended_by_ctrl_z = false;
   for (;;) {
     unsigned char byte = 0;
     int got = terminal::read_input_byte(byte);
-    if (terminal::interrupted()) message_and_exit(texts::kInterrupted, kExitRefused);
-    if (got == terminal::kNotGbk) return kNotGbkLine;
+    if (terminal::interrupted()) return LineRead::kInterrupted;
+    if (got == terminal::kNotGbk) return LineRead::kNotGbk;
     if (got <= 0) {
-      if (seen == 0) return -1;
+      if (seen == 0) return LineRead::kEnded;
       break;
     }
     ++seen;
     if (byte == '\n') break;
     if (byte == kCtrlZ) {
-      if (seen == 1) return -1;
+      if (seen == 1) return LineRead::kEnded;
       ended_by_ctrl_z = true;
       break;
     }
@@ -75,10 +69,10 @@ int read_input_line(char (&line)[kLineBufferSize], bool& too_long) {
   }
   if (n > 0 && n <= kLineBufferSize && line[n - 1] == '\r') --n;
   if (n >= kLineBufferSize) {
-    too_long = true;
     n = kLineBufferSize;
+    return LineRead::kTooLong;
   }
-  return n;
+  return LineRead::kRead;
 }
 
 }  // namespace
@@ -118,6 +112,8 @@ void write_lines(Text text) {
   put(text.bytes + from, text.length - from);
 }
 
+bool output_failed() { return failed; }
+
 unsigned char read_key() {
   if (pending_key >= 0) {
     unsigned char key = static_cast<unsigned char>(pending_key);
@@ -131,77 +127,78 @@ unsigned char read_key() {
   return key[0];
 }
 
-void read_line(char* field, int size) {
+LineRead read_line(char* field, int size) {
   const bool at_console = terminal::stdin_is_console() && terminal::stdout_is_console();
   if (at_console) {
     if (state.line_open && !state.continuation) end_line();
     state.continuation = false;
   }
   char line[kLineBufferSize];
-  bool too_long = false;
-  int n = read_input_line(line, too_long);
-  if (n == kNotGbkLine) {
-    // The line has been typed to its end. The password is refused rather
-    // than taken with a stand-in character.
-    if (at_console) state.line_open = false;
-    message_and_exit(texts::kPasswordNotGbk, kExitRefused);
-  }
-  if (n < 0) runtime_error(texts::kInputEnded);
-  if (too_long && terminal::stdin_is_console()) runtime_error(texts::kLineTooLong);
+  int n = 0;
+  LineRead read = read_input_line(line, n);
+  // Only a typed line has to fit the console's buffer.
+  if (read == LineRead::kTooLong && !terminal::stdin_is_console()) read = LineRead::kRead;
+  // A line typed to its end, taken or not, leaves the cursor at the start
+  // of the next line.
+  if (at_console && (read == LineRead::kRead || read == LineRead::kNotGbk)) state.line_open = false;
+  if (read != LineRead::kRead) return read;
   terminal::input_line_to_gbk(line, n, kLineBufferSize);
   for (int i = 0; i < size; ++i) field[i] = i < n ? line[i] : ' ';
-  if (at_console) state.line_open = false;
+  return LineRead::kRead;
 }
 
-void message_and_exit(Text message, int status) {
+namespace {
+
+// Asks for a key before the program stops, where the end-pause flag says so.
+void pause() {
+  if (end_pause != 1) return;
+  write_record({Text("\r"), texts::kPressAnyKey}, false);
+  // Only a key pressed now ends the pause.
+  terminal::discard_pending_input();
+  read_key();
+}
+
+}  // namespace
+
+void message_and_exit(Text message, int status, Text kept, bool kept_as_is) {
   write_record({Text("\r"), message}, false);
-  if (files::scratch_must_be_kept()) {
+  if (kept.length > 0) {
     // A record of its own, with the path as it is to be shown.
     write_record({Text("\r"), texts::kScratchKept}, true);
-    const Text path = files::scratch_path();
-    put(path.bytes, path.length, files::scratch_path_as_is());
+    put(kept.bytes, kept.length, kept_as_is);
     state.continuation = false;
   }
   if (!all_blanks(message)) write_empty_record();
-  // The files are done with before the pause: the user may end the program
-  // there by closing its window.
-  files::close_all_units();
-  if (end_pause == 1) {
-    write_record({Text("\r"), texts::kPressAnyKey}, false);
-    // Only a key pressed now ends the pause.
-    terminal::discard_pending_input();
-    read_key();
-  }
+  pause();
   stop_program(status);
 }
 
-void runtime_error(Text message) {
-  reporting_error = true;
+void report_and_exit(Text message, Text kept, bool kept_as_is) {
   terminal::write_error("\r\n", 2);
   terminal::write_error(message.bytes, message.length);
-  if (files::scratch_must_be_kept()) {
+  if (kept.length > 0) {
     terminal::write_error("\r\n", 2);
     terminal::write_error(texts::kScratchKept.bytes, texts::kScratchKept.length);
-    Text path = files::scratch_path();
-    terminal::write_error(path.bytes, path.length, files::scratch_path_as_is());
+    terminal::write_error(kept.bytes, kept.length, kept_as_is);
   }
   terminal::write_error("\r\n", 2);
-  files::close_all_units();
+  pause();
   terminal::exit_process(kExitRefused);
 }
 
 void stop_program(int status) {
   if (state.line_open) end_line();
   put(" \r\n", 3);
-  files::close_all_units();
   if (state.line_open) end_line();
   terminal::exit_process(status);
 }
 
+void leave(int status) { terminal::exit_process(status); }
+
 void reset_for_test() {
   state = OutputState{false, false};
   pending_key = -1;
-  reporting_error = false;
+  failed = false;
   end_pause = 1;
 }
 

@@ -20,18 +20,37 @@ bool key_blank(const char key[kKeySize]) {
   return true;
 }
 
+Status line_status(console::LineRead read) {
+  switch (read) {
+    case console::LineRead::kRead:
+      break;
+    case console::LineRead::kEnded:
+      return Status::kInputEnded;
+    case console::LineRead::kTooLong:
+      return Status::kLineTooLong;
+    case console::LineRead::kNotGbk:
+      return Status::kPasswordNotGbk;
+    case console::LineRead::kInterrupted:
+      return Status::kInterrupted;
+  }
+  return Status::kOk;
+}
+
 }  // namespace
 
-Status take_password(signed char mode, char key[kKeySize], unsigned char check[kKeySize]) {
-  // Argument 2 gives the password, cut to 16 bytes or blank-padded; a blank
-  // or absent one means asking for it. A given password is never asked for
-  // again.
+Status take_password(signed char mode, int argument, char key[kKeySize], unsigned char check[kKeySize]) {
+  // The argument gives the password, cut to 16 bytes or blank-padded; a
+  // blank or absent one means asking for it. A given password is never
+  // asked for again.
   std::memset(key, ' ', kKeySize);
-  files::get_argument(2, key, kKeySize);
-  if (!files::argument_in_gbk(2)) return Status::kPasswordNotGbk;
+  files::get_argument(argument, key, kKeySize);
+  if (!files::argument_in_gbk(argument)) return Status::kPasswordNotGbk;
   if (key_blank(key)) {
     console::write_record({"\r", texts::kAskPassword}, true);
-    console::read_line(key, kKeySize);
+    // Nobody is asked for what cannot be shown.
+    if (console::output_failed()) return Status::kOutputFailed;
+    const Status read = line_status(console::read_line(key, kKeySize));
+    if (read != Status::kOk) return read;
   }
   if (key_blank(key)) return Status::kNoPassword;
 
