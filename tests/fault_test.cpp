@@ -550,4 +550,55 @@ TEST(KeptScratchPath, ShownSoThatItCanBeCopied) {
   }
 }
 
+// Many files in one run (-e a b c): a failure or an interrupt in the
+// second file's rewrite keeps and names its complete scratch file and
+// stops the run there: the first file done, the third untouched, the
+// summary saying so, status 1.
+TEST(ManyFiles, RewriteFailureStopsTheRun) {
+  const Originals& o = originals();
+  ASSERT_FALSE(o.encrypted.empty());
+  struct Row {
+    const char* fault;
+    const std::string* message;
+  };
+  for (const Row& row : {Row{"write:user:3", &kNoSpace}, Row{"signal:user:2", &kInterrupted}}) {
+    SCOPED_TRACE(row.fault);
+    TempDir dir;
+    for (const char* name : {"a", "b", "c"}) write_file(dir.path() + "/" + name, o.plain);
+    e2e::Launch launch;
+    launch.program = faulty_binary();
+    launch.args = {launch.program, "-e", "a", "b", "c"};
+    launch.cwd = dir.path();
+    launch.input_from = e2e::Input::kBytes;
+    launch.input = std::string(kPassword) + "\n";
+    launch.env = {std::string("FCLOAK_FAULT=") + row.fault, "FCLOAK_FAULT_USER=" + dir.path() + "/b",
+                  "FCLOAK_FAULT_COPIES=refused"};
+    const e2e::Outcome run = e2e::run(launch);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.status, 1);
+
+    EXPECT_TRUE(is_encrypted_form(read_file(dir.path() + "/a"), kPlainSize)) << "the first file is not done";
+    EXPECT_TRUE(read_file(dir.path() + "/c") == o.plain) << "the third file was touched";
+    const auto scratch = scratch_files(dir.path());
+    ASSERT_EQ(scratch.size(), 1u);
+    const std::string kept = read_file(dir.path() + "/" + scratch[0]);
+    EXPECT_TRUE(is_encrypted_form(kept, kPlainSize)) << "the kept scratch file is not b's complete form";
+    const std::string lines = over_progress(*row.message) + "\r\n" + kScratchKept + dir.path() +
+                              "/" + scratch[0] + "\r\n" + e2e::gbk(u8"这个文件出错, 运行到此停止."_t) + "\r\n" +
+                              e2e::gbk(u8"还有 1 个文件未处理."_t) + "\r\n" +
+                              e2e::gbk(u8"加密 1 个文件, 跳过 0 个, 失败 1 个."_t) + kStop;
+    EXPECT_TRUE(run.out.ends_with(lines)) << e2e::show(run.out);
+
+    // The kept file is b, encrypted under the run's password: recovered,
+    // it decrypts to the plaintext.
+    recover(dir.path() + "/" + scratch[0], dir.path() + "/b");
+    launch.program = normal_binary();
+    launch.args = {launch.program, "-d", "a", "b"};
+    launch.env = {"FCLOAK_FAULT"};
+    const e2e::Outcome back = e2e::run(launch);
+    EXPECT_TRUE(back.exited && back.status == 0);
+    EXPECT_TRUE(read_file(dir.path() + "/a") == o.plain && read_file(dir.path() + "/b") == o.plain);
+  }
+}
+
 }  // namespace
