@@ -174,6 +174,9 @@ void run() {
   console::write_empty_record();
   if (console::output_failed()) end_run(Status::kOutputFailed);
 
+  // An operand left out would be a file left as it is without a word.
+  if (!files::all_arguments_loaded()) console::message_and_exit(texts::kTooManyArguments, console::kExitUsage);
+
   const int file_name_length = files::get_argument(1, file_name, kNameFieldSize);
   // An option that does not exist, and a sign after -c FILE PASSWORD (the
   // option is the answer), are usage errors.
