@@ -97,11 +97,11 @@ int native_name(const char* name, int length, char* out, int capacity) {
       }
     }
     int text_directory = 0;
-    const auto* original = console::find_directory(originals, last, name, directory, separators,
-                                                   [](char c) { return c == '/'; }, text_directory);
-    if (original != nullptr) {
+    const auto* in_directory = console::find_directory(originals, last, name, directory, separators,
+                                                       [](char c) { return c == '/'; }, text_directory);
+    if (in_directory != nullptr) {
       if (text_directory >= capacity) return -1;
-      std::memcpy(out, original->text, static_cast<std::size_t>(text_directory));
+      std::memcpy(out, in_directory->text, static_cast<std::size_t>(text_directory));
       head = text_directory;
       source = name + directory;
       n = length - directory;

@@ -60,15 +60,16 @@ int native_name(const char* name, int length, wchar_t* out, int capacity) {
       }
     }
     int text_directory = 0;
-    const auto* original = console::find_directory(originals, last, name, directory, separators,
-                                                   [](wchar_t c) { return c == L'\\' || c == L'/'; }, text_directory);
+    const auto* in_directory = console::find_directory(
+        originals, last, name, directory, separators, [](wchar_t c) { return c == L'\\' || c == L'/'; },
+        text_directory);
     int head = 0;
-    if (original != nullptr) {
+    if (in_directory != nullptr) {
       if (text_directory >= capacity) return -1;
-      std::memcpy(out, original->text, static_cast<std::size_t>(text_directory) * sizeof(wchar_t));
+      std::memcpy(out, in_directory->text, static_cast<std::size_t>(text_directory) * sizeof(wchar_t));
       head = text_directory;
     }
-    const int skip = original != nullptr ? directory : 0;
+    const int skip = in_directory != nullptr ? directory : 0;
     n = from_gbk(name + skip, length - skip, out + head, capacity - 1 - head);
     if (n < 0) return -1;
     n += head;
