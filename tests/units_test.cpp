@@ -28,9 +28,13 @@ namespace stdfs = std::filesystem;
 constexpr bool kKernelCopies = false;
 // A device that opens by name like a file.
 constexpr const char* kDevice = "NUL";
+// Whether a directory without write permission refuses new files to this
+// user (root, and every user on Windows, writes any directory).
+bool directory_modes_bind() { return false; }
 #else
 constexpr bool kKernelCopies = true;
 constexpr const char* kDevice = "/dev/null";
+bool directory_modes_bind() { return geteuid() != 0; }
 #endif
 
 std::string contents(const std::string& path) {
@@ -197,7 +201,7 @@ TEST_F(UnitsTest, KernelCopiesMoveBothUnits) {
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
   put("f", data);
   ASSERT_EQ(open_user("f"), fs::Code::kOk);
-  ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
+  ASSERT_EQ(open_scratch_file("f", 1), fs::Code::kOk);
   char head[3];
   ASSERT_EQ(read_bytes(kUserUnit, head, 3), fs::Code::kOk);
   EXPECT_EQ(write_bytes(kScratchUnit, "hdr", 3), fs::Code::kOk);  // pending before the copy
@@ -261,7 +265,7 @@ TEST_F(UnitsTest, CopyAcrossFileSystemsIsRefused) {
   std::error_code ignored;
   stdfs::remove(other, ignored);
   ASSERT_EQ(opened, fs::Code::kOk);
-  ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
+  ASSERT_EQ(open_scratch_file("f", 1), fs::Code::kOk);
   int copied = -1;
   EXPECT_EQ(copy_bytes(kUserUnit, kScratchUnit, 9, copied), fs::Code::kCopyRefused);
   EXPECT_EQ(copied, 0);
@@ -284,7 +288,7 @@ TEST_F(UnitsTest, ReadPastTheEndKeepsTheRestOfTheField) {
 }
 
 TEST_F(UnitsTest, ScratchFileIsNamedFromTheProcessAndDeletedAtClose) {
-  ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
+  ASSERT_EQ(open_scratch_file("f", 1), fs::Code::kOk);
   EXPECT_TRUE(stdfs::exists(scratch_)) << scratch_;
   const std::string path(scratch_path().bytes, static_cast<std::size_t>(scratch_path().length));
   EXPECT_EQ(path, (stdfs::current_path() / scratch_).string());
@@ -298,27 +302,74 @@ TEST_F(UnitsTest, ScratchFileIsNamedFromTheProcessAndDeletedAtClose) {
   EXPECT_FALSE(stdfs::exists(scratch_));
 }
 
-TEST_F(UnitsTest, ScratchTakesTheNextFreeLetterAndFailsWhenNoneIsLeft) {
+TEST_F(UnitsTest, ScratchTakesTheNextFreeNameAndFailsWhenNoneIsLeft) {
   std::string taken = scratch_;
   put(taken, "old");
-  ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
+  ASSERT_EQ(open_scratch_file("f", 1), fs::Code::kOk);
   std::string next = taken;
   next[2] = 'b';
   EXPECT_TRUE(stdfs::exists(next));
   close_unit(kScratchUnit);
   EXPECT_EQ(contents(taken), "old");  // a file left by another run stays
 
+  // Every letter taken: other digits, and only when those are taken too,
+  // no name at all. Nothing of another run is touched.
   for (char c = 'a'; c <= 'z'; ++c) {
     next[2] = c;
     put(next, "x");
   }
-  EXPECT_EQ(open_scratch_file(), fs::Code::kNoFreeName);
+  int made = 0;
+  for (; made < 200 && open_scratch_file("f", 1).ok(); ++made) {
+    const std::string path(scratch_path().bytes, static_cast<std::size_t>(scratch_path().length));
+    const std::string name = path.substr(path.rfind('/') + 1);
+    EXPECT_EQ(name.substr(0, 2), "ZZ");
+    EXPECT_NE(name.substr(3), scratch_.substr(3)) << "a taken name's digits";
+    close_unit(kScratchUnit);
+    put(name, "x");  // now taken
+  }
+  EXPECT_GT(made, 26);
+  EXPECT_LT(made, 200);
+  EXPECT_EQ(open_scratch_file("f", 1), fs::Code::kNoFreeName);
+  next[2] = 'a';
+  EXPECT_EQ(contents(next), "x");
+}
+
+// The scratch file goes beside the file it serves; where that directory
+// cannot be written, the current directory serves (it is on the same file
+// system here), and a path of its own ("/...") is taken as it stands.
+TEST_F(UnitsTest, ScratchGoesBesideTheUserFile) {
+  ASSERT_TRUE(stdfs::create_directory("sub"));
+  put("sub/f", "x");
+  const auto scratch_dir = [] {
+    const std::string path(scratch_path().bytes, static_cast<std::size_t>(scratch_path().length));
+    return stdfs::path(path).parent_path();
+  };
+  const stdfs::path sub = stdfs::current_path() / "sub";
+  ASSERT_EQ(open_scratch_file("sub/f", 5), fs::Code::kOk);
+  EXPECT_TRUE(stdfs::equivalent(scratch_dir(), sub)) << scratch_dir();
+  EXPECT_TRUE(stdfs::exists(sub / scratch_));
+  close_unit(kScratchUnit);
+  EXPECT_FALSE(stdfs::exists(sub / scratch_));
+
+  const std::string whole = (sub / "f").string();
+  ASSERT_EQ(open_scratch_file(whole.data(), static_cast<int>(whole.size())), fs::Code::kOk);
+  EXPECT_TRUE(stdfs::equivalent(scratch_dir(), sub)) << scratch_dir();
+  close_unit(kScratchUnit);
+
+  if (directory_modes_bind()) {
+    stdfs::permissions(sub, stdfs::perms::owner_write | stdfs::perms::group_write | stdfs::perms::others_write,
+                       stdfs::perm_options::remove);
+    ASSERT_EQ(open_scratch_file("sub/f", 5), fs::Code::kOk);
+    EXPECT_TRUE(stdfs::equivalent(scratch_dir(), stdfs::current_path())) << scratch_dir();
+    close_unit(kScratchUnit);
+    stdfs::permissions(sub, stdfs::perms::owner_write, stdfs::perm_options::add);
+  }
 }
 
 TEST_F(UnitsTest, ScratchIsKeptOnceTheUserFileIsWritten) {
   put("f", "plain");
   ASSERT_EQ(open_user("f"), fs::Code::kOk);
-  ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
+  ASSERT_EQ(open_scratch_file("f", 1), fs::Code::kOk);
   EXPECT_EQ(write_bytes(kScratchUnit, "whole", 5), fs::Code::kOk);
   EXPECT_EQ(sync_unit(kScratchUnit), fs::Code::kOk);
   EXPECT_FALSE(scratch_must_be_kept());

@@ -297,22 +297,22 @@ void discard_pending_input() {
   if (stop_event != nullptr) ResetEvent(stop_event);
 }
 
-// The pause is for a person who reads the console before it closes: the
-// console closes with the program when the program is the only process
+// The console closes with the program when the program is the only process
 // attached to it (started from the desktop: a double click, a file dropped
 // on it; not from a command prompt or PowerShell, whose console stays).
 // It has to be a console that someone sees and types at: one with a
 // visible window, and standard input coming from it. A console without a
 // window (CREATE_NO_WINDOW, as programs that run others in the background
 // make it), one whose window is hidden (SW_HIDE, a hidden scheduled task),
-// or standard input from a file or a pipe has no one to press a key, and
-// the run ends at once with its status. Argument 0 does not matter here.
-bool pause_at_end(bool) {
+// or standard input from a file or a pipe has no one to answer it.
+bool console_of_its_own() {
   DWORD processes[2];
   if (GetConsoleProcessList(processes, 2) != 1) return false;
   const HWND window = GetConsoleWindow();
   return window != nullptr && IsWindowVisible(window) && is_console(input_handle);
 }
+
+bool pause_at_end(bool) { return console_of_its_own(); }
 
 bool interrupted() { return stop_requested.load(); }
 

@@ -4,9 +4,6 @@ namespace fcloak::files {
 
 namespace {
 
-// Far more than any platform's command line can hold.
-constexpr int kMaxArguments = 32768;
-
 int count_of_arguments = 0;
 const char* const* argument_bytes = nullptr;
 const int* argument_lengths = nullptr;
@@ -19,7 +16,8 @@ int command_line_index(int n) { return n >= 1 ? n + options_skipped : n; }
 }  // namespace
 
 void set_arguments(int count, const char* const* args, const int* lengths) {
-  count_of_arguments = count < kMaxArguments ? count : kMaxArguments;
+  // The platform's loader holds to its own limit (all_arguments_loaded).
+  count_of_arguments = count;
   argument_bytes = args;
   argument_lengths = lengths;
   options_skipped = 0;

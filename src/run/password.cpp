@@ -38,7 +38,7 @@ Status line_status(console::LineRead read) {
 
 }  // namespace
 
-Status take_password(signed char mode, int argument, char key[kKeySize], unsigned char check[kKeySize]) {
+Status read_password(int argument, char key[kKeySize]) {
   // The argument gives the password, cut to 16 bytes or blank-padded; a
   // blank or absent one means asking for it. A given password is never
   // asked for again.
@@ -53,8 +53,12 @@ Status take_password(signed char mode, int argument, char key[kKeySize], unsigne
     if (read != Status::kOk) return read;
   }
   if (key_blank(key)) return Status::kNoPassword;
+  return Status::kOk;
+}
 
-  // The clock is only read when a check block is to be created.
+Status prepare_key(signed char mode, const char key[kKeySize], unsigned char check[kKeySize]) {
+  // The clock is only read when a check block is to be created: for each
+  // file its own.
   // A file being decrypted has its stored block verified, even when it is
   // all blanks.
   const bool verify_only = mode == -1;
@@ -65,6 +69,11 @@ Status take_password(signed char mode, int argument, char key[kKeySize], unsigne
   }
   if (cipher::prepare_keystream(key, check, clock_value, verify_only) < 0) return Status::kWrongPassword;
   return Status::kOk;
+}
+
+Status take_password(signed char mode, int argument, char key[kKeySize], unsigned char check[kKeySize]) {
+  const Status status = read_password(argument, key);
+  return status == Status::kOk ? prepare_key(mode, key, check) : status;
 }
 
 }  // namespace fcloak::run

@@ -40,11 +40,26 @@ enum class [[nodiscard]] Status {
   kInputEnded,    // the console input ended before a line
   kLineTooLong,   // a typed line too long for the console's line buffer
   kOutputFailed,  // console text could not be written
+  // A run over many files: a file left as it is, and items that are not
+  // files to process.
+  kSkipEncrypted,        // -e: the file is encrypted already
+  kSkipPlain,            // -d, -t: the file is not encrypted
+  kIsDirectory,          // a directory named without -r
+  kNameNotGbk,           // a name in a walk that GBK cannot hold
+  kDirectoryUnreadable,  // a directory whose entries could not be read
 };
+
+// True for the statuses of a file left as it is on purpose (not failed).
+bool skipped(Status status);
 
 // The message that ends a run with this status (blank for kOk and
 // kDeclined).
 Text message_for(Status status);
+
+// The message padded with blanks to `width` bytes (to cover the line it is
+// written over), in a field that the next call reuses; as it is when it is
+// that wide already or the width is more than the field holds.
+Text padded_to(Text message, int width);
 
 // Whether the status is reported on standard error, as a run-time error:
 // the console itself failed.
@@ -66,6 +81,10 @@ struct JobRequest {
   // The argument that holds the password; when it is blank or absent the
   // password is asked for at the prompt.
   int password_argument;
+  // A run over many files: the option is the answer (no question; a file
+  // already in the wanted form is skipped), and the password, taken once
+  // for all, is this key (16 bytes).
+  const char* key = nullptr;
 };
 
 // How a job ended.
