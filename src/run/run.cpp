@@ -10,6 +10,7 @@
 #include "files/options.h"
 #include "files/units.h"
 #include "run/in_place.h"
+#include "run/restore.h"
 #include "run/stdout_mode.h"
 
 namespace fcloak::run {
@@ -28,6 +29,7 @@ constexpr int kMaxMessage = 64;
 constexpr Text kCarriageReturn("\r");
 
 char file_name[kNameFieldSize];
+char second_name[kNameFieldSize];
 char program_path[kFieldSize];
 char usage[kFieldSize + 64];
 char padded[kMaxMessage];
@@ -131,6 +133,13 @@ void run() {
     end_run(Status::kNameTooLong);
   }
   const Text name(file_name, file_name_length);
+
+  // --restore SCRATCH FILE, or --restore FILE.
+  if (options.mode == files::Mode::kRestore) {
+    const int second = files::get_argument(2, second_name, kNameFieldSize);
+    if (second > kNameFieldSize) end_run(Status::kNameTooLong);
+    end(second < 1 ? restore_kept_copy(Text("", 0), name) : restore_kept_copy(name, Text(second_name, second)));
+  }
 
   // The sign after the password: the answer to the question.
   JobRequest request{Wanted::kAsk, 2};
