@@ -68,7 +68,7 @@ Kind inspect(const char* name, int length, bool follow, Identity& identity) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Kind::kMissing : Kind::kUnknown;
   }
   if (!follow && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Kind::kLink;
-  if (identify(name, length, identity) != 0) return Kind::kUnknown;
+  if (!identify(name, length, identity).ok()) return Kind::kUnknown;
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Kind::kDirectory : Kind::kFile;
 }
 
