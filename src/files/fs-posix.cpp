@@ -247,10 +247,9 @@ constexpr unsigned long kFuse = 0x65735546;
 constexpr unsigned long kFat = 0x4d44;
 constexpr unsigned long kExfat = 0x2011BAB0;
 
-// On btrfs a rewrite in place takes new blocks for all it writes, and the
-// old ones come free only as the file system commits: a rewrite of N bytes
-// was measured to need close to three times N free.
-constexpr std::int64_t kBtrfsRewriteFactor = 3;
+// Room for the metadata of the new blocks besides the blocks themselves.
+constexpr std::int64_t kMetadataShare = 32;
+constexpr std::int64_t kMetadataRoom = 1 << 20;
 
 unsigned long kind_of(int fd) {
   struct statfs about {};
@@ -290,14 +289,11 @@ bool change_time_tells(File file) {
 
 Status room_to_overwrite(File file, std::int64_t bytes) {
   const int fd = static_cast<int>(file.handle);
-  std::int64_t needed = 0;
-  if (kind_of(fd) == kBtrfs) {
-    needed = bytes * kBtrfsRewriteFactor;
-  } else if (shares_blocks(fd)) {
-    needed = bytes;
-  } else {
-    return kOk;
-  }
+  // A file system that writes every block anew (btrfs), or blocks that
+  // the file shares (a copy that shared them): the blocks the file has now
+  // come free only after the rewrite, so room for all of it is needed.
+  if (kind_of(fd) != kBtrfs && !shares_blocks(fd)) return kOk;
+  const std::int64_t needed = bytes + bytes / kMetadataShare + kMetadataRoom;
   struct statvfs about {};
   if (fstatvfs(fd, &about) != 0) return kOk;
   const auto free = static_cast<std::int64_t>(about.f_bavail) * static_cast<std::int64_t>(about.f_frsize);
