@@ -80,6 +80,8 @@ const std::string kReadFailed = e2e::gbk(u8"读文件出错."_t);
 const std::string kFileChanged = e2e::gbk(u8"文件在处理过程中被改变."_t);
 const std::string kInterrupted = e2e::gbk(u8"程序被中断."_t);
 const std::string kScratchKept = e2e::gbk(u8"完整的文件保存在临时文件中: "_t);
+// The line after the kept scratch file's path.
+const std::string kRestoreHint = "\r\n" + e2e::gbk(u8"用 fcloak --restore 文件名 可以把它放回."_t);
 const std::string kDoneEncrypt = e2e::gbk(u8"文件已完成加密."_t);
 const std::string kDoneDecrypt = e2e::gbk(u8"文件已完成解密."_t);
 const std::string kTimeNotRestored = e2e::gbk(u8"文件的修改时间未能恢复."_t);
@@ -485,7 +487,7 @@ TEST_P(FaultTest, CompleteDataSurvives) {
   ASSERT_EQ(scratch.size(), 1u) << "expected the scratch file to be kept";
   const std::string scratch_path = dir.path() + "/" + scratch[0];
   if (point.ending == Ending::kScratchFile) {
-    const std::string tail = over_progress(*point.message) + "\r\n" + kScratchKept + scratch_path + kStop;
+    const std::string tail = over_progress(*point.message) + "\r\n" + kScratchKept + scratch_path + kRestoreHint + kStop;
     EXPECT_TRUE(run.out.size() >= tail.size() && run.out.compare(run.out.size() - tail.size(), tail.size(), tail) == 0)
         << "expected the output to end with the message and the line naming " << scratch_path << "; it ends with:\n"
         << run.out.substr(run.out.size() > 200 ? run.out.size() - 200 : 0);
@@ -568,7 +570,7 @@ TEST(KeptScratchPath, ShownSoThatItCanBeCopied) {
     ASSERT_EQ(scratch.size(), 1u);
     const bool gbk_holds_it = name == u8"密码"_t;
     const std::string shown = (gbk_holds_it ? e2e::gbk(dir) : dir) + "/" + scratch[0];
-    EXPECT_TRUE(run.out.ends_with(kScratchKept + shown + kStop)) << e2e::show(run.out);
+    EXPECT_TRUE(run.out.ends_with(kScratchKept + shown + kRestoreHint + kStop)) << e2e::show(run.out);
   }
 }
 

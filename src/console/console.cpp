@@ -167,6 +167,7 @@ void message_and_exit(Text message, int status, Text kept, bool kept_as_is) {
     write_record({Text("\r"), texts::kScratchKept}, true);
     put(kept.bytes, kept.length, kept_as_is);
     state.continuation = false;
+    write_record({Text("\r"), texts::kRestoreHint}, false);
   }
   if (!all_blanks(message)) write_empty_record();
   pause();
@@ -180,6 +181,8 @@ void report_and_exit(Text message, Text kept, bool kept_as_is) {
     terminal::write_error("\r\n", 2);
     terminal::write_error(texts::kScratchKept.bytes, texts::kScratchKept.length);
     terminal::write_error(kept.bytes, kept.length, kept_as_is);
+    terminal::write_error("\r\n", 2);
+    terminal::write_error(texts::kRestoreHint.bytes, texts::kRestoreHint.length);
   }
   terminal::write_error("\r\n", 2);
   pause();
