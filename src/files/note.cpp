@@ -23,6 +23,18 @@ int written_note_length = 0;
 
 char text[kNoteSize];
 
+// Directories found without any note in them since the last note was
+// written: a run over many files in one directory lists it once, not once
+// a file. (A note that another run puts there meanwhile goes unseen by
+// this run: its file was held by that run until it ended.)
+struct Searched {
+  char directory[kNoteNameCapacity];
+  int length;  // -1: none
+};
+Searched without_notes[2] = {{{}, -1}, {{}, -1}};
+int next_slot = 0;
+bool any_note = false;
+
 bool equal(const fs::Identity& a, const fs::Identity& b) { return a.device == b.device && a.file == b.file; }
 
 // The note's name of a scratch file into `out`; false when it does not fit.
@@ -81,6 +93,7 @@ bool number_after(const char* key, int n, std::int64_t& value, std::uint64_t* un
 
 fs::Status write_note(const fs::Identity& identity, fs::Time write_time, Text file_path) {
   written_note_length = 0;
+  for (Searched& s : without_notes) s.length = -1;
   char name[kNoteNameCapacity + kSuffixLength];
   int length = 0;
   if (!note_name(scratch_file_name(), name, length)) return fs::Status{fs::Code::kNameTooLong, 0};
@@ -182,8 +195,22 @@ struct Search {
 
 Search search;
 
+bool known_without_notes(Text directory) {
+  for (const Searched& s : without_notes) {
+    if (s.length == directory.length &&
+        std::memcmp(s.directory, directory.bytes, static_cast<std::size_t>(directory.length)) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 void each_entry(void* context, const char* name, int length, bool exact) {
   Search& s = *static_cast<Search*>(context);
+  if (length == kScratchNameLength + kSuffixLength &&
+      std::memcmp(name + kScratchNameLength, kSuffix, kSuffixLength) == 0) {
+    any_note = true;
+  }
   if (s.found || !exact || length != kScratchNameLength + kSuffixLength ||
       std::memcmp(name + kScratchNameLength, kSuffix, kSuffixLength) != 0 ||
       s.prefix_length + kScratchNameLength >= kNoteNameCapacity) {
@@ -210,7 +237,8 @@ bool search_directory(Text directory, const fs::Identity& identity, Note& note) 
   s.note = &note;
   s.found = false;
   s.stale_length = 0;
-  if (directory.length >= kNoteNameCapacity) return false;
+  if (directory.length >= kNoteNameCapacity || known_without_notes(directory)) return false;
+  any_note = false;
   std::memcpy(s.prefix, directory.bytes, static_cast<std::size_t>(directory.length));
   s.prefix_length = directory.length;
   // The directory by its name without the separator that ends it, unless
@@ -223,6 +251,12 @@ bool search_directory(Text directory, const fs::Identity& identity, Note& note) 
     static_cast<void>(fs::list_directory(directory.bytes, length, each_entry, &s));
   }
   if (s.stale_length > 0) static_cast<void>(remove_note_of(Text(s.stale, s.stale_length)));
+  if (!any_note) {
+    Searched& slot = without_notes[next_slot];
+    next_slot = (next_slot + 1) % 2;
+    std::memcpy(slot.directory, directory.bytes, static_cast<std::size_t>(directory.length));
+    slot.length = directory.length;
+  }
   return s.found;
 }
 
