@@ -214,7 +214,8 @@ TEST_F(ConsoleTest, ReportGoesToStandardErrorAndPauses) {
   fake::keys = {"x"};
   EXPECT_EQ(exit_status([] { console::report_and_exit(Text("Gone"), Text("/d/ZZa00001")); }), 1);
   EXPECT_EQ(fake::errors, "\r\nGone\r\n" + std::string(texts::kScratchKept.bytes, texts::kScratchKept.length) +
-                              "/d/ZZa00001\r\n");
+                              "/d/ZZa00001\r\n" + std::string(texts::kRestoreHint.bytes, texts::kRestoreHint.length) +
+                              "\r\n");
   EXPECT_EQ(fake::output, kPause);
   EXPECT_EQ(fake::key_reads, 1);
 }

@@ -35,6 +35,10 @@
 //                   does (EXDEV, EINVAL): the program goes by read and write,
 //                   as on a file system that cannot copy
 //
+//   FCLOAK_FAULT_TIMES=omit-ignored   every futimens that leaves the access
+//                   time out (UTIME_OMIT) returns 0 and changes nothing, as
+//                   on exFAT through FUSE; all-ignored: every futimens does
+//
 // Files are told apart by the path that /proc/self/fd gives for the
 // descriptor. A fault that never came due is reported on standard error at
 // the program's exit. Nothing of this is part of the program that ships.
@@ -88,6 +92,8 @@ Fault fault;
 bool parsed = false;
 bool stdout_full = false;
 bool copies_refused = false;
+// FCLOAK_FAULT_TIMES: which futimens calls succeed without changing anything.
+enum class TimesIgnored { kNone, kOmitted, kAll } times_ignored = TimesIgnored::kNone;
 char user_path[4096];
 
 Op op_named(const char* name, std::size_t n) {
@@ -146,6 +152,16 @@ void parse() {
   if (copies != nullptr && *copies != '\0') {
     if (std::strcmp(copies, "refused") != 0) bad_setting("FCLOAK_FAULT_COPIES can only be \"refused\"");
     copies_refused = true;
+  }
+  const char* times = std::getenv("FCLOAK_FAULT_TIMES");
+  if (times != nullptr && *times != '\0') {
+    if (std::strcmp(times, "omit-ignored") == 0) {
+      times_ignored = TimesIgnored::kOmitted;
+    } else if (std::strcmp(times, "all-ignored") == 0) {
+      times_ignored = TimesIgnored::kAll;
+    } else {
+      bad_setting("FCLOAK_FAULT_TIMES can only be \"omit-ignored\" or \"all-ignored\"");
+    }
   }
   const char* setting = std::getenv("FCLOAK_FAULT");
   if (setting == nullptr || *setting == '\0') return;
@@ -335,6 +351,8 @@ int __wrap_ftruncate(int fd, off_t length) {
 
 int __wrap_futimens(int fd, const struct timespec times[2]) {
   if (due(fd, {Op::kFutimens})) return fail(EPERM);
+  if (times_ignored == TimesIgnored::kAll) return 0;
+  if (times_ignored == TimesIgnored::kOmitted && times != nullptr && times[0].tv_nsec == UTIME_OMIT) return 0;
   return __real_futimens(fd, times);
 }
 

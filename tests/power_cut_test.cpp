@@ -48,10 +48,12 @@
 
 #include "support/files.h"
 #include "support/launch.h"
+#include "support/texts.h"
 
 namespace {
 
 namespace stdfs = std::filesystem;
+using e2e::operator""_t;
 
 constexpr std::size_t kPage = 4096;
 constexpr std::size_t kMaxDoubt = 12;
@@ -800,12 +802,17 @@ TEST(PowerCutModel, BoundsTheCombinations) {
 
 constexpr char kPassword[] = "PowerCut-2013";
 
-enum class Bytes { kPlain, kEncrypted };
+// kKeptCopy: the file as an encryption interrupted in pass 2 left it (its
+// first blocks encrypted, the rest plain), its complete encrypted form in a
+// kept scratch file d/ZZa00001 with the note beside it; it counts as whole
+// only in that complete form.
+enum class Bytes { kPlain, kEncrypted, kKeptCopy };
 // What a file must hold after the run.
 enum class After {
   kEncrypted,  // an encryption of its plaintext (checked by decrypting it)
   kPlain,      // its plaintext
   kUnchanged,  // its bytes before; nothing on the device may change at all
+  kRestored,   // the kept copy's bytes, the scratch file and its note gone
 };
 
 struct FileBefore {
@@ -857,7 +864,20 @@ const std::vector<CheckedRun> kRuns = {
     {"-c decrypt 100000 B", {"-c", "d/f", kPassword}, {{"d/f", 100000, Bytes::kEncrypted, After::kUnchanged}}},
     many_files("-e 20 small and 3 large files", "-e", Bytes::kPlain, After::kEncrypted),
     many_files("-d 20 small and 3 large files", "-d", Bytes::kEncrypted, After::kPlain),
+    {"--restore 100000 B", {"--restore", "d/f"}, {{"d/f", 100000, Bytes::kKeptCopy, After::kRestored}}},
 };
+
+// The scratch file and the note that an interrupted encryption of `path`
+// (whose complete encrypted form is `copy`) kept, in the file's directory.
+void keep_copy(const std::string& path, const std::string& copy) {
+  const std::string dir = path.substr(0, path.rfind('/'));
+  e2e::write_file(dir + "/ZZa00001", copy);
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  e2e::write_file(dir + "/ZZa00001.fcloak", e2e::gbk(u8"临时文件中保存着这个文件的完整副本: "_t) + path +
+                                                "\nidentity " + std::to_string(st.st_dev) + " " +
+                                                std::to_string(st.st_ino) + "\ntime 1000000000 0\n");
+}
 
 std::string env_or(const char* name, const char* fallback) {
   const char* value = std::getenv(name);
@@ -1034,7 +1054,12 @@ TEST(PowerCut, EveryRunRecoversAtEveryPoint) {
     for (const FileBefore& f : run.files) {
       const std::string plain = e2e::pattern(f.plain_size);
       UserFile user{root + "/" + f.name, f.bytes == Bytes::kPlain ? plain : encrypted(f.plain_size), ""};
-      e2e::write_file(user.path, user.before);
+      if (f.bytes == Bytes::kKeptCopy) {
+        e2e::write_file(user.path, user.before.substr(0, 3 * kPage) + plain.substr(3 * kPage));
+        keep_copy(user.path, user.before);
+      } else {
+        e2e::write_file(user.path, user.before);
+      }
       check.untouched = check.untouched || f.after == After::kUnchanged;
       check.files.push_back(user);
     }
@@ -1068,6 +1093,10 @@ TEST(PowerCut, EveryRunRecoversAtEveryPoint) {
           break;
         case After::kUnchanged:
           ASSERT_TRUE(user.final == user.before) << user.path << " changed";
+          break;
+        case After::kRestored:
+          ASSERT_TRUE(user.final == user.before) << user.path << " is not the kept copy";
+          ASSERT_EQ(e2e::names_in(root + "/d"), std::vector<std::string>{"f"}) << "the copy or its note was left";
           break;
       }
     }

@@ -506,7 +506,9 @@ TEST(KeptScratchFile, PathShownInItsOwnBytes) {
   std::vector<std::string> scratch;
   for (const std::string& name : scratch_files(dir)) scratch.push_back(dir + "/" + name);
   ASSERT_EQ(scratch.size(), 1u);
-  EXPECT_TRUE(t.screen().ends_with(u8"完整的文件保存在临时文件中: "_t + scratch[0] + "\r\n" + kStop)) << t.screen();
+  EXPECT_TRUE(t.screen().ends_with(u8"完整的文件保存在临时文件中: "_t + scratch[0] + "\r\n" +
+                                   u8"用 fcloak --restore 文件名 可以把它放回."_t + "\r\n" + kStop))
+      << t.screen();
 }
 
 }  // namespace

@@ -7,11 +7,14 @@
 #               it (the finished file, or the scratch file of pass 2);
 #   decrypting: the untouched encrypted original (the file, or the scratch
 #               file of pass 2), or the finished plaintext.
-# Then, with whatever the kill left in the directory still there, the file is
-# recovered as the README says (the scratch file's content copied over it,
-# the scratch file removed) and later runs in the same directory must work:
-# they bring the file back to the plaintext and leave no scratch file of
-# their own.
+# A scratch file that holds the complete data must have its note beside it
+# (ZZ*.fcloak, written before pass 2 writes the file). Then, with whatever
+# the kill left in the directory still there, the file is recovered as the
+# README says: with `fcloak --restore FILE` where a note and its scratch file
+# are there (every other trial), or else by the scratch file's content copied
+# over the file and the scratch file removed; and later runs in the same
+# directory must work: they bring the file back to the plaintext and leave
+# no scratch file of their own.
 #
 #   tools/crash-trials.sh [TRIALS]     TRIALS per direction (default 200)
 #
@@ -293,6 +296,7 @@ whole_us=$(((t1 - t0 > t2 - t1 ? t1 - t0 : t2 - t1) + 1))
 modes=(random pass1 before2 first2 mid2 end2)
 passed=0
 failed=0
+restored=0
 declare -A reached=()
 
 trial() {
@@ -325,7 +329,7 @@ trial() {
   # Where the complete data is.
   local where="" s
   local scratches=()
-  for s in "$dir"/ZZ*; do [ -e "$s" ] && scratches+=("$s"); done
+  for s in "$dir"/ZZ[a-z][0-9][0-9][0-9][0-9][0-9]; do [ -e "$s" ] && scratches+=("$s"); done
   if [ "$direction" = encrypt ]; then
     if cmp -s "$dir/data.bin" "$work/plain"; then
       where=file-untouched
@@ -354,21 +358,48 @@ trial() {
     return
   fi
 
-  # Recovery and later runs in the same directory, leftovers and all.
+  # A kept copy guards its file: its note is there.
+  local note=""
+  for s in "$dir"/ZZ*.fcloak; do [ -e "$s" ] && [ -e "${s%.fcloak}" ] && note=$s; done
   case "$where" in
     file-*) ;;
-    *) cat "$where" >"$dir/data.bin" && rm "$where" ;;
+    *)
+      if [ "$note" != "$where.fcloak" ]; then
+        echo "FAILED: $direction trial $n ($mode $param, reached $point): the complete data is in $where," \
+          "but no note is beside it" >&2
+        failed=$((failed + 1))
+        return
+      fi
+      ;;
   esac
-  local leftovers_before leftovers_after ok=1
-  leftovers_before=$(find "$dir" -maxdepth 1 -name 'ZZ*' | sort)
+
+  # Recovery and later runs in the same directory, leftovers and all. A
+  # note with its copy refuses later runs until the copy is put back.
+  local ok=1 in_scratch=0
+  [ "${where#file-}" = "$where" ] && in_scratch=1
+  # (Killed while the note was being written, before the second pass, the
+  # file is whole and the note may be incomplete: no note to restore from.)
+  if [ -n "$note" ] && { [ "$in_scratch" = 0 ] || ((n % 2 == 0)); }; then
+    if (cd "$dir" && "$bin" --restore data.bin </dev/null >/dev/null 2>&1); then
+      restored=$((restored + 1))
+    elif [ "$in_scratch" = 1 ]; then
+      ok=0
+    fi
+  elif [ "$in_scratch" = 1 ]; then
+    cat "$where" >"$dir/data.bin" && rm "$where"
+  fi
+  local leftovers_before leftovers_after
+  leftovers_before=$(find "$dir" -maxdepth 1 -name 'ZZ*' ! -name '*.fcloak' | sort)
   if cmp -s "$dir/data.bin" "$work/plain"; then
     run "$dir" data.bin + || ok=0
     [ "$(stat -c %s "$dir/data.bin")" = "$encrypted_size" ] || ok=0
   fi
   run "$dir" data.bin - || ok=0
   cmp -s "$dir/data.bin" "$work/plain" || ok=0
-  leftovers_after=$(find "$dir" -maxdepth 1 -name 'ZZ*' | sort)
+  leftovers_after=$(find "$dir" -maxdepth 1 -name 'ZZ*' ! -name '*.fcloak' | sort)
   [ "$leftovers_before" = "$leftovers_after" ] || ok=0
+  # No note is left whose copy is gone: the later runs removed it.
+  for s in "$dir"/ZZ*.fcloak; do [ -e "$s" ] && [ ! -e "${s%.fcloak}" ] && ok=0; done
   if [ "$ok" = 0 ]; then
     echo "FAILED: $direction trial $n ($mode $param, reached $point, data in $where): a later run in the" \
       "same directory did not give back the plaintext, or left a scratch file" >&2
@@ -390,5 +421,6 @@ echo "Points reached when killed:"
 for key in $(printf '%s\n' "${!reached[@]}" | sort); do
   printf '  %-28s %d\n' "$key" "${reached[$key]}"
 done
+echo "kept copies put back with --restore: $restored"
 echo "crash trials: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -174,6 +174,7 @@ void write_message(Text message, Text kept, bool kept_as_is) {
     write_record({Text("\r"), texts::kScratchKept}, true);
     put(kept.bytes, kept.length, kept_as_is);
     state.continuation = false;
+    write_record({Text("\r"), texts::kRestoreHint}, false);
   }
 }
 
@@ -184,6 +185,8 @@ void report_and_exit(Text message, Text kept, bool kept_as_is) {
     terminal::write_error("\r\n", 2);
     terminal::write_error(texts::kScratchKept.bytes, texts::kScratchKept.length);
     terminal::write_error(kept.bytes, kept.length, kept_as_is);
+    terminal::write_error("\r\n", 2);
+    terminal::write_error(texts::kRestoreHint.bytes, texts::kRestoreHint.length);
   }
   terminal::write_error("\r\n", 2);
   pause();

@@ -3,10 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -226,6 +230,100 @@ Status set_write_time(File file, Time time) {
   return futimens(static_cast<int>(file.handle), times) != 0 ? failure() : kOk;
 }
 
+Status set_write_and_access_time(File file, Time time) {
+  const int fd = static_cast<int>(file.handle);
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return failure();
+  timespec times[2];
+  times[0] = st.st_atim;
+  times[1].tv_sec = static_cast<time_t>(time.seconds);
+  times[1].tv_nsec = time.nanoseconds;
+  return futimens(fd, times) != 0 ? failure() : kOk;
+}
+
+namespace {
+
+// File system kinds, as statfs names them.
+constexpr unsigned long kBtrfs = 0x9123683E;
+constexpr unsigned long kFuse = 0x65735546;
+constexpr unsigned long kFat = 0x4d44;
+constexpr unsigned long kExfat = 0x2011BAB0;
+
+// Room for the metadata of the new blocks besides the blocks themselves.
+constexpr std::int64_t kMetadataShare = 32;
+constexpr std::int64_t kMetadataRoom = 1 << 20;
+
+unsigned long kind_of(int fd) {
+  struct statfs about {};
+  return fstatfs(fd, &about) == 0 ? static_cast<unsigned long>(about.f_type) : 0;
+}
+
+// True when any of the file's extents is shared with another file: writing
+// over it takes new blocks. False where the file system cannot say.
+bool shares_blocks(int fd) {
+  constexpr unsigned kExtents = 32;
+  alignas(fiemap) static unsigned char storage[sizeof(fiemap) + kExtents * sizeof(fiemap_extent)];
+  fiemap* map = reinterpret_cast<fiemap*>(storage);
+  std::uint64_t start = 0;
+  for (;;) {
+    std::memset(storage, 0, sizeof storage);
+    map->fm_start = start;
+    map->fm_length = FIEMAP_MAX_OFFSET - start;
+    map->fm_extent_count = kExtents;
+    if (ioctl(fd, FS_IOC_FIEMAP, map) != 0 || map->fm_mapped_extents == 0) return false;
+    const std::uint64_t asked = start;
+    for (unsigned i = 0; i < map->fm_mapped_extents; ++i) {
+      const fiemap_extent& extent = map->fm_extents[i];
+      if ((extent.fe_flags & FIEMAP_EXTENT_SHARED) != 0) return true;
+      if ((extent.fe_flags & FIEMAP_EXTENT_LAST) != 0) return false;
+      start = extent.fe_logical + extent.fe_length;
+    }
+    if (start <= asked) return false;
+  }
+}
+
+}  // namespace
+
+bool change_time_tells(File file) {
+  const unsigned long kind = kind_of(static_cast<int>(file.handle));
+  return kind != kFuse && kind != kFat && kind != kExfat;
+}
+
+Status room_to_overwrite(File file, std::int64_t bytes) {
+  const int fd = static_cast<int>(file.handle);
+  // A file system that writes every block anew (btrfs), or blocks that
+  // the file shares (a copy that shared them): the blocks the file has now
+  // come free only after the rewrite, so room for all of it is needed.
+  if (kind_of(fd) != kBtrfs && !shares_blocks(fd)) return kOk;
+  const std::int64_t needed = bytes + bytes / kMetadataShare + kMetadataRoom;
+  struct statvfs about {};
+  if (fstatvfs(fd, &about) != 0) return kOk;
+  const auto free = static_cast<std::int64_t>(about.f_bavail) * static_cast<std::int64_t>(about.f_frsize);
+  return free < needed ? Status{Code::kNoSpace, ENOSPC} : kOk;
+}
+
+namespace {
+
+// Flushes the directory that holds the native path to the device. (A file
+// system that cannot sync a directory says EINVAL: nothing to do.)
+Status sync_directory_of(const char* path) {
+  char directory[kNativeNameSize];
+  std::strcpy(directory, path);
+  char* slash = std::strrchr(directory, '/');
+  if (slash == nullptr) {
+    std::strcpy(directory, ".");
+  } else {
+    slash[slash == directory ? 1 : 0] = '\0';
+  }
+  const int dir_fd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd < 0) return failure();
+  const Status status = ::fsync(dir_fd) != 0 && errno != EINVAL ? failure() : kOk;
+  ::close(dir_fd);
+  return status;
+}
+
+}  // namespace
+
 Status create_new(const char* name, int length, File& file) {
   char path[kNativeNameSize];
   if (!native(name, length, path)) return Status{Code::kNameTooLong, ENAMETOOLONG};
@@ -235,24 +333,12 @@ Status create_new(const char* name, int length, File& file) {
   if (fd < 0) return failure();
   // The new name must survive a power loss as well as the data synced into
   // the file later: the directory that holds it goes to the device now.
-  char directory[kNativeNameSize];
-  std::strcpy(directory, path);
-  char* slash = std::strrchr(directory, '/');
-  if (slash == nullptr) {
-    std::strcpy(directory, ".");
-  } else {
-    slash[slash == directory ? 1 : 0] = '\0';
-  }
-  int dir_fd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  // (A file system that cannot sync a directory says EINVAL: nothing to do.)
-  if (dir_fd < 0 || (::fsync(dir_fd) != 0 && errno != EINVAL)) {
-    const Status error = failure();
-    if (dir_fd >= 0) ::close(dir_fd);
+  const Status synced = sync_directory_of(path);
+  if (!synced.ok()) {
     ::close(fd);
     ::unlink(path);
-    return error;
+    return synced;
   }
-  ::close(dir_fd);
   read_ahead(fd);
   file.handle = fd;
   return kOk;
@@ -281,6 +367,12 @@ bool current_directory_durable_for(const char* name, int length) {
   if (::statfs(".", &fs) != 0) return false;
   const long type = static_cast<long>(fs.f_type);
   return type != kTmpfsMagic && type != kRamfsMagic;
+}
+
+Status sync_directory(const char* name, int length) {
+  char path[kNativeNameSize];
+  if (!native(name, length, path)) return Status{Code::kNameTooLong, ENAMETOOLONG};
+  return sync_directory_of(path);
 }
 
 bool exists(const char* name, int length) {
@@ -409,6 +501,7 @@ Status full_path(const char* name, int length, char* path, int capacity, int& pa
   path_length = 0;
   const Status too_long{Code::kNameTooLong, ENAMETOOLONG};
   as_is = false;
+  // An absolute name is its own full path.
   if (length > 0 && name[0] == '/') {
     if (length > capacity) return too_long;
     std::memcpy(path, name, static_cast<std::size_t>(length));

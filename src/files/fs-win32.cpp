@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 
 #include "console/gbk.h"
 #include "console/wide-win32.h"
@@ -206,20 +207,54 @@ Status identify(const char* name, int length, Identity& out) {
   return status;
 }
 
-Status set_write_time(File file, Time time) {
-  // From 1601 on, and without overflow in ticks.
+namespace {
+
+// The FILETIME of a time; false for one before 1601 or too late for ticks.
+bool stamp_of(Time time, FILETIME& stamp) {
   constexpr std::int64_t kEarliest = -(kUnixEpoch / kTicksPerSecond);
   constexpr std::int64_t kLatest = (INT64_MAX - kUnixEpoch) / kTicksPerSecond - 1;
-  if (time.seconds < kEarliest || time.seconds > kLatest) return Status{Code::kWriteFailed, ERROR_INVALID_PARAMETER};
+  if (time.seconds < kEarliest || time.seconds > kLatest) return false;
   const auto ticks =
       static_cast<std::uint64_t>(time.seconds * kTicksPerSecond + time.nanoseconds / 100 + kUnixEpoch);
-  FILETIME stamp;
   stamp.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
   stamp.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return true;
+}
+
+}  // namespace
+
+Status set_write_time(File file, Time time) {
+  FILETIME stamp;
+  if (!stamp_of(time, stamp)) return Status{Code::kWriteFailed, ERROR_INVALID_PARAMETER};
   // The creation and last-access times stay as they are.
   if (!SetFileTime(handle_of(file), nullptr, nullptr, &stamp)) return last_status();
   return kOk;
 }
+
+Status set_write_and_access_time(File file, Time time) {
+  FILETIME stamp;
+  if (!stamp_of(time, stamp)) return Status{Code::kWriteFailed, ERROR_INVALID_PARAMETER};
+  FILETIME access;
+  if (!GetFileTime(handle_of(file), nullptr, &access, nullptr)) return last_status();
+  if (!SetFileTime(handle_of(file), nullptr, &access, &stamp)) return last_status();
+  return kOk;
+}
+
+bool change_time_tells(File file) {
+  // NTFS and ReFS keep a change time of their own; FAT and exFAT keep none.
+  wchar_t kind[MAX_PATH + 1];
+  if (!GetVolumeInformationByHandleW(handle_of(file), nullptr, 0, nullptr, nullptr, nullptr, kind, MAX_PATH + 1)) {
+    return true;
+  }
+  return std::wcscmp(kind, L"NTFS") == 0 || std::wcscmp(kind, L"ReFS") == 0;
+}
+
+// Copy-on-write volumes (ReFS) are not asked: the rewrite goes on as on any
+// other.
+Status room_to_overwrite(File, std::int64_t) { return kOk; }
+
+// Windows keeps a directory's names with the volume's own journal.
+Status sync_directory(const char*, int) { return kOk; }
 
 Status create_new(const char* name, int length, File& file) {
   file = kNoFile;

@@ -113,6 +113,29 @@ Status identify(const char* name, int length, Identity& out);
 // Sets the open file's last-write time, leaving its other times alone.
 Status set_write_time(File file, Time time);
 
+// Sets the open file's last-write time and its last-access time together,
+// the access time to the value it has now: for the file systems that
+// ignore a last-write time set alone (exFAT through FUSE).
+Status set_write_and_access_time(File file, Time time);
+
+// True where the file system moves the open file's change time, apart from
+// its last-write time and finer than to the second, with every change: not
+// on FUSE, FAT and exFAT file systems, where another program's change can
+// leave the size and times as they were.
+bool change_time_tells(File file);
+
+// Whether the file system has room to write `bytes` bytes over the open
+// file's own blocks. Where each overwritten block takes a new one
+// (copy-on-write: btrfs always, any file system for blocks the file shares
+// with another file, as after a copy that shared them), kNoSpace when less
+// than that is free; elsewhere, and where the platform cannot tell, kOk.
+Status room_to_overwrite(File file, std::int64_t bytes);
+
+// Flushes the directory that holds `name` to the device, so that the names
+// created in it or removed from it survive a power loss (nothing where the
+// platform has no such flush).
+Status sync_directory(const char* name, int length);
+
 // Creates a new file for reading and writing; kExists when the name is
 // taken. The directory that holds the new name is synced to the device
 // (POSIX), so that the name outlasts a power cut as its data will.

@@ -391,6 +391,39 @@ Status set_write_time(int unit, fs::Time time) {
   return fs::set_write_time(u->file, time);
 }
 
+Status set_write_and_access_time(int unit, fs::Time time) {
+  Unit* u = unit_of(unit);
+  if (u == nullptr) return kNotOpen;
+  const Status status = flush(*u);
+  if (!status.ok()) return status;
+  return fs::set_write_and_access_time(u->file, time);
+}
+
+bool change_time_tells(int unit) {
+  Unit* u = unit_of(unit);
+  return u == nullptr || fs::change_time_tells(u->file);
+}
+
+Status room_to_overwrite(int unit, std::int64_t bytes) {
+  Unit* u = unit_of(unit);
+  return u == nullptr ? kNotOpen : fs::room_to_overwrite(u->file, bytes);
+}
+
+Status open_kept_copy(const char* name, int length) {
+  scratch_full_path_length = 0;
+  int path_length = 0;
+  Status status = fs::full_path(name, length, scratch_full_path, kMaxPath, path_length, scratch_full_path_as_is);
+  fs::File file = fs::kNoFile;
+  if (status.ok()) status = fs::open_for_reading(name, length, file);
+  if (!status.ok()) return status;
+  scratch_full_path_length = path_length;
+  // Not a scratch file of this run: it stays when the unit closes.
+  start_unit(units[kScratchUnit], file, false, false);
+  return kOk;
+}
+
+Text scratch_file_name() { return Text(scratch_name, scratch_name_length); }
+
 namespace {
 
 void close(int unit, bool keep_scratch) {

@@ -104,6 +104,26 @@ Status snapshot_unit(int unit, fs::Snapshot& out);
 // file, leaving its other times alone.
 Status set_write_time(int unit, fs::Time time);
 
+// The same, setting the last-access time too, to the value it has now.
+Status set_write_and_access_time(int unit, fs::Time time);
+
+// Whether the change time of the unit's file tells of every change (see
+// fs::change_time_tells).
+bool change_time_tells(int unit);
+
+// Whether there is room to write `bytes` bytes over the unit's file's own
+// blocks (see fs::room_to_overwrite): kNoSpace where there is not.
+Status room_to_overwrite(int unit, std::int64_t bytes);
+
+// Opens unit 2 on a scratch file that an earlier run kept, for reading
+// only, to be put back: closing the unit never deletes it, and
+// scratch_path() names it.
+Status open_kept_copy(const char* name, int length);
+
+// The scratch file's name as the file system functions take it (empty
+// when unit 2 was never opened).
+Text scratch_file_name();
+
 // Closes the unit, ending a stretch of writing (the file keeps its
 // length); the scratch file is deleted.
 void close_unit(int unit);

@@ -145,6 +145,8 @@ bool has_pattern(Text name) {
           std::memchr(name.bytes, '?', static_cast<std::size_t>(name.length)) != nullptr);
 }
 
+}  // namespace
+
 // The length of the name's directory part, separator included (0 when it
 // has none). GBK characters are stepped over whole: a second byte may equal
 // a separator.
@@ -160,6 +162,8 @@ int directory_part(Text name) {
   }
   return end;
 }
+
+namespace {
 
 // Reads the directory of the current level into the window, from the name
 // after `window.last` when `after` is set; 0 or the failure.

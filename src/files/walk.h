@@ -31,6 +31,10 @@
 
 namespace fcloak::files {
 
+// The length of the name's directory part, separator included (0 when it
+// has none); GBK characters are stepped over whole.
+int directory_part(Text name);
+
 inline constexpr int kIdentitiesKept = 16384;
 inline constexpr int kWindowEntries = 256;
 // The longest path that a walk builds, in GBK bytes.

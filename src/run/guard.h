@@ -7,6 +7,7 @@
 #pragma once
 
 #include "console/text.h"
+#include "files/fs.h"
 #include "run/status.h"
 
 namespace fcloak::run {
@@ -20,6 +21,15 @@ Status note_opened_file();
 // what the name now gives, and the file must stay as the other program
 // left it: kFileChanged.
 Status check_before_rewrite(Text name);
+
+// Where the file system's change time cannot tell of every change (FUSE,
+// FAT, exFAT, or change and last-write times that are one and whole
+// seconds), the check before the rewrite also reads the file again, `length`
+// bytes, and compares it with what pass 1 made of it in the scratch file: a
+// copy (decrypting, mode -1), or the encrypted form under the tables that
+// pass 1 built (encrypting, mode +1), after the header. kFileChanged when it
+// differs. Both units are left at positions of no use: rewind them.
+Status check_content_before_rewrite(signed char mode, int length);
 
 // While pass 2 writes over the user file: the file is as long as it was at
 // the open, or as far as pass 2 has written past that. A program that cut
@@ -36,5 +46,14 @@ Status check_after_rewrite(Text name, int length);
 // at full precision, leaving its other times alone. False when it could
 // not be set.
 [[nodiscard]] bool restore_write_time();
+
+// Sets the last-write time of the user file (unit 1) to `time` and reads it
+// back; where the file system did not take it set alone (exFAT through
+// FUSE ignores that), it is set together with the access time, which keeps
+// its value, and read back again. False when it is still not `time`.
+[[nodiscard]] bool put_write_time(fs::Time time);
+
+// The identity and last-write time of the user file at its open.
+const fs::Snapshot& opened_file();
 
 }  // namespace fcloak::run

@@ -9,6 +9,7 @@
 #include "console/terminal.h"
 #include "console/texts.h"
 #include "files/fs.h"
+#include "files/note.h"
 #include "files/units.h"
 #include "progress/progress.h"
 #include "run/guard.h"
@@ -45,6 +46,36 @@ struct Job {
   // question's, or once a pass has shown its progress line, that line.
   int width = 0;
 };
+
+// The note of a kept copy found for the file, and the paths that the job
+// shows or writes into a note.
+files::Note kept_copy;
+char path[1024];
+
+// A kept scratch file of an earlier run that completes this file, and has
+// not been put back, keeps the file as it is: a rewrite now would lose the
+// way back to it.
+Status refuse_unrestored(Text name) {
+  if (!files::find_note(name, opened_file().identity, kept_copy)) return Status::kOk;
+  int length = 0;
+  bool as_is = false;
+  if (fs::full_path(kept_copy.scratch, kept_copy.scratch_length, path, sizeof path, length, as_is).ok()) {
+    set_kept_copy_path(Text(path, length));
+  } else {
+    set_kept_copy_path(Text(kept_copy.scratch, kept_copy.scratch_length));
+  }
+  return Status::kCopyNotRestored;
+}
+
+// The note that the scratch file completes this file, beside it and on the
+// device before pass 2 writes.
+Status write_note(Text name) {
+  int length = 0;
+  bool as_is = false;
+  if (!fs::full_path(name.bytes, name.length, path, sizeof path, length, as_is).ok()) length = 0;
+  const fs::Snapshot& opened = opened_file();
+  return write_status(files::write_note(opened.identity, opened.write_time, Text(path, length)));
+}
 
 // Console text that could not be written before the rewrite ends the job
 // as a console failure: nothing of the file has changed yet.
@@ -108,6 +139,7 @@ Status scratch_status(fs::Status scratch) {
 // is only made for a file to be rewritten.
 Status prepare_one_of_many(Text name, const JobRequest& request, Job& job) {
   Status status = note_opened_file();
+  if (status == Status::kOk) status = refuse_unrestored(name);
   if (status == Status::kOk) status = classify_file(job, false);
   if (status != Status::kOk) return status;
   if (request.wanted == Wanted::kEncrypt && job.mode == -1) return Status::kSkipEncrypted;
@@ -136,6 +168,7 @@ Status prepare(Text name, const JobRequest& request, Job& job) {
     if (!user.ok()) return Status::kWriteProtected;
     status = scratch_status(scratch);
     if (status == Status::kOk) status = note_opened_file();
+    if (status == Status::kOk) status = refuse_unrestored(name);
     if (status == Status::kOk) status = classify_file(job, true);
     if (status == Status::kOk) status = console_ok();
     if (status == Status::kOk) status = confirm(job, request.wanted);
@@ -169,6 +202,13 @@ Status rewrite(Text name, Job& job) {
   // What pass 1 read must still be what the name gives: nobody has changed
   // the file or put another in its place since the open.
   if (status == Status::kOk) status = check_before_rewrite(name);
+  if (status == Status::kOk) status = check_content_before_rewrite(job.mode, job.length);
+  // Where every block that pass 2 overwrites takes a new one, the space for
+  // them must be there before it starts, or it would run out midway.
+  if (status == Status::kOk) status = write_status(files::room_to_overwrite(files::kUserUnit, length));
+  // From the first write on, the scratch file is the complete copy: its
+  // note says of which file.
+  if (status == Status::kOk) status = write_note(name);
   // Pass 2 writes the user file from where this rewind leaves it, and reads
   // the body from where the header skip leaves it: of the scratch file when
   // encrypting, of the user file itself (unit 4) when decrypting. Neither may
@@ -214,6 +254,7 @@ Status rewrite(Text name, Job& job) {
 JobResult end_job(Status status, int width) {
   const JobResult result{status, files::user_file_written(), files::scratch_must_be_kept(), width};
   files::close_all_units();
+  files::end_note(result.scratch_kept);
   return result;
 }
 

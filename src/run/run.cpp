@@ -14,6 +14,7 @@
 #include "files/units.h"
 #include "run/in_place.h"
 #include "run/many.h"
+#include "run/restore.h"
 #include "run/stdout_mode.h"
 
 namespace fcloak::run {
@@ -30,6 +31,7 @@ constexpr int kNameFieldSize = 2 * 259;
 constexpr Text kCarriageReturn("\r");
 
 char file_name[kNameFieldSize];
+char second_name[kNameFieldSize];
 char program_path[kFieldSize];
 char usage[kFieldSize + 64];
 // The lines at the end of a run over many files.
@@ -186,7 +188,8 @@ void run() {
   // is there.)
   const bool many = options.mode == files::Mode::kEncrypt || options.mode == files::Mode::kDecrypt ||
                     options.mode == files::Mode::kTest;
-  const bool unwired = options.mode != files::Mode::kSingle && options.mode != files::Mode::kStdout && !many;
+  const bool unwired = options.mode != files::Mode::kSingle && options.mode != files::Mode::kStdout &&
+                       options.mode != files::Mode::kRestore && !many;
   const bool misused = options.request == files::Request::kBadOption || options.request == files::Request::kMisused ||
                        unwired || (options.to_stdout && files::get_argument(3, &sign, 1) >= 0);
   if (file_name_length < 1 || misused) {
@@ -199,7 +202,7 @@ void run() {
   // no sign: several files dropped on the program from the desktop, or,
   // anywhere else, a mistake refused before anything is read or written.
   const bool signed_line = files::get_argument(3, &sign, 1) >= 0 && (sign == '+' || sign == '-');
-  if (!options.to_stdout && !signed_line && second_names_a_file(options.first_operand)) {
+  if (options.mode == files::Mode::kSingle && !signed_line && second_names_a_file(options.first_operand)) {
     if (!terminal::console_of_its_own()) console::message_and_exit(texts::kSecondIsFile, console::kExitUsage);
     run_drop(Text(file_name, file_name_length > kNameFieldSize ? kNameFieldSize : file_name_length),
              options.first_operand);
@@ -211,6 +214,13 @@ void run() {
     end_run(Status::kNameTooLong);
   }
   const Text name(file_name, file_name_length);
+
+  // --restore SCRATCH FILE, or --restore FILE.
+  if (options.mode == files::Mode::kRestore) {
+    const int second = files::get_argument(2, second_name, kNameFieldSize);
+    if (second > kNameFieldSize) end_run(Status::kNameTooLong);
+    end(second < 1 ? restore_kept_copy(Text("", 0), name) : restore_kept_copy(name, Text(second_name, second)));
+  }
 
   // The sign after the password: the answer to the question.
   JobRequest request{Wanted::kAsk, 2};

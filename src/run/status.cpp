@@ -17,6 +17,10 @@ constexpr int kMaxMessage = 64;
 
 char padded[kMaxMessage];
 
+// The message of kCopyNotRestored: its text and the path.
+char kept_copy_message[1100];
+int kept_copy_message_length = 0;
+
 }  // namespace
 
 Text padded_to(Text message, int width) {
@@ -24,6 +28,16 @@ Text padded_to(Text message, int width) {
   std::memset(padded, ' ', sizeof padded);
   std::memcpy(padded, message.bytes, static_cast<std::size_t>(message.length));
   return Text(padded, width);
+}
+
+void set_kept_copy_path(Text path) {
+  Text lead = texts::kCopyNotRestored;
+  int n = lead.length;
+  std::memcpy(kept_copy_message, lead.bytes, static_cast<std::size_t>(n));
+  const int room = static_cast<int>(sizeof kept_copy_message) - n;
+  const int take = path.length < room ? path.length : room;
+  std::memcpy(kept_copy_message + n, path.bytes, static_cast<std::size_t>(take));
+  kept_copy_message_length = n + take;
 }
 
 Text message_for(Status status) {
@@ -63,6 +77,19 @@ Text message_for(Status status) {
       return texts::kReadFailed;
     case Status::kFileChanged:
       return texts::kFileChanged;
+    case Status::kCopyNotRestored:
+      return kept_copy_message_length > 0 ? Text(kept_copy_message, kept_copy_message_length)
+                                          : texts::kCopyNotRestored;
+    case Status::kNotScratchFile:
+      return texts::kNotScratchFile;
+    case Status::kNoKeptCopy:
+      return texts::kNoKeptCopy;
+    case Status::kNotItsCopy:
+      return texts::kNotItsCopy;
+    case Status::kRestoreDiffers:
+      return texts::kRestoreDiffers;
+    case Status::kScratchNotRemoved:
+      return texts::kScratchNotRemoved;
     case Status::kNoSpace:
       return texts::kNoSpace;
     case Status::kStdoutFailed:
@@ -130,15 +157,18 @@ Status classify(const unsigned char* header, signed char& mode) {
   return Status::kOk;
 }
 
-void write_completion(signed char mode) {
-  const Text done = mode == 1 ? texts::kDoneEncrypt : texts::kDoneDecrypt;
-  // Blanks to the end of the progress line that the completion covers.
+void write_over_progress(Text first, Text second) {
+  // Blanks to the end of the progress line that the line covers.
   char blanks[progress::kLineLength];
   std::memset(blanks, ' ', sizeof blanks);
-  const int rest = progress::kLineLength - texts::kDone.length - done.length;
-  console::write_record({Text("\r"), texts::kDone}, true);
-  console::write_record({done}, true);
+  const int rest = progress::kLineLength - first.length - second.length;
+  console::write_record({Text("\r"), first}, true);
+  console::write_record({second}, true);
   console::write_record({Text(blanks, rest > 0 ? rest : 0)}, false);
+}
+
+void write_completion(signed char mode) {
+  write_over_progress(texts::kDone, mode == 1 ? texts::kDoneEncrypt : texts::kDoneDecrypt);
 }
 
 }  // namespace fcloak::run

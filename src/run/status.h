@@ -34,6 +34,18 @@ enum class [[nodiscard]] Status {
   // The input was not the length it was looked up with, or another program
   // changed the user file or put another file in its name's place.
   kFileChanged,
+  // A kept scratch file of an earlier run completes the file, and has not
+  // been put back: the message names it (set_kept_copy_path).
+  kCopyNotRestored,
+  // --restore: the scratch file named is none, the copy of the file cannot
+  // be found, the scratch file's note names another file, the file read
+  // back is not the scratch file, the scratch file could not be deleted
+  // after a restore that succeeded.
+  kNotScratchFile,
+  kNoKeptCopy,
+  kNotItsCopy,
+  kRestoreDiffers,
+  kScratchNotRemoved,
   kNoSpace,       // a write, flush or sync failed
   kStdoutFailed,  // a write of data to standard output failed
   // The console, reported on standard error.
@@ -60,6 +72,10 @@ Text message_for(Status status);
 // written over), in a field that the next call reuses; as it is when it is
 // that wide already or the width is more than the field holds.
 Text padded_to(Text message, int width);
+
+// The path that the message of kCopyNotRestored ends with (GBK bytes, or the
+// file system's own).
+void set_kept_copy_path(Text path);
 
 // Whether the status is reported on standard error, as a run-time error:
 // the console itself failed.
@@ -106,6 +122,10 @@ Status look_up(Text name, int& length);
 // The direction that the file's first bytes call for: +1 (a plain file) or
 // -1 (encrypted) in `mode`, or the refusal of an older format.
 Status classify(const unsigned char* header, signed char& mode);
+
+// A line over the progress line: `first` and `second`, then blanks to the
+// end of the line it covers.
+void write_over_progress(Text first, Text second);
 
 // The completion line of an encryption (mode +1) or decryption (mode -1),
 // over the progress line.

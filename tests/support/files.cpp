@@ -60,7 +60,13 @@ std::vector<std::string> names_in(const std::string& dir) {
 
 std::vector<std::string> scratch_files(const std::string& dir) {
   std::vector<std::string> names = names_in(dir);
-  std::erase_if(names, [](const std::string& name) { return !name.starts_with("ZZ"); });
+  std::erase_if(names, [](const std::string& name) { return !name.starts_with("ZZ") || name.ends_with(".fcloak"); });
+  return names;
+}
+
+std::vector<std::string> notes_in(const std::string& dir) {
+  std::vector<std::string> names = names_in(dir);
+  std::erase_if(names, [](const std::string& name) { return !name.starts_with("ZZ") || !name.ends_with(".fcloak"); });
   return names;
 }
 

@@ -26,10 +26,12 @@ timespec write_time(const std::string& path);
 // the file is never taken for an encrypted one.
 std::string pattern(std::size_t n);
 
-// The names in a directory, sorted; and of them those that begin with "ZZ",
-// the scratch files.
+// The names in a directory, sorted; of them those that begin with "ZZ",
+// the scratch files, without the notes beside them ("ZZ....fcloak"); and
+// the notes.
 std::vector<std::string> names_in(const std::string& dir);
 std::vector<std::string> scratch_files(const std::string& dir);
+std::vector<std::string> notes_in(const std::string& dir);
 
 // A fresh directory (its real path), removed with everything in it at the
 // end.
