@@ -321,7 +321,7 @@ TEST_F(UnitsTest, ScratchTakesTheNextFreeNameAndFailsWhenNoneIsLeft) {
   int made = 0;
   for (; made < 200 && open_scratch_file("f", 1).ok(); ++made) {
     const std::string path(scratch_path().bytes, static_cast<std::size_t>(scratch_path().length));
-    const std::string name = path.substr(path.rfind('/') + 1);
+    const std::string name = path.substr(path.find_last_of("/\\") + 1);
     EXPECT_EQ(name.substr(0, 2), "ZZ");
     EXPECT_NE(name.substr(3), scratch_.substr(3)) << "a taken name's digits";
     close_unit(kScratchUnit);
