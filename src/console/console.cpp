@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "cipher/secret.h"
 #include "console/terminal.h"
 #include "console/texts.h"
 #include "files/units.h"
@@ -18,6 +19,9 @@ constexpr int kLineBufferSize = 132;
 constexpr unsigned char kCtrlZ = 0x1A;
 
 OutputState state{false, false};
+// The console line buffer. It holds a password: kept secret, wiped once the
+// line is taken.
+char line[kLineBufferSize];
 int pending_key = -1;
 bool reporting_error = false;
 
@@ -43,7 +47,7 @@ constexpr int kNotGbkLine = -2;
 // Reads one line of standard input into line; returns its length, -1 at
 // the end of the input before a line, or kNotGbkLine. Bytes past the buffer are read and
 // dropped; too_long tells whether there were 132 or more before the end.
-int read_input_line(char (&line)[kLineBufferSize], bool& too_long) {
+int read_input_line(bool& too_long) {
   int n = 0;
   int seen = 0;
   too_long = false;
@@ -51,7 +55,10 @@ int read_input_line(char (&line)[kLineBufferSize], bool& too_long) {
   for (;;) {
     unsigned char byte = 0;
     int got = terminal::read_input_byte(byte);
-    if (terminal::interrupted()) message_and_exit(texts::kInterrupted, kExitRefused);
+    if (terminal::interrupted()) {
+      terminal::show_typed_lines();
+      message_and_exit(texts::kInterrupted, kExitRefused);
+    }
     if (got == terminal::kNotGbk) return kNotGbkLine;
     if (got <= 0) {
       if (seen == 0) return -1;
@@ -131,15 +138,21 @@ unsigned char read_key() {
   return key[0];
 }
 
-void read_line(char* field, int size) {
+namespace {
+
+// Reads one console line into `line`; returns its length. The end of the
+// input, a line too long and a typed character without a GBK form end the
+// run, with the typed lines shown again.
+int read_console_line() {
+  secret::keep(line, sizeof line);
   const bool at_console = terminal::stdin_is_console() && terminal::stdout_is_console();
   if (at_console) {
     if (state.line_open && !state.continuation) end_line();
     state.continuation = false;
   }
-  char line[kLineBufferSize];
   bool too_long = false;
-  int n = read_input_line(line, too_long);
+  const int n = read_input_line(too_long);
+  if (n < 0 || (too_long && terminal::stdin_is_console())) terminal::show_typed_lines();
   if (n == kNotGbkLine) {
     // The line has been typed to its end. The password is refused rather
     // than taken with a stand-in character.
@@ -148,9 +161,31 @@ void read_line(char* field, int size) {
   }
   if (n < 0) runtime_error(texts::kInputEnded);
   if (too_long && terminal::stdin_is_console()) runtime_error(texts::kLineTooLong);
-  terminal::input_line_to_gbk(line, n, kLineBufferSize);
-  for (int i = 0; i < size; ++i) field[i] = i < n ? line[i] : ' ';
   if (at_console) state.line_open = false;
+  return n;
+}
+
+}  // namespace
+
+void read_line(char* field, int size) {
+  const int n = read_console_line();
+  for (int i = 0; i < size; ++i) field[i] = i < n ? line[i] : ' ';
+  secret::wipe(line, sizeof line);
+}
+
+void read_password(Text prompt, Password& password) {
+  // Hidden before the prompt shows: a key typed once it is there is not
+  // echoed, and what was typed before it does not count.
+  terminal::hide_typed_lines();
+  write_record({Text("\r"), prompt}, true);
+  const int n = read_console_line();
+  terminal::show_typed_lines();
+  if (terminal::lines_in_unicode()) {
+    take_password_gbk(line, n, password);
+  } else {
+    take_password_bytes(line, n, password);
+  }
+  secret::wipe(line, sizeof line);
 }
 
 void message_and_exit(Text message, int status) {

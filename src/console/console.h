@@ -9,6 +9,7 @@
 
 #include <initializer_list>
 
+#include "console/password_text.h"
 #include "console/text.h"
 
 namespace fcloak::console {
@@ -45,6 +46,14 @@ unsigned char read_key();
 // line too long for the 132-byte console line buffer, end the run with a
 // run-time error report.
 void read_line(char* field, int size);
+
+// Asks for a password: the prompt as a record left open, then a console
+// line read as read_line reads it, taken as a password (password_text.h).
+// Typed at a console, the line is hidden: what was typed ahead is dropped
+// first, nothing of the line is shown, and its line end is shown as the
+// echo showed it. Lines from a pipe or a file are read as they come. Can be
+// called again for a second prompt.
+void read_password(Text prompt, Password& password);
 
 // The end-pause flag: when it holds 1, message_and_exit asks for a key
 // before the program stops. Set at start, cleared by the run sequence.

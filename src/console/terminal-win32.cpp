@@ -12,7 +12,9 @@
 
 #include <atomic>
 #include <cstring>
+#include <cwchar>
 
+#include "cipher/secret.h"
 #include "console/gbk.h"
 #include "console/keys.h"
 #include "console/terminal.h"
@@ -52,6 +54,16 @@ constexpr int kTypedUnits = 256;
 char typed[2 * kTypedUnits];
 int typed_length = 0;
 int typed_at = 0;
+// What ReadConsoleW gives, a typed line's units.
+wchar_t units[kTypedUnits];
+
+// While typed lines are hidden: the console mode to put back, and whether
+// the line end of a typed line is to be shown as the echo showed it, on
+// the console's screen.
+bool hidden = false;
+DWORD shown_mode = 0;
+bool echo_line_end = false;
+HANDLE echo_output = INVALID_HANDLE_VALUE;
 
 std::atomic<bool> stop_requested{false};
 // Signalled together with stop_requested.
@@ -274,11 +286,16 @@ int read_input_byte(unsigned char& byte) {
   DWORD got = 0;
   BOOL read = FALSE;
   if (input_is_console) {
-    wchar_t units[kTypedUnits];
+    secret::keep(units, sizeof units);
+    secret::keep(typed, sizeof typed);
     read = ReadConsoleW(line_handle, units, kTypedUnits, &got, nullptr);
     if (read && got > 0) {
+      if (hidden && echo_line_end && std::wmemchr(units, L'\n', got) != nullptr) {
+        write_units(echo_output, L"\r\n", 2);
+      }
       bool complete = true;
       typed_length = wide::to_gbk(units, static_cast<int>(got), typed, sizeof typed, complete);
+      secret::wipe(units, sizeof units);
       typed_at = 0;
       if (typed_length < 0 || !complete) {
         typed_length = 0;
@@ -304,7 +321,30 @@ int read_input_byte(unsigned char& byte) {
 }
 
 // Typed lines are GBK already (read_input_byte).
-void input_line_to_gbk(char*, int&, int) {}
+bool lines_in_unicode() { return input_is_console; }
+
+void hide_typed_lines() {
+  if (!input_is_console || hidden) return;
+  typed_at = typed_length;
+  FlushConsoleInputBuffer(line_handle);
+  if (!GetConsoleMode(line_handle, &shown_mode)) return;
+  // Line input and Ctrl+C as before; only the echo goes.
+  if ((shown_mode & ENABLE_ECHO_INPUT) == 0 || SetConsoleMode(line_handle, shown_mode & ~ENABLE_ECHO_INPUT)) {
+    echo_line_end = (shown_mode & ENABLE_ECHO_INPUT) != 0;
+    hidden = true;
+  }
+  if (echo_line_end && echo_output == INVALID_HANDLE_VALUE) {
+    // The echo goes to the console's screen, wherever standard output goes.
+    echo_output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  }
+}
+
+void show_typed_lines() {
+  if (!hidden) return;
+  SetConsoleMode(line_handle, shown_mode);
+  hidden = false;
+}
 
 void discard_pending_input() {
   typed_at = typed_length;
@@ -323,6 +363,10 @@ bool pause_at_end(bool) {
 
 bool interrupted() { return stop_requested.load(); }
 
-[[noreturn]] void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }
+[[noreturn]] void exit_process(int status) {
+  show_typed_lines();
+  secret::wipe_all();
+  ExitProcess(static_cast<UINT>(status));
+}
 
 }  // namespace fcloak::terminal

@@ -13,6 +13,9 @@ constexpr int kPoolSize = 1 << 18;
 
 const char* pointers[kMaxArguments];
 int lengths[kMaxArguments];
+// The arguments as the shell gave them.
+const char* given[kMaxArguments];
+int given_lengths[kMaxArguments];
 char pool[kPoolSize];
 
 }  // namespace
@@ -28,6 +31,8 @@ void load_arguments(int argc, char** argv) {
     int length = static_cast<int>(std::strlen(arg));
     pointers[i] = arg;
     lengths[i] = length;
+    given[i] = arg;
+    given_lengths[i] = length;
     if (!charset::utf8_locale()) continue;
     int n = charset::utf8_to_gbk(arg, length, pool + used, kPoolSize - used);
     if (n < 0) continue;
@@ -39,8 +44,11 @@ void load_arguments(int argc, char** argv) {
     lengths[i] = n;
     used += n;
   }
-  set_arguments(count, pointers, lengths);
+  set_arguments(count, pointers, lengths, given, given_lengths);
 }
+
+// The shell's arguments are argv, which set_arguments has.
+void wipe_native_argument(int) {}
 
 // Arguments are bytes here: whatever they hold is taken as it is.
 bool command_line_argument_in_gbk(int) { return true; }
