@@ -180,5 +180,96 @@ TEST_F(KeySetupTest, DecryptingVerifiesEvenABlankStoredBlock) {
   EXPECT_EQ(check_text(), std::string(kKeySize, ' '));
 }
 
+std::string u8s(const char8_t* s) { return std::string(reinterpret_cast<const char*>(s)); }
+
+const std::string kMimaGbk = "\xC3\xDC\xC2\xEB";  // 密码 in GBK
+
+std::string padded(const std::string& s) { return (s + std::string(kKeySize, ' ')).substr(0, kKeySize); }
+
+// A Unicode password is its GBK form, whatever the locale; a file that an
+// earlier version encrypted under the bytes as given opens too. The key
+// that opens it is the one the passes use.
+TEST_F(KeySetupTest, DecryptionTriesTheConvertedKeyThenTheBytesAsGiven) {
+  const struct {
+    std::string password, stored_under;
+  } cases[] = {
+      {u8s(u8"密码"), kMimaGbk},
+      {u8s(u8"密码"), u8s(u8"密码")},
+      {u8s(u8"pässwort😀"), u8s(u8"pässwort😀")},
+      {kMimaGbk, kMimaGbk},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    std::int32_t state;
+    const std::string stored = expected_check(padded(c.stored_under), 777, &state);
+    set_command_line({c.password});
+    std::memcpy(check, stored.data(), kKeySize);
+    mode = -1;
+    EXPECT_EQ(run(), -1) << c.stored_under;
+    EXPECT_EQ(key_text(), padded(c.stored_under));
+    EXPECT_EQ(generator_state(), state);
+  }
+  // Neither fits: a wrong password, and no key is left.
+  SetUp();
+  std::int32_t state;
+  const std::string stored = expected_check(padded("other"), 777, &state);
+  set_command_line({u8s(u8"密码")});
+  std::memcpy(check, stored.data(), kKeySize);
+  mode = -1;
+  EXPECT_EQ(run(), console::kExitRefused);
+  EXPECT_NE(fake::output.find(str(texts::kWrongPassword)), std::string::npos) << fake::output;
+  EXPECT_EQ(key_text(), std::string(kKeySize, '\0'));
+}
+
+TEST_F(KeySetupTest, EncryptionTakesTheGbkFormAndRefusesWhatGbkCannotHold) {
+  set_command_line({u8s(u8"密码")});
+  fake::clock_readings = {clock::Time{0, 0, 7, 0}};
+  EXPECT_EQ(run(), -1);
+  EXPECT_EQ(key_text(), padded(kMimaGbk));
+
+  SetUp();
+  set_command_line({});
+  fake::input = "\xEF\xBB\xBF" + u8s(u8"密码") + "\r\n";  // a line with a UTF-8 byte-order mark
+  fake::clock_readings = {clock::Time{0, 0, 7, 0}};
+  EXPECT_EQ(run(), -1);
+  EXPECT_EQ(key_text(), padded(kMimaGbk));
+
+  for (bool typed : {false, true}) {
+    SetUp();
+    set_command_line(typed ? std::vector<std::string>{} : std::vector<std::string>{u8s(u8"pässwort😀")});
+    fake::input = u8s(u8"pässwort😀") + "\n";
+    EXPECT_EQ(run(), console::kExitRefused);
+    EXPECT_NE(fake::output.find(str(texts::kPasswordNotGbk)), std::string::npos) << fake::output;
+    EXPECT_EQ(check_text(), std::string(kKeySize, ' ')) << "a check block was made";
+  }
+}
+
+// The password argument is not kept once taken, in any form.
+TEST_F(KeySetupTest, ArgumentIsWipedOnceTaken) {
+  set_command_line({"secret", "+"});
+  fake::clock_readings = {clock::Time{0, 0, 7, 0}};
+  EXPECT_EQ(run(), -1);
+  EXPECT_EQ(args[2], std::string(6, '\0'));
+  char field[8];
+  EXPECT_EQ(files::get_argument(2, field, sizeof field), 0);
+  EXPECT_EQ(files::get_argument(3, field, 1), 1) << "the sign stays";
+}
+
+// Typed at a console, the line is hidden from before the prompt to its
+// end; from a pipe nothing changes.
+TEST_F(KeySetupTest, TypedLineIsHiddenAroundThePrompt) {
+  for (bool console : {true, false}) {
+    SetUp();
+    set_command_line({});
+    fake::stdin_console = fake::stdout_console = console;
+    fake::input = "pw\n";
+    fake::clock_readings = {clock::Time{0, 0, 7, 0}};
+    EXPECT_EQ(run(), -1);
+    const std::string prompt = str(texts::kAskPassword);
+    EXPECT_EQ(fake::output, console ? fake::kHideMark + prompt + fake::kShowMark : prompt);
+    EXPECT_FALSE(fake::hidden);
+  }
+}
+
 }  // namespace
 }  // namespace fcloak::cipher
