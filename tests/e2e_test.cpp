@@ -1790,6 +1790,11 @@ INSTANTIATE_TEST_SUITE_P(
                 .stored_under = gbk(kMima),
                 .decrypt_args = {kPlainName, "", "-"},
                 .input = utf16(kMima, false)},
+        // 上 and 业 hold the bytes 0x0A and 0x1A in UTF-16.
+        KeyCase{.name = "utf16le_line_with_line_feed_bytes_piped",
+                .stored_under = gbk(u8"上业"_t),
+                .decrypt_args = {kPlainName, "", "-"},
+                .input = utf16(u8"上业"_t, false)},
         KeyCase{.name = "utf16be_line_piped",
                 .stored_under = gbk(kMima),
                 .decrypt_args = {kPlainName, "", "-"},

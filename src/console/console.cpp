@@ -47,11 +47,16 @@ constexpr int kNotGbkLine = -2;
 // Reads one line of standard input into line; returns its length, -1 at
 // the end of the input before a line, or kNotGbkLine. Bytes past the buffer are read and
 // dropped; too_long tells whether there were 132 or more before the end.
+// A line that starts with a UTF-16 byte-order mark (a password file saved
+// so) is read in units of two bytes up to the unit of its line feed: bytes
+// 0x0A and 0x1A within its characters (上, 业) end nothing.
 int read_input_line(bool& too_long) {
   int n = 0;
   int seen = 0;
   too_long = false;
   bool ended_by_ctrl_z = false;
+  enum { kBytes, kLittleEndian, kBigEndian } units = kBytes;
+  unsigned char previous = 0;
   for (;;) {
     unsigned char byte = 0;
     int got = terminal::read_input_byte(byte);
@@ -65,14 +70,28 @@ int read_input_line(bool& too_long) {
       break;
     }
     ++seen;
-    if (byte == '\n') break;
-    if (byte == kCtrlZ) {
-      if (seen == 1) return -1;
-      ended_by_ctrl_z = true;
-      break;
+    if (units == kBytes) {
+      if (byte == '\n') break;
+      if (byte == kCtrlZ) {
+        if (seen == 1) return -1;
+        ended_by_ctrl_z = true;
+        break;
+      }
     }
     if (n < kLineBufferSize) line[n] = static_cast<char>(byte);
     ++n;
+    if (seen == 2 && previous == 0xFF && byte == 0xFE) {
+      units = kLittleEndian;
+    } else if (seen == 2 && previous == 0xFE && byte == 0xFF) {
+      units = kBigEndian;
+    } else if (units != kBytes && seen % 2 == 0) {
+      const unsigned unit = units == kBigEndian ? (previous << 8 | byte) : (byte << 8 | previous);
+      if (unit == '\n') {
+        n -= 2;
+        break;
+      }
+    }
+    previous = byte;
   }
   // The rest of a line cut by Ctrl+Z is not part of the next line.
   if (ended_by_ctrl_z) {
