@@ -7,7 +7,8 @@
 #   hands the password's bytes over as a Chinese Windows does);
 # - in an English locale (en_US.UTF-8: code pages 1252 and 437): accented
 #   and Chinese file names on the command line, a Chinese password given and
-#   typed, each interchanging with the Linux build, the Chinese text on a
+#   typed (and not shown as it is typed), each interchanging with the Linux
+#   build, the Chinese text on a
 #   wine console (a tmux window), and the pause on a console of the
 #   program's own but not on a shared one;
 # - the 32-bit exe, the primary target, under wine32 through qemu's i386
@@ -324,7 +325,17 @@ typed_password() {
     tm send-keys -l "$pw"
     tm send-keys Enter
     if end_pause && wait_for "[exit 0]" && screen_text | grep -qF "文件已完成解密." && cmp -s original f; then
-      pass
+      # Typed, the password is shown nowhere; the line after the prompt's
+      # starts with the progress, where the echo's line end put it.
+      if screen_text | grep -qF -- "$pw"; then
+        fail "$what: the typed password is on the screen:"
+        show_screen
+      elif ! screen_text | grep -A1 -F "输入16位密码:" | tail -n 1 | grep -qE "^(解密进度|复制进度|文件已完成)"; then
+        fail "$what: the record after the password does not stand on the next line:"
+        show_screen
+      else
+        pass
+      fi
     else
       fail "$what: a file that the Linux build encrypted was not decrypted:"
       show_screen

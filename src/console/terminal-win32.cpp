@@ -55,7 +55,7 @@ char typed[2 * kTypedUnits];
 int typed_length = 0;
 int typed_at = 0;
 // What ReadConsoleW gives, a typed line's units.
-wchar_t units[kTypedUnits];
+wchar_t typed_units[kTypedUnits];
 
 // While typed lines are hidden: the console mode to put back, and whether
 // the line end of a typed line is to be shown as the echo showed it, on
@@ -286,16 +286,17 @@ int read_input_byte(unsigned char& byte) {
   DWORD got = 0;
   BOOL read = FALSE;
   if (input_is_console) {
-    secret::keep(units, sizeof units);
+    secret::keep(typed_units, sizeof typed_units);
     secret::keep(typed, sizeof typed);
-    read = ReadConsoleW(line_handle, units, kTypedUnits, &got, nullptr);
+    read = ReadConsoleW(line_handle, typed_units, kTypedUnits, &got, nullptr);
     if (read && got > 0) {
-      if (hidden && echo_line_end && std::wmemchr(units, L'\n', got) != nullptr) {
+      // The Enter of a hidden line moves to the next line, as its echo did.
+      if (hidden && echo_line_end && std::wmemchr(typed_units, L'\n', got) != nullptr) {
         write_units(echo_output, L"\r\n", 2);
       }
       bool complete = true;
-      typed_length = wide::to_gbk(units, static_cast<int>(got), typed, sizeof typed, complete);
-      secret::wipe(units, sizeof units);
+      typed_length = wide::to_gbk(typed_units, static_cast<int>(got), typed, sizeof typed, complete);
+      secret::wipe(typed_units, sizeof typed_units);
       typed_at = 0;
       if (typed_length < 0 || !complete) {
         typed_length = 0;
@@ -325,6 +326,7 @@ bool lines_in_unicode() { return input_is_console; }
 
 void hide_typed_lines() {
   if (!input_is_console || hidden) return;
+  echo_line_end = false;
   typed_at = typed_length;
   FlushConsoleInputBuffer(line_handle);
   if (!GetConsoleMode(line_handle, &shown_mode)) return;
