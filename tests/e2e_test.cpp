@@ -1772,6 +1772,11 @@ INSTANTIATE_TEST_SUITE_P(
                 .stored_under = u8"pässwort😀"_t,
                 .decrypt_args = {kPlainName, u8"pässwort😀"_t, "-"},
                 .native_only = true},
+        // ... and in a UTF-8 locale what GBK holds in GBK, the rest as given.
+        KeyCase{.name = "earlier_partly_gbk_in_a_utf8_locale",
+                .stored_under = gbk(kMima) + u8"😀"_t,
+                .decrypt_args = {kPlainName, kMima + u8"😀"_t, "-"},
+                .native_only = true},
         KeyCase{.name = "earlier_utf8_bytes_piped",
                 .stored_under = kMima,
                 .decrypt_args = {kPlainName, "", "-"},

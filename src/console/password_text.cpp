@@ -119,6 +119,25 @@ PasswordForm from_utf8(const char* utf8, int n, char* out, int capacity, int& le
   return PasswordForm::kConverted;
 }
 
+// Valid UTF-8 into out, each character that GBK holds in GBK and every
+// other as it is; returns the length.
+int partly_to_gbk(const char* utf8, int n, char* out, int capacity) {
+  int length = 0;
+  for (int i = 0; i < n;) {
+    const int size = utf8_character(reinterpret_cast<const unsigned char*>(utf8), n, i);
+    if (size == 0 || length + 4 > capacity) break;
+    const int m = unicode::utf8_to_gbk(utf8 + i, size, out + length, capacity - length);
+    if (m < 0) {
+      for (int k = 0; k < size; ++k) out[length + k] = utf8[i + k];
+      length += size;
+    } else {
+      length += m;
+    }
+    i += size;
+  }
+  return length;
+}
+
 void fill(char (&field)[cipher::kKeySize], const char* bytes, int n) {
   for (int i = 0; i < cipher::kKeySize; ++i) field[i] = i < n ? bytes[i] : ' ';
 }
@@ -159,12 +178,18 @@ void take_password_bytes(const char* bytes, int n, Password& password) {
   } else {
     fill(password.key, bytes, n);
   }
+  fill(password.partial, bytes, n);
+  bool beyond_ascii = false;
+  if (password.form == PasswordForm::kNotGbk && valid_utf8(reinterpret_cast<const unsigned char*>(bytes), n, beyond_ascii)) {
+    fill(password.partial, work.gbk, partly_to_gbk(bytes, n, work.gbk, sizeof work.gbk));
+  }
   secret::wipe(&work, sizeof work);
 }
 
 void take_password_gbk(const char* bytes, int n, Password& password) {
   fill(password.given, bytes, n);
   fill(password.key, bytes, n);
+  fill(password.partial, bytes, n);
   password.form = PasswordForm::kAsGiven;
 }
 

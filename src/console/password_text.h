@@ -26,10 +26,13 @@ enum class PasswordForm {
 };
 
 // A password: its first 16 bytes as used (the key) and as given, each
-// padded with blanks.
+// padded with blanks. For kNotGbk also `partial`: the characters that GBK
+// holds in GBK and the others as given, the key that earlier versions took
+// in a UTF-8 locale.
 struct Password {
   char key[cipher::kKeySize];
   char given[cipher::kKeySize];
+  char partial[cipher::kKeySize];
   PasswordForm form;
 };
 

@@ -59,10 +59,15 @@ Status set_up_key(const console::Password& taken, signed char mode, char key[kKe
     const clock::Time now = clock::read_clock();
     clock_value = now.second * 100 + now.hundredths;
   }
-  std::memcpy(key, taken.key, kKeySize);
-  if (cipher::prepare_keystream(key, check, clock_value, verify_only) >= 0) return Status::kOk;
-  if (taken.form == console::PasswordForm::kConverted && !key_blank(taken.given)) {
-    std::memcpy(key, taken.given, kKeySize);
+  // The key, then what earlier versions took: the bytes as given, and in a
+  // UTF-8 locale a password partly without a GBK form in part converted.
+  const char* const candidates[] = {taken.key, taken.given, taken.partial};
+  for (int i = 0; i < 3; ++i) {
+    const char* candidate = candidates[i];
+    if (i > 0 && (!verify_only || std::memcmp(candidate, candidates[i - 1], kKeySize) == 0 || key_blank(candidate))) {
+      continue;
+    }
+    std::memcpy(key, candidate, kKeySize);
     if (cipher::prepare_keystream(key, check, clock_value, verify_only) >= 0) return Status::kOk;
   }
   secret::wipe(key, kKeySize);
