@@ -26,6 +26,9 @@
 //                   unset) is raised before the Nth write of FILE or copy
 //                   into it, which then goes on
 //          kill     SIGKILL is raised before the Nth write or copy
+//          stdout   from the Nth write of FILE or copy into it on, every
+//                   write to standard output fails with ENOSPC, as on a
+//                   log whose file system has filled
 //
 //   FCLOAK_FAULT_COPIES=refused   every copy_file_range and sendfile fails
 //                   as the kernel's refusal to copy between the two files
@@ -66,7 +69,7 @@ constexpr int kRewriteBytes = 4096;
 
 enum class Op {
   kNone, kWrite, kRead, kFsync, kFtruncate, kLseek, kFutimens, kCopyFileRange, kSendfile,
-  kGrow, kShrink, kSyncGrow, kSyncShrink, kRewrite, kSignal, kKill
+  kGrow, kShrink, kSyncGrow, kSyncShrink, kRewrite, kSignal, kKill, kStdout
 };
 enum class Target { kUser, kScratch };
 
@@ -83,6 +86,7 @@ struct Fault {
 
 Fault fault;
 bool parsed = false;
+bool stdout_full = false;
 bool copies_refused = false;
 char user_path[4096];
 
@@ -97,7 +101,7 @@ Op op_named(const char* name, std::size_t n) {
               {"grow", Op::kGrow},           {"shrink", Op::kShrink},
               {"sync-grow", Op::kSyncGrow},  {"sync-shrink", Op::kSyncShrink},
               {"rewrite", Op::kRewrite},     {"signal", Op::kSignal},
-              {"kill", Op::kKill}};
+              {"kill", Op::kKill},           {"stdout", Op::kStdout}};
   for (const auto& entry : kOps) {
     if (std::strlen(entry.name) == n && std::strncmp(entry.name, name, n) == 0) return entry.op;
   }
@@ -216,8 +220,14 @@ int fail(int default_error) {
   return -1;
 }
 
-// Raises the signal of a due signal or kill fault.
-void raise_due_signal() { raise(fault.op == Op::kSignal ? fault.signal : SIGKILL); }
+// What a due signal, kill or stdout fault does before the write goes on.
+void raise_due_signal() {
+  if (fault.op == Op::kStdout) {
+    stdout_full = true;
+    return;
+  }
+  raise(fault.op == Op::kSignal ? fault.signal : SIGKILL);
+}
 
 // Changes the user file behind the program's back, as another program
 // would through a descriptor of its own, and puts its times back.
@@ -267,7 +277,11 @@ ssize_t __wrap_pread(int fd, void* buf, size_t n, off_t offset) {
 }
 
 ssize_t __wrap_write(int fd, const void* buf, size_t n) {
-  if (due(fd, {Op::kWrite, Op::kSignal, Op::kKill})) {
+  if (stdout_full && fd == STDOUT_FILENO) {
+    errno = ENOSPC;
+    return -1;
+  }
+  if (due(fd, {Op::kWrite, Op::kSignal, Op::kKill, Op::kStdout})) {
     if (fault.op == Op::kWrite) return fail(ENOSPC);
     raise_due_signal();
   }
@@ -279,7 +293,7 @@ ssize_t __wrap_write(int fd, const void* buf, size_t n) {
 // signal and kill on the other.
 bool copy_due(int in, int out, Op op) {
   if (due(in, {Op::kGrow, Op::kShrink, Op::kRewrite})) change_user_file();
-  if (due(out, {op, Op::kSignal, Op::kKill})) {
+  if (due(out, {op, Op::kSignal, Op::kKill, Op::kStdout})) {
     if (fault.op == op) return true;
     raise_due_signal();
   }

@@ -24,8 +24,8 @@
 //    that cannot copy), the copying pass reads and writes block by block as
 //    the transforming pass does;
 //  - the user file is read once (encrypt) or twice (decrypt) for its header
-//    before pass 1; the scratch file, in a decryption, twice for the header
-//    it skips before pass 2;
+//    before pass 1, and in a decryption twice more for the header that pass
+//    2 skips (it reads the body from the user file itself);
 //  - the user file is rewound 3 times (encrypt) or twice (decrypt) up to
 //    pass 2, the scratch file twice;
 //  - each file is synced once: the scratch file after pass 1, the user file
@@ -34,37 +34,35 @@
 // Other programs are played by the shim too: it changes the user file at
 // one of those calls, as another program would (and puts its times back),
 // and the run must find the change at the next check.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstdint>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "e2e_support.h"
+#include "support/files.h"
+#include "support/launch.h"
+#include "support/texts.h"
 
 namespace {
 
 using e2e::operator""_t;
 using e2e::kStartTime;
-
-namespace stdfs = std::filesystem;
+using e2e::read_file;
+using e2e::scratch_files;
+using e2e::set_write_time;
+using e2e::TempDir;
+using e2e::write_file;
+using e2e::write_time;
 
 constexpr std::size_t kBlock = 32768;
 constexpr std::size_t kPlainSize = 5 * kBlock + 100;
@@ -85,98 +83,23 @@ const std::string kScratchKept = e2e::gbk(u8"完整的文件保存在临时文�
 const std::string kDoneEncrypt = e2e::gbk(u8"文件已完成加密."_t);
 const std::string kDoneDecrypt = e2e::gbk(u8"文件已完成解密."_t);
 const std::string kTimeNotRestored = e2e::gbk(u8"文件的修改时间未能恢复."_t);
-// What follows the last message of a run that ends through the program's
-// one exit: the end of the message's line, then the stop.
-const std::string kStop = "\r\n\r\n \r\n\r\n";
-constexpr std::size_t kProgressLine = 38;
+const std::string kOutputFailed = e2e::gbk(u8"控制台输出失败."_t);
+// What follows the last message of a run here: the end of the message's
+// line, then the stop of the program's one exit.
+const std::string kStop = "\r\n" + e2e::kStop;
+using e2e::kProgressLine;
 
-// A message written over the progress line covers the whole line.
-std::string over_progress(const std::string& message) {
-  return message + std::string(message.size() < kProgressLine ? kProgressLine - message.size() : 0, ' ');
+// A message (GBK) written over the progress line covers the whole line.
+std::string over_progress(const std::string& message) { return message + e2e::rest_of_progress_line(message.size()); }
+
+// Every name in a directory.
+constexpr auto& all_files = e2e::names_in;
+
+std::string normal_binary() { return e2e::program_binary(); }
+std::string faulty_binary() {
+  const char* faulty = std::getenv("FCLOAK_FAULTY");
+  return faulty != nullptr && *faulty != '\0' ? faulty : FCLOAK_FAULTY_PATH;
 }
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) ADD_FAILURE() << "cannot write " << path;
-}
-
-bool set_write_time(const std::string& path, timespec time) {
-  const timespec times[2] = {time, time};
-  return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
-}
-
-timespec write_time(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return timespec{-1, -1};
-  return st.st_mtim;
-}
-
-// Bytes of every value in a fixed order, beginning with plain text (so the
-// file is never taken for an encrypted one).
-std::string plaintext() {
-  std::string s(kPlainSize, '\0');
-  std::uint32_t x = 19700101u;
-  for (char& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 23);
-  }
-  s.replace(0, 3, "abc");
-  return s;
-}
-
-// A fresh directory (its real path), removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/fcloak-fault-XXXXXX";
-    if (mkdtemp(templ.data()) == nullptr) {
-      ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
-      return;
-    }
-    path_ = stdfs::canonical(templ).string();
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) stdfs::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-// The names in a directory that begin with "ZZ", the scratch files.
-std::vector<std::string> scratch_files(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : stdfs::directory_iterator(dir)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("ZZ", 0) == 0) names.push_back(name);
-  }
-  return names;
-}
-
-std::vector<std::string> all_files(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : stdfs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-  return names;
-}
-
-std::string env_or(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? value : fallback;
-}
-
-std::string normal_binary() { return env_or("FCLOAK_BIN", ""); }
-std::string faulty_binary() { return env_or("FCLOAK_FAULTY", FCLOAK_FAULTY_PATH); }
 
 // Whether the kernel copies in the copying pass, or the shim refuses every
 // copy as a file system that cannot copy does.
@@ -200,66 +123,30 @@ struct Setting {
 // Runs a program in `dir` on kFileName with the password and the sign as
 // arguments, in a session of its own (no terminal), standard input from
 // /dev/null. `fault` goes to the shim; the user file is named to it by its
-// real path. Output is captured in files next to `dir`.
+// real path.
 Result run_in(const std::string& binary, const std::string& dir, const char* sign, const std::string& fault = "",
               const Setting& setting = {}) {
-  Result run;
-  const std::string out_path = dir + ".out";
-  const std::string err_path = dir + ".err";
-  const std::string user_path = dir + "/" + kFileName;
-  const pid_t pid = fork();
-  if (pid < 0) {
-    ADD_FAILURE() << "fork: " << std::strerror(errno);
-    return run;
+  e2e::Launch launch;
+  launch.program = binary;
+  launch.args = {binary, kFileName, kPassword, sign};
+  launch.cwd = dir;
+  if (fault.empty()) {
+    launch.env.push_back("FCLOAK_FAULT");
+  } else {
+    launch.env.push_back("FCLOAK_FAULT=" + fault);
+    launch.env.push_back("FCLOAK_FAULT_USER=" + dir + "/" + kFileName);
   }
-  if (pid == 0) {
-    setsid();
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-        chdir(dir.c_str()) != 0) {
-      _exit(127);
-    }
-    if (fault.empty()) {
-      unsetenv("FCLOAK_FAULT");
-    } else {
-      setenv("FCLOAK_FAULT", fault.c_str(), 1);
-      setenv("FCLOAK_FAULT_USER", user_path.c_str(), 1);
-    }
-    if (setting.copies == Copies::kRefused) {
-      setenv("FCLOAK_FAULT_COPIES", "refused", 1);
-    } else {
-      unsetenv("FCLOAK_FAULT_COPIES");
-    }
-    if (setting.signal != 0) setenv("FCLOAK_FAULT_SIGNAL", std::to_string(setting.signal).c_str(), 1);
-    if (setting.locale != nullptr) setenv("LC_ALL", setting.locale, 1);
-    if (setting.size_limit != 0) {
-      const rlimit limit{setting.size_limit, setting.size_limit};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
-    }
-    const char* argv[] = {binary.c_str(), kFileName, kPassword, sign, nullptr};
-    execv(binary.c_str(), const_cast<char* const*>(argv));
-    _exit(127);
-  }
-  int wait_status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (waitpid(pid, &wait_status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &wait_status, 0);
-      ADD_FAILURE() << binary << " did not end within a minute";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  run.exited = WIFEXITED(wait_status);
-  run.status = run.exited ? WEXITSTATUS(wait_status) : WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : -1;
-  run.out = read_file(out_path);
-  run.err = read_file(err_path);
-  std::remove(out_path.c_str());
-  std::remove(err_path.c_str());
-  return run;
+  launch.env.push_back(setting.copies == Copies::kRefused ? "FCLOAK_FAULT_COPIES=refused" : "FCLOAK_FAULT_COPIES");
+  if (setting.signal != 0) launch.env.push_back("FCLOAK_FAULT_SIGNAL=" + std::to_string(setting.signal));
+  if (setting.locale != nullptr) launch.locale = setting.locale;
+  launch.size_limit = setting.size_limit;
+  launch.timeout = std::chrono::minutes(1);
+  const e2e::Outcome outcome = e2e::run(launch);
+  if (outcome.timed_out) ADD_FAILURE() << binary << " did not end within a minute";
+  return Result{.exited = outcome.exited,
+                .status = outcome.exited ? outcome.status : outcome.signal != 0 ? outcome.signal : -1,
+                .out = outcome.out,
+                .err = outcome.err};
 }
 
 // ---------------------------------------------------------------------------
@@ -275,7 +162,7 @@ struct Originals {
 const Originals& originals() {
   static const Originals made = [] {
     Originals o;
-    o.plain = plaintext();
+    o.plain = e2e::pattern(kPlainSize);
     TempDir dir;
     const std::string file = dir.path() + "/" + kFileName;
     write_file(file, o.plain);
@@ -301,10 +188,12 @@ enum class Direction { kEncrypt, kDecrypt };
 
 // Where the complete data is afterwards.
 enum class Ending {
+  kRefused,      // the run ended before pass 1, on the message alone: the file is untouched
   kUserFile,     // the run ended before pass 2 wrote to the file: it is untouched
   kScratchFile,  // after that: the scratch file is kept and named
   kKilled,       // killed after that: the scratch file is left behind
   kCompleted,    // the run went on by read and write and completed
+  kConsoleFailed,  // console output failed in pass 2: the run completed, then reported it
 };
 
 // What another program (played by the shim) did to the user file.
@@ -319,6 +208,9 @@ struct FaultPoint {
   Change change = Change::kNone;
   rlim_t size_limit = 0;  // the run may write no file larger (ulimit -f)
   Copies copies = Copies::kKernel;
+  // The file had its new length when the run ended (in an orderly way,
+  // after pass 2): it need not keep the length it had.
+  bool end_set = false;
 };
 
 constexpr Change kNone = Change::kNone;
@@ -329,6 +221,10 @@ constexpr Copies kRefused = Copies::kRefused;
 constexpr int kStopSignals[] = {SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM};
 
 const FaultPoint kFaultPoints[] = {
+    // The first bytes and the check block of the file: a read that fails is
+    // no plain file and no wrong password.
+    {"ReadHeader", "read:user:1", "read:user:1", &kReadFailed, Ending::kRefused},
+    {"ReadCheckBlock", nullptr, "read:user:2", &kReadFailed, Ending::kRefused},
     // Pass 1, into the scratch file: the user file is only read.
     {"Pass1WriteFirstBlock", "write:scratch:1", "write:scratch:1", &kNoSpace, Ending::kUserFile, kNone, 0, kRefused},
     {"Pass1WriteMiddleBlock", "write:scratch:3", "write:scratch:3", &kNoSpace, Ending::kUserFile, kNone, 0, kRefused},
@@ -373,6 +269,10 @@ const FaultPoint kFaultPoints[] = {
     {"ShrankInPass2", "shrink:scratch:3", "shrink:user:13", &kFileChanged, Ending::kScratchFile, Change::kShrank},
     {"GrewInPass2", "grow:scratch:3", "grow:user:13", &kFileChanged, Ending::kScratchFile, Change::kGrew},
     {"Pass2KilledReadWrite", "kill:user:3", nullptr, nullptr, Ending::kKilled, kNone, 0, kRefused},
+    // Standard output fills up: the rewrite completes all the same, and the
+    // run ends on the failure once the file is whole.
+    {"StdoutFullInPass2", "stdout:user:2", "stdout:user:2", &kOutputFailed, Ending::kConsoleFailed, kNone, 0,
+     kRefused},
     // The kernel refuses to copy, at the first copy of the pass or later:
     // read and write do the rest of the pass.
     {"CopyRefusedAtOnce", "sendfile:user:1:EINVAL", "copy_file_range:scratch:1:EXDEV", nullptr, Ending::kCompleted},
@@ -383,7 +283,8 @@ const FaultPoint kFaultPoints[] = {
     // before the scratch file goes.
     {"SetEnd", nullptr, "ftruncate:user:1", &kNoSpace, Ending::kScratchFile},
     {"FlushAtUserSyncLastBlock", "write:user:1", "write:user:6", &kNoSpace, Ending::kScratchFile},
-    {"SyncUserFile", "fsync:user:1", "fsync:user:1", &kNoSpace, Ending::kScratchFile},
+    {"SyncUserFile", "fsync:user:1", "fsync:user:1", &kNoSpace, Ending::kScratchFile, kNone, 0, Copies::kKernel,
+     true},
     {"GrewAfterPass2", "sync-grow:user:1", "sync-grow:user:1", &kFileChanged, Ending::kScratchFile, Change::kGrew},
     {"ShrankAfterPass2", "sync-shrink:user:1", "sync-shrink:user:1", &kFileChanged, Ending::kScratchFile,
      Change::kShrank},
@@ -512,6 +413,19 @@ TEST_P(FaultTest, CompleteDataSurvives) {
   SCOPED_TRACE("FCLOAK_FAULT=" + fault + (point.copies == kRefused ? ", every kernel copy refused" : ""));
   const Result run = run_in(faulty_binary(), dir.path(), encrypting ? "+" : "-", fault,
                             Setting{.signal = GetParam().signal, .size_limit = point.size_limit, .copies = point.copies});
+
+  if (point.ending == Ending::kConsoleFailed) {
+    EXPECT_TRUE(run.exited && run.status == 1) << (run.exited ? "exit status " : "signal ") << run.status;
+    EXPECT_EQ(run.err, "\r\n" + *point.message + "\r\n");
+    EXPECT_EQ(all_files(dir.path()), std::vector<std::string>{kFileName}) << "a scratch file was left behind";
+    if (encrypting) {
+      ASSERT_TRUE(is_encrypted_form(read_file(file), o.plain.size()));
+      const Result decrypt = run_in(normal_binary(), dir.path(), "-");
+      EXPECT_TRUE(decrypt.exited && decrypt.status == 0) << "decrypting the file: status " << decrypt.status;
+    }
+    EXPECT_TRUE(read_file(file) == o.plain) << "the file does not come back as the plaintext";
+    return;
+  }
   EXPECT_EQ(run.err, "");
 
   if (point.ending == Ending::kCompleted) {
@@ -530,9 +444,10 @@ TEST_P(FaultTest, CompleteDataSurvives) {
     return;
   }
 
-  if (point.ending == Ending::kUserFile) {
+  if (point.ending == Ending::kUserFile || point.ending == Ending::kRefused) {
     EXPECT_TRUE(run.exited && run.status == 1) << (run.exited ? "exit status " : "signal ") << run.status;
-    const std::string tail = over_progress(*point.message) + kStop;
+    const std::string tail =
+        (point.ending == Ending::kRefused ? *point.message : over_progress(*point.message)) + kStop;
     EXPECT_TRUE(run.out.size() >= tail.size() && run.out.compare(run.out.size() - tail.size(), tail.size(), tail) == 0)
         << "expected the output to end with the message and no scratch file named; it ends with:\n"
         << run.out.substr(run.out.size() > 200 ? run.out.size() - 200 : 0);
@@ -553,6 +468,15 @@ TEST_P(FaultTest, CompleteDataSurvives) {
     EXPECT_TRUE(!run.exited && run.status == SIGKILL) << "the run was not killed";
   } else {
     EXPECT_TRUE(run.exited && run.status == 1) << (run.exited ? "exit status " : "signal ") << run.status;
+  }
+  // The file is closed at the length it has: never cut below its old length.
+  if (point.change == kNone && !point.end_set) {
+    const std::size_t length = read_file(file).size();
+    if (encrypting) {
+      EXPECT_GE(length, original.size()) << "the file was cut";
+    } else {
+      EXPECT_EQ(length, original.size()) << "the file was cut";
+    }
   }
   const auto scratch = scratch_files(dir.path());
   ASSERT_EQ(scratch.size(), 1u) << "expected the scratch file to be kept";

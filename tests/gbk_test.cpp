@@ -1,5 +1,6 @@
-// GBK text cut into whole characters, as the Windows console output carries
-// a lead byte from one write to the next.
+// GBK text cut into whole characters, as the console output on a terminal
+// that takes another encoding carries a lead byte from one write to the
+// next.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -28,6 +29,31 @@ TEST(WholeCharacters, LeavesOnlyALastLeadByte) {
   for (const Case& c : cases) {
     EXPECT_EQ(whole_characters(c.bytes.data(), static_cast<int>(c.bytes.size())), c.whole) << c.bytes.size();
   }
+}
+
+// A stream cut into chunks: each chunk holds whole characters only, a lead
+// byte at a chunk's or a write's end goes with the next one, and nothing is
+// lost or doubled.
+TEST(NextChunk, CarriesALeadByteToTheNextPiece) {
+  Carry carry;
+  std::string out;
+  char chunk[4];
+  // 文件 split inside 件 across two writes, then a chunk edge inside a
+  // character of the second write.
+  for (const std::string& write : {std::string("a\xce\xc4\xbc"), std::string("\xfe" "b\xb0\xb4")}) {
+    const char* bytes = write.data();
+    int n = static_cast<int>(write.size());
+    while (n > 0) {
+      const int whole = next_chunk(carry, bytes, n, chunk, sizeof chunk);
+      EXPECT_EQ(whole_characters(chunk, whole), whole);
+      out.append(chunk, static_cast<std::size_t>(whole));
+    }
+    if (write[0] == 'a') {
+      EXPECT_TRUE(carry.holding) << "the lead byte of the split character";
+    }
+  }
+  EXPECT_EQ(out, "a\xce\xc4\xbc\xfe" "b\xb0\xb4");
+  EXPECT_FALSE(carry.holding);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "fakes.h"
 #include "files/units.h"
 #include "run/pass.h"
+#include "run/run.h"
 #include "run/status.h"
 
 namespace fcloak {
@@ -77,8 +78,8 @@ class PassTest : public ::testing::Test {
   // Puts `contents` in the user file and opens both units on it.
   void open_units(const std::string& contents) {
     write_file(kUserName, contents);
-    ASSERT_EQ(files::open_user_file(kUserName, static_cast<int>(sizeof kUserName - 1)), 0);
-    ASSERT_EQ(files::open_scratch_file(), 0);
+    ASSERT_EQ(files::open_user_file(kUserName, static_cast<int>(sizeof kUserName - 1)), fs::Code::kOk);
+    ASSERT_EQ(files::open_scratch_file(), fs::Code::kOk);
   }
 
   // Runs one pass; the exit status when the run ended in it.
@@ -96,16 +97,16 @@ class PassTest : public ::testing::Test {
 
   // The scratch file as it stands, pending data written out first.
   std::string scratch_contents() {
-    EXPECT_EQ(files::sync_unit(files::kScratchUnit), 0);
+    EXPECT_EQ(files::sync_unit(files::kScratchUnit), fs::Code::kOk);
     return read_file(scratch_path());
   }
 
   // Fills the scratch file with `contents` and rewinds both units, ready
   // for pass 2.
   void fill_scratch(const std::string& contents) {
-    ASSERT_EQ(files::write_bytes(files::kScratchUnit, contents.data(), static_cast<int>(contents.size())), 0);
-    ASSERT_EQ(files::rewind_unit(files::kScratchUnit), 0);
-    ASSERT_EQ(files::rewind_unit(files::kUserUnit), 0);
+    ASSERT_EQ(files::write_bytes(files::kScratchUnit, contents.data(), static_cast<int>(contents.size())), fs::Code::kOk);
+    ASSERT_EQ(files::rewind_unit(files::kScratchUnit), fs::Code::kOk);
+    ASSERT_EQ(files::rewind_unit(files::kUserUnit), fs::Code::kOk);
   }
 
   // The whole-percent field of every progress line written so far.
@@ -166,13 +167,15 @@ TEST_F(PassTest, CopyingPassesDeliverTheBytesUnchanged) {
     EXPECT_EQ(percents(), c.percents);
 
     // Encryption's pass 2: the scratch file back into a user file that is
-    // longer than the data; the first write cuts it, an empty pass included.
+    // longer than the data; its end is set after the pass, as the run does,
+    // an empty pass included.
     mode_ = 1;
     files::close_all_units();
     open_units(pattern(100000, 3));
     fill_scratch(data);
     fake::output.clear();
     ASSERT_EQ(pass(c.size, 2), kNormalReturn);
+    ASSERT_EQ(files::set_end(files::kUserUnit), fs::Code::kOk);
     files::close_unit(files::kScratchUnit);
     files::close_all_units();
     EXPECT_EQ(read_file(kUserName), data);
@@ -205,11 +208,12 @@ TEST_F(PassTest, EncryptedPassOneDecryptsInPassTwo) {
   mode_ = -1;
   const std::string header(19, 'H');
   open_units(header + encrypted);
-  ASSERT_EQ(files::open_read_back(), 0);
+  ASSERT_EQ(files::open_read_back(), fs::Code::kOk);
   char skipped[19];
-  ASSERT_EQ(files::read_bytes(files::kReadBackUnit, skipped, 19), 0);
+  ASSERT_EQ(files::read_bytes(files::kReadBackUnit, skipped, 19), fs::Code::kOk);
   cipher::seed_generator(987654321);
   ASSERT_EQ(pass(static_cast<int>(encrypted.size()), 2), kNormalReturn);
+  ASSERT_EQ(files::set_end(files::kUserUnit), fs::Code::kOk);
   EXPECT_EQ(cipher::generator_state(), after_build);
   files::close_all_units();
   EXPECT_EQ(read_file(kUserName), plain);

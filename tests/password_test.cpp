@@ -11,6 +11,7 @@
 #include "fakes.h"
 #include "files/args.h"
 #include "run/password.h"
+#include "run/run.h"
 
 namespace fcloak::cipher {
 
@@ -46,7 +47,7 @@ class KeySetupTest : public ::testing::Test {
   // exit status, or -1 when it returned.
   int run() {
     try {
-      const Status status = run::take_password(mode, key, check);
+      const Status status = run::take_password(mode, 2, key, check);
       if (status != Status::kOk) run::end_run(status);
     } catch (const fake::Exit& e) {
       return e.status;

@@ -14,6 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -21,9 +22,9 @@
 #include <thread>
 #include <vector>
 
-#include "e2e_support.h"
-
-extern char** environ;
+#include "support/files.h"
+#include "support/launch.h"
+#include "support/texts.h"
 
 namespace e2e {
 namespace {
@@ -44,46 +45,35 @@ class Terminal {
   Terminal(const std::string& argv0, const std::vector<std::string>& args, const std::string& cwd,
            const std::string& locale, const std::string& input = "", const std::string& output = "",
            const std::string& bin = program_binary(), const std::vector<std::string>& env = {}) {
-    std::vector<std::string> argv_strings = {argv0};
-    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : argv_strings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env_strings;
-    for (char** e = environ; *e != nullptr; ++e) {
-      std::string_view entry(*e);
-      if (entry.starts_with("LC_") || entry.starts_with("LANG=") || entry.starts_with("LANGUAGE=")) continue;
-      env_strings.emplace_back(entry);
-    }
-    env_strings.push_back("LC_ALL=" + locale);
-    env_strings.insert(env_strings.end(), env.begin(), env.end());
-    std::vector<char*> envp;
-    for (std::string& s : env_strings) envp.push_back(s.data());
-    envp.push_back(nullptr);
-
     winsize size{};
     size.ws_row = 25;
     size.ws_col = 80;
-    pid_ = forkpty(&master_, nullptr, nullptr, &size);
-    if (pid_ == 0) {
-      termios mode{};
-      if (tcgetattr(STDIN_FILENO, &mode) == 0) {
-        mode.c_oflag &= static_cast<tcflag_t>(~ONLCR);
-        tcsetattr(STDIN_FILENO, TCSANOW, &mode);
-      }
-      if (chdir(cwd.c_str()) != 0) _exit(126);
-      if (!input.empty()) {
-        const int fd = open(input.c_str(), O_RDONLY);
-        if (fd < 0 || dup2(fd, STDIN_FILENO) < 0) _exit(126);
-      }
-      if (!output.empty()) {
-        const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(126);
-      }
-      execve(bin.c_str(), argv.data(), envp.data());
-      _exit(127);
+    int slave = -1;
+    if (openpty(&master_, &slave, nullptr, nullptr, &size) != 0) {
+      ADD_FAILURE() << "openpty: " << std::strerror(errno);
+      return;
     }
-    if (pid_ < 0) ADD_FAILURE() << "forkpty: " << std::strerror(errno);
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    termios mode{};
+    if (tcgetattr(slave, &mode) == 0) {
+      mode.c_oflag &= static_cast<tcflag_t>(~ONLCR);
+      tcsetattr(slave, TCSANOW, &mode);
+    }
+    Launch launch;
+    launch.program = bin;
+    launch.args = {argv0};
+    launch.args.insert(launch.args.end(), args.begin(), args.end());
+    launch.cwd = cwd;
+    launch.terminal = slave;
+    launch.input_from = input.empty() ? Input::kTerminal : Input::kFile;
+    launch.input = input;
+    launch.output_to = output.empty() ? Output::kTerminal : Output::kFile;
+    launch.output_file = output;
+    launch.locale = locale;
+    launch.env = env;
+    pid_ = start(launch).pid;
+    close(slave);
   }
 
   ~Terminal() {
@@ -336,8 +326,7 @@ TEST_F(AtTheTerminal, PauseWaitsForAKeyAfterTheCleanUp) {
   t.type("Nk");
   ASSERT_TRUE(t.wait_for(gbk(kPausePrompt))) << show(t.screen());
   ASSERT_TRUE(t.wait_for_key_read());
-  std::vector<std::string> names;
-  for (const auto& entry : stdfs::directory_iterator(dir_.path())) names.push_back(entry.path().filename().string());
+  const std::vector<std::string> names = names_in(dir_.path());
   EXPECT_EQ(names, std::vector<std::string>{kName}) << "the scratch file is still there during the pause";
   EXPECT_TRUE(t.still_running_after(milliseconds(300))) << "the pause did not wait";
   t.type("k");
@@ -650,9 +639,7 @@ TEST(KeptScratchFile, PathShownInItsOwnBytes) {
              {"FCLOAK_FAULT=write:user:2", "FCLOAK_FAULT_USER=" + file, "FCLOAK_FAULT_COPIES=refused"});
   EXPECT_EQ(t.finish(), 1);
   std::vector<std::string> scratch;
-  for (const auto& entry : stdfs::directory_iterator(dir)) {
-    if (entry.path().filename().string().starts_with("ZZ")) scratch.push_back(entry.path().string());
-  }
+  for (const std::string& name : scratch_files(dir)) scratch.push_back(dir + "/" + name);
   ASSERT_EQ(scratch.size(), 1u);
   EXPECT_TRUE(t.screen().ends_with(u8"完整的文件保存在临时文件中: "_t + scratch[0] + "\r\n" + kStop)) << t.screen();
 }

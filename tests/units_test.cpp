@@ -1,5 +1,5 @@
-// The units over real files in a temporary directory: writing in place and
-// the end set after the last byte written, end-of-file reads, buffering,
+// The units over real files in a temporary directory: writing in place, the
+// length kept until the end is set after the last byte written, end-of-file reads, buffering,
 // copies in the kernel, the scratch file's name and fate.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -44,72 +44,79 @@ class UnitsTest : public ::testing::Test {
     std::string command = "rm -rf " + dir_;
     ASSERT_EQ(std::system(command.c_str()), 0);
   }
-  int open_user(const std::string& name) { return open_user_file(name.data(), static_cast<int>(name.size())); }
+  fs::Status open_user(const std::string& name) { return open_user_file(name.data(), static_cast<int>(name.size())); }
 
   std::string dir_;
   std::string scratch_;
   char old_cwd_[PATH_MAX];
 };
 
-TEST_F(UnitsTest, RewrittenFileEndsAfterTheLastByteWritten) {
+TEST_F(UnitsTest, RewrittenFileEndsAfterTheLastByteWrittenOnceItsEndIsSet) {
   put("f", "abcdefgh");
-  ASSERT_EQ(open_user("f"), 0);
+  ASSERT_EQ(open_user("f"), fs::Code::kOk);
   char buf[3];
-  EXPECT_EQ(read_bytes(kUserUnit, buf, 3), 0);
+  EXPECT_EQ(read_bytes(kUserUnit, buf, 3), fs::Code::kOk);
   EXPECT_FALSE(user_file_written());
-  EXPECT_EQ(write_bytes(kUserUnit, "XY", 2), 0);
-  EXPECT_EQ(write_bytes(kUserUnit, "Z", 1), 0);
-  EXPECT_EQ(rewind_unit(kUserUnit), 0);
-  EXPECT_EQ(contents("f"), "abcXYZ");
+  EXPECT_EQ(write_bytes(kUserUnit, "XY", 2), fs::Code::kOk);
+  EXPECT_EQ(write_bytes(kUserUnit, "Z", 1), fs::Code::kOk);
+  EXPECT_EQ(rewind_unit(kUserUnit), fs::Code::kOk);
+  EXPECT_EQ(contents("f"), "abcXYZgh");
   EXPECT_FALSE(scratch_must_be_kept());
   EXPECT_TRUE(user_file_written());
 
-  EXPECT_EQ(write_bytes(kUserUnit, "", 0), 0);  // a write of nothing ends the file too
+  EXPECT_EQ(write_bytes(kUserUnit, "12", 2), fs::Code::kOk);
+  EXPECT_EQ(set_end(kUserUnit), fs::Code::kOk);
+  EXPECT_EQ(contents("f"), "12");
+  EXPECT_EQ(write_bytes(kUserUnit, "3", 1), fs::Code::kOk);
+  EXPECT_EQ(set_end(kUserUnit), fs::Code::kOk);  // a longer end is never cut
+  EXPECT_EQ(contents("f"), "123");
+  EXPECT_EQ(rewind_unit(kUserUnit), fs::Code::kOk);
+  EXPECT_EQ(set_end(kUserUnit), fs::Code::kOk);
   close_unit(kUserUnit);
   EXPECT_EQ(contents("f"), "");
 }
 
 // A stretch of writing goes over the file's own bytes and leaves the rest
-// in place until it ends: the file is never cut before its new content is
-// written, and it only shrinks where the new content is shorter.
-TEST_F(UnitsTest, WritesGoOverTheFileInPlaceUntilTheStretchEnds) {
+// in place, also when it ends: however it ends, the file keeps its length
+// (only set_end gives it a new one), and the pending bytes are in it.
+TEST_F(UnitsTest, WritesGoOverTheFileInPlaceAndKeepItsLength) {
   const std::string old_content(3 * kBlockSize, 'a');
   const std::string block(kBlockSize, 'b');
   struct Ending {
     const char* name;
-    int (*end)();
+    fs::Status (*end)();
   };
   const Ending endings[] = {
       {"rewind", [] { return rewind_unit(kUserUnit); }},
       {"sync", [] { return sync_unit(kUserUnit); }},
       {"read", [] {
          char byte;
-         return read_bytes(kUserUnit, &byte, 1) == -1 ? 0 : 1;
+         return read_bytes(kUserUnit, &byte, 1);
        }},
       {"close", [] {
          close_unit(kUserUnit);
-         return 0;
+         return fs::kOk;
        }},
   };
   for (const Ending& ending : endings) {
     SCOPED_TRACE(ending.name);
     put("f", old_content);
-    ASSERT_EQ(open_user("f"), 0);
-    EXPECT_EQ(write_bytes(kUserUnit, block.data(), kBlockSize), 0);
-    EXPECT_EQ(write_bytes(kUserUnit, "cc", 2), 0);
+    ASSERT_EQ(open_user("f"), fs::Code::kOk);
+    EXPECT_EQ(write_bytes(kUserUnit, block.data(), kBlockSize), fs::Code::kOk);
+    EXPECT_EQ(write_bytes(kUserUnit, "cc", 2), fs::Code::kOk);
     // The whole block is in the file, over the old bytes; the rest of the
     // old content is still there.
     EXPECT_EQ(contents("f"), block + old_content.substr(kBlockSize));
-    EXPECT_EQ(ending.end(), 0);
-    EXPECT_EQ(contents("f"), block + "cc");
+    EXPECT_EQ(ending.end(), fs::Code::kOk);
+    EXPECT_EQ(contents("f"), block + "cc" + old_content.substr(kBlockSize + 2));
     close_unit(kUserUnit);
   }
 
   // A longer content grows the file and is never cut.
   put("f", "short");
-  ASSERT_EQ(open_user("f"), 0);
-  EXPECT_EQ(write_bytes(kUserUnit, block.data(), kBlockSize), 0);
-  EXPECT_EQ(sync_unit(kUserUnit), 0);
+  ASSERT_EQ(open_user("f"), fs::Code::kOk);
+  EXPECT_EQ(write_bytes(kUserUnit, block.data(), kBlockSize), fs::Code::kOk);
+  EXPECT_EQ(sync_unit(kUserUnit), fs::Code::kOk);
   close_unit(kUserUnit);
   EXPECT_EQ(contents("f"), block);
 }
@@ -123,66 +130,69 @@ TEST_F(UnitsTest, WritesGoOverTheFileInPlaceUntilTheStretchEnds) {
 TEST_F(UnitsTest, ReadBackUnitReadsAheadOfTheWrites) {
   const std::string data = "0123456789abcdefghij";
   put("f", data);
-  ASSERT_EQ(open_user("f"), 0);
-  ASSERT_EQ(open_read_back(), 0);
+  ASSERT_EQ(open_user("f"), fs::Code::kOk);
+  ASSERT_EQ(open_read_back(), fs::Code::kOk);
   char got[5];
-  ASSERT_EQ(read_bytes(kReadBackUnit, got, 3), 0);
+  ASSERT_EQ(read_bytes(kReadBackUnit, got, 3), fs::Code::kOk);
   for (const int n : {5, 5, 5, 2}) {
-    ASSERT_EQ(read_bytes(kReadBackUnit, got, n), 0);
-    ASSERT_EQ(write_bytes(kUserUnit, got, n), 0);
-    ASSERT_EQ(flush_unit(kUserUnit), 0);
+    ASSERT_EQ(read_bytes(kReadBackUnit, got, n), fs::Code::kOk);
+    ASSERT_EQ(write_bytes(kUserUnit, got, n), fs::Code::kOk);
+    ASSERT_EQ(flush_unit(kUserUnit), fs::Code::kOk);
     EXPECT_EQ(contents("f").size(), data.size());
   }
-  EXPECT_EQ(read_bytes(kReadBackUnit, got, 1), -1);
+  EXPECT_EQ(read_bytes(kReadBackUnit, got, 1), fs::Code::kEndOfFile);
   EXPECT_EQ(contents("f"), data.substr(3) + data.substr(17));
 
-  ASSERT_EQ(rewind_unit(kReadBackUnit), 0);
-  ASSERT_EQ(read_bytes(kReadBackUnit, got, 2), 0);
+  ASSERT_EQ(rewind_unit(kReadBackUnit), fs::Code::kOk);
+  ASSERT_EQ(read_bytes(kReadBackUnit, got, 2), fs::Code::kOk);
   EXPECT_EQ(std::string(got, 2), "34");
-  ASSERT_EQ(write_bytes(kUserUnit, "!", 1), 0);
+  ASSERT_EQ(write_bytes(kUserUnit, "!", 1), fs::Code::kOk);
   int copied = 0;
-  EXPECT_EQ(copy_bytes(kReadBackUnit, kUserUnit, 1, copied), kCopyRefused);
+  EXPECT_EQ(copy_bytes(kReadBackUnit, kUserUnit, 1, copied), fs::Code::kCopyRefused);
   close_unit(kReadBackUnit);
-  EXPECT_EQ(sync_unit(kUserUnit), 0);
+  EXPECT_EQ(set_end(kUserUnit), fs::Code::kOk);
+  EXPECT_EQ(sync_unit(kUserUnit), fs::Code::kOk);
   EXPECT_EQ(contents("f"), data.substr(3) + "!");
 
   // Unit 4 goes with unit 1.
-  ASSERT_EQ(open_read_back(), 0);
+  ASSERT_EQ(open_read_back(), fs::Code::kOk);
   close_unit(kUserUnit);
-  EXPECT_GT(read_bytes(kReadBackUnit, got, 1), 0);
+  EXPECT_EQ(read_bytes(kReadBackUnit, got, 1), fs::Code::kNotOpen);
 }
 
 // Copies in the kernel move both units as a read and a write would, tell
-// an input that ends early, and end the user file after the last byte
-// copied.
+// an input that ends early, and leave the user file's end to be set after
+// the last byte copied.
 TEST_F(UnitsTest, KernelCopiesMoveBothUnits) {
   std::string data(2 * kBlockSize - 1, '\0');
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
   put("f", data);
-  ASSERT_EQ(open_user("f"), 0);
-  ASSERT_EQ(open_scratch_file(), 0);
+  ASSERT_EQ(open_user("f"), fs::Code::kOk);
+  ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
   char head[3];
-  ASSERT_EQ(read_bytes(kUserUnit, head, 3), 0);
-  EXPECT_EQ(write_bytes(kScratchUnit, "hdr", 3), 0);  // pending before the copy
+  ASSERT_EQ(read_bytes(kUserUnit, head, 3), fs::Code::kOk);
+  EXPECT_EQ(write_bytes(kScratchUnit, "hdr", 3), fs::Code::kOk);  // pending before the copy
   int copied = 0;
-  ASSERT_EQ(copy_bytes(kUserUnit, kScratchUnit, kBlockSize, copied), 0);
+  ASSERT_EQ(copy_bytes(kUserUnit, kScratchUnit, kBlockSize, copied), fs::Code::kOk);
   EXPECT_EQ(copied, kBlockSize);
   EXPECT_FALSE(user_file_written());
   // The input ends before the count: what was there arrived.
-  EXPECT_EQ(copy_bytes(kUserUnit, kScratchUnit, kBlockSize, copied), -1);
+  EXPECT_EQ(copy_bytes(kUserUnit, kScratchUnit, kBlockSize, copied), fs::Code::kEndOfFile);
   EXPECT_EQ(copied, kBlockSize - 4);
-  EXPECT_EQ(rewind_unit(kScratchUnit), 0);
+  EXPECT_EQ(rewind_unit(kScratchUnit), fs::Code::kOk);
   EXPECT_EQ(contents(scratch_), "hdr" + data.substr(3));
 
   // Back into the user file, which is longer than what comes.
-  EXPECT_EQ(rewind_unit(kUserUnit), 0);
+  EXPECT_EQ(rewind_unit(kUserUnit), fs::Code::kOk);
   char skip[5];
-  ASSERT_EQ(read_bytes(kScratchUnit, skip, 5), 0);
-  ASSERT_EQ(copy_bytes(kScratchUnit, kUserUnit, kBlockSize, copied), 0);
+  ASSERT_EQ(read_bytes(kScratchUnit, skip, 5), fs::Code::kOk);
+  ASSERT_EQ(copy_bytes(kScratchUnit, kUserUnit, kBlockSize, copied), fs::Code::kOk);
   EXPECT_TRUE(user_file_written());
   EXPECT_TRUE(scratch_must_be_kept());
-  EXPECT_EQ(write_bytes(kUserUnit, "!", 1), 0);
-  EXPECT_EQ(sync_unit(kUserUnit), 0);
+  EXPECT_EQ(write_bytes(kUserUnit, "!", 1), fs::Code::kOk);
+  EXPECT_EQ(sync_unit(kUserUnit), fs::Code::kOk);
+  EXPECT_EQ(contents("f").size(), data.size());
+  EXPECT_EQ(set_end(kUserUnit), fs::Code::kOk);
   EXPECT_EQ(contents("f"), data.substr(5, kBlockSize) + "!");
 }
 
@@ -200,42 +210,42 @@ TEST_F(UnitsTest, CopyAcrossFileSystemsIsRefused) {
   ASSERT_GE(fd, 0);
   ::close(fd);
   put(other, "elsewhere");
-  const int opened = open_user(other);
+  const fs::Status opened = open_user(other);
   ::unlink(other);
-  ASSERT_EQ(opened, 0);
-  ASSERT_EQ(open_scratch_file(), 0);
+  ASSERT_EQ(opened, fs::Code::kOk);
+  ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
   int copied = -1;
-  EXPECT_EQ(copy_bytes(kUserUnit, kScratchUnit, 9, copied), kCopyRefused);
+  EXPECT_EQ(copy_bytes(kUserUnit, kScratchUnit, 9, copied), fs::Code::kCopyRefused);
   EXPECT_EQ(copied, 0);
   char buf[9];
-  ASSERT_EQ(read_bytes(kUserUnit, buf, 9), 0);
-  EXPECT_EQ(write_bytes(kScratchUnit, buf, 9), 0);
-  EXPECT_EQ(rewind_unit(kScratchUnit), 0);
+  ASSERT_EQ(read_bytes(kUserUnit, buf, 9), fs::Code::kOk);
+  EXPECT_EQ(write_bytes(kScratchUnit, buf, 9), fs::Code::kOk);
+  EXPECT_EQ(rewind_unit(kScratchUnit), fs::Code::kOk);
   EXPECT_EQ(contents(scratch_), "elsewhere");
 }
 
 TEST_F(UnitsTest, ReadPastTheEndKeepsTheRestOfTheField) {
   put("f", "ab");
-  ASSERT_EQ(open_user("f"), 0);
+  ASSERT_EQ(open_user("f"), fs::Code::kOk);
   char field[4] = {'1', '2', '3', '4'};
-  EXPECT_EQ(read_bytes(kUserUnit, field, 4), -1);
+  EXPECT_EQ(read_bytes(kUserUnit, field, 4), fs::Code::kEndOfFile);
   EXPECT_EQ(std::string(field, 4), "ab34");
-  EXPECT_EQ(read_bytes(kUserUnit, field, 4), -1);  // already at the end
+  EXPECT_EQ(read_bytes(kUserUnit, field, 4), fs::Code::kEndOfFile);  // already at the end
   EXPECT_EQ(std::string(field, 4), "ab34");
   EXPECT_EQ(contents("f"), "ab");
 }
 
 TEST_F(UnitsTest, ScratchFileIsNamedFromTheProcessAndDeletedAtClose) {
-  ASSERT_EQ(open_scratch_file(), 0);
+  ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
   struct stat st {};
   EXPECT_EQ(stat(scratch_.c_str(), &st), 0) << scratch_;
   const std::string path(scratch_path().bytes, static_cast<std::size_t>(scratch_path().length));
   EXPECT_EQ(path, dir_ + "/" + scratch_);
   // Pending bytes reach the file by the next read, across blocks.
   std::string data(19 + kBlockSize + 5, 'q');
-  EXPECT_EQ(write_bytes(kScratchUnit, data.data(), 19), 0);
-  EXPECT_EQ(write_bytes(kScratchUnit, data.data() + 19, kBlockSize + 5), 0);
-  EXPECT_EQ(rewind_unit(kScratchUnit), 0);
+  EXPECT_EQ(write_bytes(kScratchUnit, data.data(), 19), fs::Code::kOk);
+  EXPECT_EQ(write_bytes(kScratchUnit, data.data() + 19, kBlockSize + 5), fs::Code::kOk);
+  EXPECT_EQ(rewind_unit(kScratchUnit), fs::Code::kOk);
   EXPECT_EQ(contents(scratch_), data);
   close_unit(kScratchUnit);
   EXPECT_NE(stat(scratch_.c_str(), &st), 0);
@@ -244,7 +254,7 @@ TEST_F(UnitsTest, ScratchFileIsNamedFromTheProcessAndDeletedAtClose) {
 TEST_F(UnitsTest, ScratchTakesTheNextFreeLetterAndFailsWhenNoneIsLeft) {
   std::string taken = scratch_;
   put(taken, "old");
-  ASSERT_EQ(open_scratch_file(), 0);
+  ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
   std::string next = taken;
   next[2] = 'b';
   EXPECT_EQ(access(next.c_str(), F_OK), 0);
@@ -255,22 +265,22 @@ TEST_F(UnitsTest, ScratchTakesTheNextFreeLetterAndFailsWhenNoneIsLeft) {
     next[2] = c;
     put(next, "x");
   }
-  EXPECT_GT(open_scratch_file(), 0);
+  EXPECT_EQ(open_scratch_file(), fs::Code::kNoFreeName);
 }
 
 TEST_F(UnitsTest, ScratchIsKeptOnceTheUserFileIsWritten) {
   put("f", "plain");
-  ASSERT_EQ(open_user("f"), 0);
-  ASSERT_EQ(open_scratch_file(), 0);
-  EXPECT_EQ(write_bytes(kScratchUnit, "whole", 5), 0);
-  EXPECT_EQ(sync_unit(kScratchUnit), 0);
+  ASSERT_EQ(open_user("f"), fs::Code::kOk);
+  ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
+  EXPECT_EQ(write_bytes(kScratchUnit, "whole", 5), fs::Code::kOk);
+  EXPECT_EQ(sync_unit(kScratchUnit), fs::Code::kOk);
   EXPECT_FALSE(scratch_must_be_kept());
-  EXPECT_EQ(rewind_unit(kUserUnit), 0);
-  EXPECT_EQ(write_bytes(kUserUnit, "wh", 2), 0);
+  EXPECT_EQ(rewind_unit(kUserUnit), fs::Code::kOk);
+  EXPECT_EQ(write_bytes(kUserUnit, "wh", 2), fs::Code::kOk);
   EXPECT_TRUE(scratch_must_be_kept());
   close_all_units();
   EXPECT_EQ(contents(scratch_), "whole");
-  EXPECT_EQ(contents("f"), "wh");
+  EXPECT_EQ(contents("f"), "whain");  // closed at the length it has
 }
 
 TEST_F(UnitsTest, UserFileMustBeARegularWritableFile) {
@@ -278,8 +288,13 @@ TEST_F(UnitsTest, UserFileMustBeARegularWritableFile) {
   ASSERT_EQ(chmod("ro", 0444), 0);
   ASSERT_EQ(mkdir("d", 0755), 0);
   ASSERT_EQ(mkfifo("p", 0644), 0);
-  for (const char* name : {"ro", "d", "p", "missing"}) {
-    EXPECT_GT(open_user(name), 0) << name;
+  const struct {
+    const char* name;
+    fs::Code code;
+  } cases[] = {
+      {"ro", fs::Code::kDenied}, {"d", fs::Code::kDenied}, {"p", fs::Code::kDenied}, {"missing", fs::Code::kNotFound}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(open_user(c.name), c.code) << c.name;
   }
 }
 
@@ -288,23 +303,23 @@ TEST_F(UnitsTest, UserFileMustBeARegularWritableFile) {
 TEST_F(UnitsTest, ReadOnlyUnitTakesBackWhatWasRead) {
   put("f", "abcdefgh");
   ASSERT_EQ(chmod("f", 0444), 0);
-  ASSERT_EQ(open_user_file_for_reading("f", 1), 0);
+  ASSERT_EQ(open_user_file_for_reading("f", 1), fs::Code::kOk);
   char buf[8];
   int got = 0;
-  ASSERT_EQ(read_some(kUserUnit, buf, 3, got), 0);
+  ASSERT_EQ(read_some(kUserUnit, buf, 3, got), fs::Code::kOk);
   ASSERT_EQ(got, 3);
   unread(kUserUnit, buf + 1, 2);  // "bc"
   unread(kUserUnit, buf, 1);      // "a" before it
   unread(kUserUnit, buf, 1);      // more than was read: ignored
-  ASSERT_EQ(read_some(kUserUnit, buf, 8, got), 0);
+  ASSERT_EQ(read_some(kUserUnit, buf, 8, got), fs::Code::kOk);
   EXPECT_EQ(std::string(buf, static_cast<std::size_t>(got)), "abcdefgh");
-  ASSERT_EQ(read_some(kUserUnit, buf, 8, got), 0);
+  ASSERT_EQ(read_some(kUserUnit, buf, 8, got), fs::Code::kOk);
   EXPECT_EQ(got, 0);
   close_unit(kUserUnit);
   EXPECT_EQ(contents("f"), "abcdefgh");
 
   ASSERT_EQ(mkdir("d", 0755), 0);
-  EXPECT_NE(open_user_file_for_reading("d", 1), 0);
+  EXPECT_NE(open_user_file_for_reading("d", 1), fs::Code::kOk);
 }
 
 }  // namespace

@@ -42,4 +42,10 @@ int table_value(float r) {
   return static_cast<int>(static_cast<double>(r) * 32768.0);
 }
 
+int draw_table_value(int count) {
+  float r = 0.0f;
+  for (int i = 0; i < count; ++i) r = next_random();
+  return table_value(r);
+}
+
 }  // namespace fcloak::cipher

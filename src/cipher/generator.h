@@ -19,4 +19,8 @@ std::int32_t generator_state();
 // The table value of a drawn real: truncate(r * 32768), 0..32768.
 int table_value(float r);
 
+// Draws `count` times and returns the table value of the last draw,
+// 0..32768 (0 when count is 0).
+int draw_table_value(int count);
+
 }  // namespace fcloak::cipher

@@ -21,13 +21,9 @@ struct Scratch {
 };
 Scratch scratch;
 
-// Draws `count` times and returns the last table value as a signed 16-bit
-// integer: a draw of exactly 1.0 gives -32768.
-std::int16_t draw_table_value(int count) {
-  float r = 0.0f;
-  for (int i = 0; i < count; ++i) r = next_random();
-  return static_cast<std::int16_t>(table_value(r));
-}
+// The table value of the count-th draw as the key scramble keeps it, a
+// signed 16-bit integer: a draw of exactly 1.0 gives -32768.
+std::int16_t draw_short_value(int count) { return static_cast<std::int16_t>(draw_table_value(count)); }
 
 // Rotates each of the four little-endian words of the field left by
 // `places` within 32 bits. Built from the bytes so the host's byte order
@@ -65,9 +61,9 @@ unsigned char scramble_byte(unsigned char byte) {
   const int count = (byte & 15) + 1;
   // C++ remainders take the sign of the dividend, as the format needs:
   // -32768 gives 0x81 and a rotation of 0.
-  const int value = draw_table_value(count);
+  const int value = draw_short_value(count);
   const int b = (value % 255 + 1) & 0xFF;
-  const int rotation = draw_table_value(count) % 8;
+  const int rotation = draw_short_value(count) % 8;
   return static_cast<unsigned char>(rotate_bits(b, rotation, 8, 8) & 0xFF);
 }
 

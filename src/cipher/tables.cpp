@@ -15,13 +15,6 @@ namespace {
 
 constexpr int kKeyLength = 16;
 
-// Draws `count` times and returns the last table value, 0..32768.
-int draw_table_value(int count) {
-  float r = 0.0f;
-  for (int i = 0; i < count; ++i) r = next_random();
-  return table_value(r);
-}
-
 // A byte rotated left by the low three bits of a shift entry: a negative
 // entry -n rotates right by n, which is the same.
 unsigned char rotate_byte(unsigned value, int shift) {

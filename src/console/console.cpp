@@ -5,7 +5,6 @@
 #include "cipher/secret.h"
 #include "console/terminal.h"
 #include "console/texts.h"
-#include "files/units.h"
 
 namespace fcloak::console {
 
@@ -23,13 +22,12 @@ OutputState state{false, false};
 // line is taken.
 char line[kLineBufferSize];
 int pending_key = -1;
-bool reporting_error = false;
+bool failed = false;
 
+// A failed write is remembered: the run decides when it matters.
 void put(const char* bytes, int n, bool as_is = false) {
   if (n <= 0) return;
-  if (terminal::write_out(bytes, n, as_is) == terminal::kFatal && !reporting_error) {
-    runtime_error(texts::kOutputFailed);
-  }
+  if (terminal::write_out(bytes, n, as_is) == terminal::kFatal) failed = true;
 }
 
 void end_line() { put("\r\n", 2); }
@@ -41,39 +39,32 @@ bool all_blanks(Text text) {
   return true;
 }
 
-// A typed line that holds a character without a GBK form.
-constexpr int kNotGbkLine = -2;
-
-// Reads one line of standard input into line; returns its length, -1 at
-// the end of the input before a line, or kNotGbkLine. Bytes past the buffer are read and
-// dropped; too_long tells whether there were 132 or more before the end.
+// Reads one line of standard input into line, its length into n. Bytes
+// past the buffer are read and dropped; kTooLong when there were 132 or
+// more before the end (the first 132 are in line).
 // A line that starts with a UTF-16 byte-order mark (a password file saved
 // so) is read in units of two bytes up to the unit of its line feed: bytes
 // 0x0A and 0x1A within its characters (上, 业) end nothing.
-int read_input_line(bool& too_long) {
-  int n = 0;
+LineRead read_input_line(int& n) {
+  n = 0;
   int seen = 0;
-  too_long = false;
   bool ended_by_ctrl_z = false;
   enum { kBytes, kLittleEndian, kBigEndian } units = kBytes;
   unsigned char previous = 0;
   for (;;) {
     unsigned char byte = 0;
     int got = terminal::read_input_byte(byte);
-    if (terminal::interrupted()) {
-      terminal::show_typed_lines();
-      message_and_exit(texts::kInterrupted, kExitRefused);
-    }
-    if (got == terminal::kNotGbk) return kNotGbkLine;
+    if (terminal::interrupted()) return LineRead::kInterrupted;
+    if (got == terminal::kNotGbk) return LineRead::kNotGbk;
     if (got <= 0) {
-      if (seen == 0) return -1;
+      if (seen == 0) return LineRead::kEnded;
       break;
     }
     ++seen;
     if (units == kBytes) {
       if (byte == '\n') break;
       if (byte == kCtrlZ) {
-        if (seen == 1) return -1;
+        if (seen == 1) return LineRead::kEnded;
         ended_by_ctrl_z = true;
         break;
       }
@@ -101,10 +92,10 @@ int read_input_line(bool& too_long) {
   }
   if (n > 0 && n <= kLineBufferSize && line[n - 1] == '\r') --n;
   if (n >= kLineBufferSize) {
-    too_long = true;
     n = kLineBufferSize;
+    return LineRead::kTooLong;
   }
-  return n;
+  return LineRead::kRead;
 }
 
 }  // namespace
@@ -144,6 +135,8 @@ void write_lines(Text text) {
   put(text.bytes + from, text.length - from);
 }
 
+bool output_failed() { return failed; }
+
 unsigned char read_key() {
   if (pending_key >= 0) {
     unsigned char key = static_cast<unsigned char>(pending_key);
@@ -159,103 +152,108 @@ unsigned char read_key() {
 
 namespace {
 
-// Reads one console line into `line`; returns its length. The end of the
-// input, a line too long and a typed character without a GBK form end the
-// run, with the typed lines shown again.
-int read_console_line() {
+// Reads one console line into `line`, its length into n.
+LineRead read_console_line(int& n) {
   secret::keep(line, sizeof line);
   const bool at_console = terminal::stdin_is_console() && terminal::stdout_is_console();
   if (at_console) {
     if (state.line_open && !state.continuation) end_line();
     state.continuation = false;
   }
-  bool too_long = false;
-  const int n = read_input_line(too_long);
-  if (n < 0 || (too_long && terminal::stdin_is_console())) terminal::show_typed_lines();
-  if (n == kNotGbkLine) {
-    // The line has been typed to its end. The password is refused rather
-    // than taken with a stand-in character.
-    if (at_console) state.line_open = false;
-    message_and_exit(texts::kPasswordNotGbk, kExitRefused);
-  }
-  if (n < 0) runtime_error(texts::kInputEnded);
-  if (too_long && terminal::stdin_is_console()) runtime_error(texts::kLineTooLong);
-  if (at_console) state.line_open = false;
-  return n;
+  LineRead read = read_input_line(n);
+  // Only a typed line has to fit the console's buffer.
+  if (read == LineRead::kTooLong && !terminal::stdin_is_console()) read = LineRead::kRead;
+  // A line typed to its end, taken or not, leaves the cursor at the start
+  // of the next line.
+  if (at_console && (read == LineRead::kRead || read == LineRead::kNotGbk)) state.line_open = false;
+  return read;
 }
 
 }  // namespace
 
-void read_line(char* field, int size) {
-  const int n = read_console_line();
-  for (int i = 0; i < size; ++i) field[i] = i < n ? line[i] : ' ';
+LineRead read_line(char* field, int size) {
+  int n = 0;
+  const LineRead read = read_console_line(n);
+  if (read == LineRead::kRead) {
+    for (int i = 0; i < size; ++i) field[i] = i < n ? line[i] : ' ';
+  }
   secret::wipe(line, sizeof line);
+  return read;
 }
 
-void read_password(Text prompt, Password& password) {
+LineRead read_password(Text prompt, Password& password) {
   // Hidden before the prompt shows: a key typed once it is there is not
   // echoed, and what was typed before it does not count.
   terminal::hide_typed_lines();
   write_record({Text("\r"), prompt}, true);
-  const int n = read_console_line();
+  // Nobody is asked for what cannot be shown.
+  LineRead read = LineRead::kUnasked;
+  int n = 0;
+  if (!failed) read = read_console_line(n);
   terminal::show_typed_lines();
-  if (terminal::lines_in_unicode()) {
-    take_password_gbk(line, n, password);
-  } else {
-    take_password_bytes(line, n, password);
+  if (read == LineRead::kRead) {
+    if (terminal::lines_in_unicode()) {
+      take_password_gbk(line, n, password);
+    } else {
+      take_password_bytes(line, n, password);
+    }
   }
   secret::wipe(line, sizeof line);
+  return read;
 }
 
-void message_and_exit(Text message, int status) {
+namespace {
+
+// Asks for a key before the program stops, where the end-pause flag says so.
+void pause() {
+  if (end_pause != 1) return;
+  write_record({Text("\r"), texts::kPressAnyKey}, false);
+  // Only a key pressed now ends the pause.
+  terminal::discard_pending_input();
+  read_key();
+}
+
+}  // namespace
+
+void message_and_exit(Text message, int status, Text kept, bool kept_as_is) {
   write_record({Text("\r"), message}, false);
-  if (files::scratch_must_be_kept()) {
+  if (kept.length > 0) {
     // A record of its own, with the path as it is to be shown.
     write_record({Text("\r"), texts::kScratchKept}, true);
-    const Text path = files::scratch_path();
-    put(path.bytes, path.length, files::scratch_path_as_is());
+    put(kept.bytes, kept.length, kept_as_is);
     state.continuation = false;
   }
   if (!all_blanks(message)) write_empty_record();
-  // The files are done with before the pause: the user may end the program
-  // there by closing its window.
-  files::close_all_units();
-  if (end_pause == 1) {
-    write_record({Text("\r"), texts::kPressAnyKey}, false);
-    // Only a key pressed now ends the pause.
-    terminal::discard_pending_input();
-    read_key();
-  }
+  pause();
   stop_program(status);
 }
 
-void runtime_error(Text message) {
-  reporting_error = true;
+void report_and_exit(Text message, Text kept, bool kept_as_is) {
   terminal::write_error("\r\n", 2);
   terminal::write_error(message.bytes, message.length);
-  if (files::scratch_must_be_kept()) {
+  if (kept.length > 0) {
     terminal::write_error("\r\n", 2);
     terminal::write_error(texts::kScratchKept.bytes, texts::kScratchKept.length);
-    Text path = files::scratch_path();
-    terminal::write_error(path.bytes, path.length, files::scratch_path_as_is());
+    terminal::write_error(kept.bytes, kept.length, kept_as_is);
   }
   terminal::write_error("\r\n", 2);
-  files::close_all_units();
+  pause();
   terminal::exit_process(kExitRefused);
 }
 
 void stop_program(int status) {
   if (state.line_open) end_line();
   put(" \r\n", 3);
-  files::close_all_units();
   if (state.line_open) end_line();
   terminal::exit_process(status);
 }
 
+void leave(int status) { terminal::exit_process(status); }
+
 void reset_for_test() {
   state = OutputState{false, false};
   pending_key = -1;
-  reporting_error = false;
+  failed = false;
   end_pause = 1;
 }
 

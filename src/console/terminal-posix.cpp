@@ -12,6 +12,7 @@
 
 #include "cipher/secret.h"
 #include "console/charset.h"
+#include "console/gbk.h"
 #include "console/keys.h"
 #include "console/terminal.h"
 
@@ -103,22 +104,31 @@ WriteStatus write_all(int fd, const char* bytes, int n) {
   return kWritten;
 }
 
-// Writes GBK text, shown as UTF-8 on a terminal of a UTF-8 locale.
+// GBK bytes converted in one go, and room for their UTF-8 form (at most
+// three bytes for each two).
+constexpr int kChunk = 512;
+constexpr int kUtf8Chunk = 2 * kChunk;
+
+// A lead byte that ends one write of text to a terminal waits there for
+// the byte that completes its character in the next write: one for
+// standard output, one for standard error.
+gbk::Carry held_out;
+gbk::Carry held_err;
+
+// Writes GBK text, shown as UTF-8 on a terminal of a UTF-8 locale, whole
+// characters at a time; text that does not convert goes out as bytes.
 WriteStatus write_text(int fd, bool terminal, const char* bytes, int n) {
   if (!terminal || !charset::utf8_locale()) return write_all(fd, bytes, n);
+  gbk::Carry& held = fd == STDERR_FILENO ? held_err : held_out;
   WriteStatus result = kWritten;
-  char utf8[1024];
+  char chunk[kChunk];
+  char utf8[kUtf8Chunk];
   while (n > 0) {
-    // Whole GBK characters only: a lead byte keeps its trail byte.
-    int take = 0;
-    while (take < n && take < 512) {
-      take += (static_cast<unsigned char>(bytes[take]) >= 0x81 && take + 1 < n) ? 2 : 1;
-    }
-    int m = charset::gbk_to_utf8(bytes, take, utf8, sizeof utf8);
-    WriteStatus s = m < 0 ? write_all(fd, bytes, take) : write_all(fd, utf8, m);
+    const int whole = gbk::next_chunk(held, bytes, n, chunk, kChunk);
+    if (whole == 0) continue;
+    const int k = charset::gbk_to_utf8(chunk, whole, utf8, sizeof utf8);
+    const WriteStatus s = k < 0 ? write_all(fd, chunk, whole) : write_all(fd, utf8, k);
     if (s > result) result = s;
-    bytes += take;
-    n -= take;
   }
   return result;
 }

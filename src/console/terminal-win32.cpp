@@ -29,12 +29,11 @@ namespace {
 struct Stream {
   HANDLE handle;
   bool console;
-  char held;
-  bool holding;
+  gbk::Carry held;
 };
 
-Stream out_stream{INVALID_HANDLE_VALUE, false, 0, false};
-Stream err_stream{INVALID_HANDLE_VALUE, false, 0, false};
+Stream out_stream{INVALID_HANDLE_VALUE, false, {}};
+Stream err_stream{INVALID_HANDLE_VALUE, false, {}};
 // Where console text goes: standard output, or standard error when
 // standard output carries data.
 Stream* text_stream = &out_stream;
@@ -126,21 +125,7 @@ WriteStatus write_console(Stream& stream, const char* bytes, int n) {
   char chunk[kChunk];
   wchar_t units[kChunk];
   while (n > 0) {
-    int m = 0;
-    if (stream.holding) {
-      chunk[m++] = stream.held;
-      stream.holding = false;
-    }
-    const int take = n < kChunk - m ? n : kChunk - m;
-    std::memcpy(chunk + m, bytes, static_cast<std::size_t>(take));
-    m += take;
-    bytes += take;
-    n -= take;
-    const int whole = gbk::whole_characters(chunk, m);
-    if (whole < m) {
-      stream.held = chunk[whole];
-      stream.holding = true;
-    }
+    const int whole = gbk::next_chunk(stream.held, bytes, n, chunk, kChunk);
     const int k = wide::from_gbk(chunk, whole, units, kChunk);
     const WriteStatus s = k < 0 ? write_bytes(stream.handle, chunk, whole) : write_units(stream.handle, units, k);
     if (s > result) result = s;

@@ -21,8 +21,36 @@ namespace {
 // Longer than any name the program takes (500 bytes), converted.
 constexpr int kNativeNameSize = 4096;
 
-// Every failure of a system call becomes its errno, which is positive.
-int failure() { return errno > 0 ? errno : EIO; }
+// The one place where an errno becomes a Status: the kinds the program
+// tells apart, and for any other error the kind of the operation that
+// failed (`otherwise`).
+Status status_of(int error, Code otherwise) {
+  switch (error) {
+    case 0:
+      return Status{otherwise, EIO};
+    case ENOENT:
+    case ENOTDIR:
+      return Status{Code::kNotFound, error};
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+      return Status{Code::kDenied, error};
+    case ETXTBSY:
+      return Status{Code::kInUse, error};
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return Status{Code::kNoSpace, error};
+    case ENAMETOOLONG:
+      return Status{Code::kNameTooLong, error};
+    default:
+      return Status{otherwise, error};
+  }
+}
+
+// The failure of the system call that just failed.
+Status failure(Code otherwise = Code::kWriteFailed) { return status_of(errno, otherwise); }
 
 bool native(const char* name, int length, char (&out)[kNativeNameSize]) {
   return charset::native_name(name, length, out, kNativeNameSize) >= 0;
@@ -40,33 +68,8 @@ Time time_of(const timespec& t) { return Time{static_cast<std::int64_t>(t.tv_sec
 
 bool has_wildcard(const char* name) { return std::strpbrk(name, "*?") != nullptr; }
 
-void describe(const struct stat& st, const char* entry, FileInfo& info) {
-  info.creation_time = st.st_ctim.tv_sec;
-  info.write_time = st.st_mtim.tv_sec;
-  info.access_time = st.st_atim.tv_sec;
-  info.is_directory = S_ISDIR(st.st_mode);
-  info.size = info.is_directory ? 0 : static_cast<std::int64_t>(st.st_size);
-  std::memset(info.name, ' ', sizeof info.name);
-  const char* base = std::strrchr(entry, '/');
-  base = base == nullptr ? entry : base + 1;
-  char gbk[sizeof info.name];
-  int n = charset::utf8_locale() ? charset::utf8_to_gbk(base, static_cast<int>(std::strlen(base)), gbk, sizeof gbk)
-                                 : -1;
-  if (n < 0) {
-    n = static_cast<int>(std::strlen(base));
-    if (n > static_cast<int>(sizeof gbk)) n = sizeof gbk;
-    std::memcpy(gbk, base, static_cast<std::size_t>(n));
-  }
-  std::memcpy(info.name, gbk, static_cast<std::size_t>(n));
-  info.name_length = n;
-}
-
-void clear(FileInfo& info) {
-  info.creation_time = info.write_time = info.access_time = kUnknownTime;
-  info.size = -1;
-  info.is_directory = false;
-  std::memset(info.name, ' ', sizeof info.name);
-  info.name_length = 0;
+void describe(const struct stat& st, FileInfo& info) {
+  info.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
 }
 
 // The first entry (in byte order, so the choice does not depend on the
@@ -108,19 +111,19 @@ bool first_match(const char* pattern, char (&found)[kNativeNameSize]) {
 
 }  // namespace
 
-int look_up(const char* name, int length, FileInfo& info) {
-  clear(info);
+bool look_up(const char* name, int length, FileInfo& info) {
+  info.size = -1;
   char path[kNativeNameSize];
-  if (length <= 0 || !native(name, length, path)) return 0;
+  if (length <= 0 || !native(name, length, path)) return false;
   struct stat st {};
   if (::stat(path, &st) == 0) {
-    describe(st, path, info);
-    return info.name_length > 0 ? info.name_length : 1;
+    describe(st, info);
+    return true;
   }
   char found[kNativeNameSize];
-  if (!has_wildcard(path) || !first_match(path, found) || ::stat(found, &st) != 0) return 0;
-  describe(st, found, info);
-  return info.name_length;
+  if (!has_wildcard(path) || !first_match(path, found) || ::stat(found, &st) != 0) return false;
+  describe(st, info);
+  return true;
 }
 
 bool name_fits(const char*, int length) { return length <= 500; }
@@ -131,14 +134,14 @@ namespace {
 // O_RDONLY, with O_NOATIME or not): anything else (a FIFO, a device) could
 // block or act on it when opened, and is refused. Whether the file that was
 // opened is the one looked at is checked.
-int open_regular(const char* path, const struct stat& st, int access, File& file) {
+Status open_regular(const char* path, const struct stat& st, int access, File& file) {
   int fd = ::open(path, access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return failure();
+  if (fd < 0) return failure(Code::kDenied);
   struct stat opened {};
   if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_ino != st.st_ino ||
       opened.st_dev != st.st_dev) {
     ::close(fd);
-    return EINVAL;
+    return Status{Code::kDenied, EINVAL};
   }
   // One run per file: another run holds this lock until its end; a file
   // opened only to be read takes a shared one, so that it is not read while
@@ -148,81 +151,81 @@ int open_regular(const char* path, const struct stat& st, int access, File& file
   const int lock = (access & O_ACCMODE) == O_RDWR ? LOCK_EX : LOCK_SH;
   if (flock(fd, lock | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
     ::close(fd);
-    return kInUse;
+    return Status{Code::kInUse, EWOULDBLOCK};
   }
   int flags = fcntl(fd, F_GETFL);
   if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   read_ahead(fd);
   file.handle = fd;
-  return 0;
+  return kOk;
 }
 
 // The native path of a name that must be a regular file, and what stat
-// says of it; 0, or the failure.
-int regular_file(const char* name, int length, char (&path)[kNativeNameSize], struct stat& st) {
-  if (!native(name, length, path)) return ENAMETOOLONG;
-  if (::stat(path, &st) != 0) return failure();
-  if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-  return 0;
+// says of it.
+Status regular_file(const char* name, int length, char (&path)[kNativeNameSize], struct stat& st) {
+  if (!native(name, length, path)) return Status{Code::kNameTooLong, ENAMETOOLONG};
+  if (::stat(path, &st) != 0) return failure(Code::kDenied);
+  if (!S_ISREG(st.st_mode)) return Status{Code::kDenied, S_ISDIR(st.st_mode) ? EISDIR : EINVAL};
+  return kOk;
 }
 
 }  // namespace
 
-int open_existing(const char* name, int length, File& file) {
+Status open_existing(const char* name, int length, File& file) {
   char path[kNativeNameSize];
   struct stat st {};
   // Only a regular file can be rewritten in place.
-  if (const int status = regular_file(name, length, path, st); status != 0) return status;
+  if (const Status status = regular_file(name, length, path, st); !status.ok()) return status;
   // A file that nobody may write is write-protected, whoever runs the program.
-  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return Status{Code::kDenied, EACCES};
   return open_regular(path, st, O_RDWR, file);
 }
 
-int open_for_reading(const char* name, int length, File& file) {
+Status open_for_reading(const char* name, int length, File& file) {
   char path[kNativeNameSize];
   struct stat st {};
-  if (const int status = regular_file(name, length, path, st); status != 0) return status;
+  if (const Status status = regular_file(name, length, path, st); !status.ok()) return status;
   // Reading leaves the last-access time alone where the system lets this
   // user ask for that (the file's owner, or root); elsewhere it is the
   // system's to update.
-  const int status = open_regular(path, st, O_RDONLY | O_NOATIME, file);
-  return status == EPERM ? open_regular(path, st, O_RDONLY, file) : status;
+  const Status status = open_regular(path, st, O_RDONLY | O_NOATIME, file);
+  return status.native == EPERM ? open_regular(path, st, O_RDONLY, file) : status;
 }
 
 File standard_input() { return File{STDIN_FILENO}; }
 File standard_output() { return File{STDOUT_FILENO}; }
 
-int snapshot(File file, Snapshot& out) {
+Status snapshot(File file, Snapshot& out) {
   struct stat st {};
-  if (fstat(static_cast<int>(file.handle), &st) != 0) return failure();
+  if (fstat(static_cast<int>(file.handle), &st) != 0) return failure(Code::kReadFailed);
   out.identity = identity_of(st);
   out.size = static_cast<std::int64_t>(st.st_size);
   out.write_time = time_of(st.st_mtim);
   out.change_time = time_of(st.st_ctim);
-  return 0;
+  return kOk;
 }
 
-int identify(const char* name, int length, Identity& out) {
+Status identify(const char* name, int length, Identity& out) {
   char path[kNativeNameSize];
-  if (!native(name, length, path)) return ENAMETOOLONG;
+  if (!native(name, length, path)) return Status{Code::kNameTooLong, ENAMETOOLONG};
   struct stat st {};
-  if (::stat(path, &st) != 0) return failure();
+  if (::stat(path, &st) != 0) return failure(Code::kReadFailed);
   out = identity_of(st);
-  return 0;
+  return kOk;
 }
 
-int set_write_time(File file, const Time& time) {
+Status set_write_time(File file, Time time) {
   timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = static_cast<time_t>(time.seconds);
   times[1].tv_nsec = time.nanoseconds;
-  return futimens(static_cast<int>(file.handle), times) != 0 ? failure() : 0;
+  return futimens(static_cast<int>(file.handle), times) != 0 ? failure() : kOk;
 }
 
-int create_new(const char* name, int length, File& file) {
+Status create_new(const char* name, int length, File& file) {
   char path[kNativeNameSize];
-  if (!native(name, length, path)) return ENAMETOOLONG;
+  if (!native(name, length, path)) return Status{Code::kNameTooLong, ENAMETOOLONG};
   // Private: the scratch file holds the user's data in clear while a file is
   // decrypted.
   int fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600);
@@ -240,7 +243,7 @@ int create_new(const char* name, int length, File& file) {
   int dir_fd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   // (A file system that cannot sync a directory says EINVAL: nothing to do.)
   if (dir_fd < 0 || (::fsync(dir_fd) != 0 && errno != EINVAL)) {
-    const int error = failure();
+    const Status error = failure();
     if (dir_fd >= 0) ::close(dir_fd);
     ::close(fd);
     ::unlink(path);
@@ -249,7 +252,7 @@ int create_new(const char* name, int length, File& file) {
   ::close(dir_fd);
   read_ahead(fd);
   file.handle = fd;
-  return 0;
+  return kOk;
 }
 
 bool exists(const char* name, int length) {
@@ -264,31 +267,31 @@ namespace {
 // Makes a read, again when a signal interrupted it; got receives how many
 // bytes arrived.
 template <typename Read>
-int read_retried(Read read_once, int& got) {
+Status read_retried(Read read_once, int& got) {
   got = 0;
   for (;;) {
     const ssize_t done = read_once();
     if (done >= 0) {
       got = static_cast<int>(done);
-      return 0;
+      return kOk;
     }
-    if (errno != EINTR) return failure();
+    if (errno != EINTR) return failure(Code::kReadFailed);
   }
 }
 
 }  // namespace
 
-int read(File file, void* bytes, int n, int& got) {
+Status read(File file, void* bytes, int n, int& got) {
   const int fd = static_cast<int>(file.handle);
   return read_retried([&] { return ::read(fd, bytes, static_cast<std::size_t>(n)); }, got);
 }
 
-int read_at(File file, std::int64_t offset, void* bytes, int n, int& got) {
+Status read_at(File file, std::int64_t offset, void* bytes, int n, int& got) {
   const int fd = static_cast<int>(file.handle);
   return read_retried([&] { return ::pread(fd, bytes, static_cast<std::size_t>(n), static_cast<off_t>(offset)); }, got);
 }
 
-int write(File file, const void* bytes, int n) {
+Status write(File file, const void* bytes, int n) {
   const char* p = static_cast<const char*>(bytes);
   while (n > 0) {
     ssize_t done = ::write(static_cast<int>(file.handle), p, static_cast<std::size_t>(n));
@@ -296,26 +299,26 @@ int write(File file, const void* bytes, int n) {
       if (errno == EINTR) continue;
       return failure();
     }
-    if (done == 0) return EIO;
+    if (done == 0) return Status{Code::kWriteFailed, EIO};
     p += done;
     n -= static_cast<int>(done);
   }
-  return 0;
+  return kOk;
 }
 
-int seek(File file, std::int64_t position) {
-  return ::lseek(static_cast<int>(file.handle), static_cast<off_t>(position), SEEK_SET) < 0 ? failure() : 0;
+Status seek(File file, std::int64_t position) {
+  return ::lseek(static_cast<int>(file.handle), static_cast<off_t>(position), SEEK_SET) < 0 ? failure() : kOk;
 }
 
-int truncate(File file, std::int64_t position) {
-  return ::ftruncate(static_cast<int>(file.handle), static_cast<off_t>(position)) != 0 ? failure() : 0;
+Status truncate(File file, std::int64_t position) {
+  return ::ftruncate(static_cast<int>(file.handle), static_cast<off_t>(position)) != 0 ? failure() : kOk;
 }
 
-int size(File file, std::int64_t& bytes) {
+Status size(File file, std::int64_t& bytes) {
   struct stat st {};
   if (fstat(static_cast<int>(file.handle), &st) != 0) return failure();
   bytes = static_cast<std::int64_t>(st.st_size);
-  return 0;
+  return kOk;
 }
 
 namespace {
@@ -331,7 +334,7 @@ bool copy_refused(int error) {
 
 }  // namespace
 
-int copy(File from, File to, int n, CopyWay way, int& got) {
+Status copy(File from, File to, int n, CopyWay way, int& got) {
   got = 0;
   const int in = static_cast<int>(from.handle);
   const int out = static_cast<int>(to.handle);
@@ -344,10 +347,10 @@ int copy(File from, File to, int n, CopyWay way, int& got) {
                              : ::sendfile(out, in, nullptr, static_cast<std::size_t>(n));
     if (done >= 0) {
       got = static_cast<int>(done);
-      return 0;
+      return kOk;
     }
     if (errno == EINTR) continue;
-    return copy_refused(errno) ? kCopyRefused : failure();
+    return copy_refused(errno) ? Status{Code::kCopyRefused, errno} : failure();
   }
 }
 
@@ -361,22 +364,26 @@ void write_behind(File file, std::int64_t offset, std::int64_t length) {
                   SYNC_FILE_RANGE_WRITE);
 }
 
-int sync(File file) { return ::fsync(static_cast<int>(file.handle)) != 0 ? failure() : 0; }
+Status sync(File file) { return ::fsync(static_cast<int>(file.handle)) != 0 ? failure() : kOk; }
 
 void close(File& file) {
   if (file.handle >= 0) ::close(static_cast<int>(file.handle));
   file.handle = -1;
 }
 
-int remove(const char* name, int length) {
+Status remove(const char* name, int length) {
   char path[kNativeNameSize];
-  if (!native(name, length, path)) return ENAMETOOLONG;
-  return ::unlink(path) != 0 ? failure() : 0;
+  if (!native(name, length, path)) return Status{Code::kNameTooLong, ENAMETOOLONG};
+  return ::unlink(path) != 0 ? failure() : kOk;
 }
 
-int full_path(const char* name, int length, char* path, int capacity, bool& as_is) {
+Status full_path(const char* name, int length, char* path, int capacity, int& path_length, bool& as_is) {
+  path_length = 0;
+  const Status too_long{Code::kNameTooLong, ENAMETOOLONG};
   char directory[kNativeNameSize];
-  if (getcwd(directory, sizeof directory) == nullptr) return errno == ERANGE ? -1 : kNoCurrentDirectory;
+  if (getcwd(directory, sizeof directory) == nullptr) {
+    return errno == ERANGE ? too_long : Status{Code::kNoDirectory, errno};
+  }
   // In part converted, a path would be neither GBK nor the file system's.
   int n = charset::utf8_locale()
               ? charset::utf8_to_gbk_whole(directory, static_cast<int>(std::strlen(directory)), path, capacity)
@@ -384,16 +391,17 @@ int full_path(const char* name, int length, char* path, int capacity, bool& as_i
   as_is = n < 0 && charset::utf8_locale();
   if (n < 0) {
     n = static_cast<int>(std::strlen(directory));
-    if (n > capacity) return -1;
+    if (n > capacity) return too_long;
     std::memcpy(path, directory, static_cast<std::size_t>(n));
   }
   if (n > 0 && path[n - 1] != '/') {
-    if (n + 1 > capacity) return -1;
+    if (n + 1 > capacity) return too_long;
     path[n++] = '/';
   }
-  if (n + length > capacity) return -1;
+  if (n + length > capacity) return too_long;
   std::memcpy(path + n, name, static_cast<std::size_t>(length));
-  return n + length;
+  path_length = n + length;
+  return kOk;
 }
 
 int process_id() { return static_cast<int>(getpid()); }

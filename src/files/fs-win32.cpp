@@ -25,13 +25,39 @@ constexpr int kNameCapacity = 1024;
 constexpr std::int64_t kUnixEpoch = 116444736000000000LL;
 constexpr std::int64_t kTicksPerSecond = 10000000LL;
 
-// Turns the error of the last failed call into a status: always positive.
-int status_of(DWORD error) {
-  if (error == 0 || error > 0x7FFFFFFF) return 1;
-  return static_cast<int>(error);
+// The one place where a Windows error becomes a Status: the kinds the
+// program tells apart, and for any other error the kind of the operation
+// that failed (`otherwise`). A file that another program has mapped into
+// memory or locked cannot be cut: it is in use.
+Status status_of(DWORD error, Code otherwise) {
+  const int native = static_cast<int>(error & 0x7FFFFFFF);
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return Status{Code::kNotFound, native};
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return Status{Code::kDenied, native};
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_USER_MAPPED_FILE:
+      return Status{Code::kInUse, native};
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return Status{Code::kNoSpace, native};
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_BUFFER_OVERFLOW:
+      return Status{Code::kNameTooLong, native};
+    default:
+      return Status{otherwise, native};
+  }
 }
 
-int last_status() { return status_of(GetLastError()); }
+// The failure of the call that just failed.
+Status last_status(Code otherwise = Code::kWriteFailed) { return status_of(GetLastError(), otherwise); }
+
+constexpr Status kNameTooLongStatus{Code::kNameTooLong, ERROR_FILENAME_EXCED_RANGE};
+constexpr Status kDeniedStatus{Code::kDenied, ERROR_ACCESS_DENIED};
 
 // The UTF-16 form of a name with a terminating NUL, in buf; its length, or
 // -1 when it does not fit or holds a NUL, which no file name can.
@@ -48,26 +74,6 @@ int gbk_of(const wchar_t* units, int n, char* out, int capacity) {
 HANDLE handle_of(File file) { return reinterpret_cast<HANDLE>(file.handle); }
 
 File file_of(HANDLE handle) { return File{reinterpret_cast<std::intptr_t>(handle)}; }
-
-// A file time as whole seconds since 1970 (fractions dropped toward the
-// past); a zero file time is the file system's "unknown".
-std::int64_t seconds_of(const FILETIME& time) {
-  std::uint64_t ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
-                        time.dwLowDateTime;
-  if (ticks == 0) return kUnknownTime;
-  std::int64_t since_1601 = static_cast<std::int64_t>(ticks / kTicksPerSecond);
-  return since_1601 - kUnixEpoch / kTicksPerSecond;
-}
-
-void clear(FileInfo& info) {
-  info.creation_time = kUnknownTime;
-  info.write_time = kUnknownTime;
-  info.access_time = kUnknownTime;
-  info.size = -1;
-  info.is_directory = false;
-  std::memset(info.name, ' ', sizeof info.name);
-  info.name_length = 0;
-}
 
 // Opens an existing file for reading and writing, shared with other
 // programs for reading only: while it is open, no other program can open it
@@ -97,29 +103,19 @@ Identity identity_of(const BY_HANDLE_FILE_INFORMATION& about) {
 
 }  // namespace
 
-int look_up(const char* name, int length, FileInfo& info) {
-  clear(info);
+bool look_up(const char* name, int length, FileInfo& info) {
+  info.size = -1;
   wchar_t buf[kNameCapacity];
-  if (c_name(name, length, buf) < 0) return 0;
+  if (c_name(name, length, buf) < 0) return false;
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW(buf, &found);
-  if (search == INVALID_HANDLE_VALUE) return 0;
+  if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
-
-  info.creation_time = seconds_of(found.ftCreationTime);
-  info.write_time = seconds_of(found.ftLastWriteTime);
-  info.access_time = seconds_of(found.ftLastAccessTime);
-  info.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) |
-                                        found.nFileSizeLow);
-  info.is_directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  // The matched name in GBK, cut to the field when it is longer.
-  static char matched[2 * MAX_PATH];
-  int n = gbk_of(found.cFileName, static_cast<int>(wcsnlen(found.cFileName, MAX_PATH)), matched, sizeof matched);
-  if (n < 0) n = 0;
-  if (n > static_cast<int>(sizeof info.name)) n = static_cast<int>(sizeof info.name);
-  std::memcpy(info.name, matched, static_cast<std::size_t>(n));
-  info.name_length = n;
-  return n > 0 ? n : 1;
+  info.size = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                  ? 0
+                  : static_cast<std::int64_t>((static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) |
+                                              found.nFileSizeLow);
+  return true;
 }
 
 bool name_fits(const char* name, int length) {
@@ -128,16 +124,13 @@ bool name_fits(const char* name, int length) {
   return n >= 0 && n <= kMaxName;
 }
 
-int open_existing(const char* name, int length, File& file) {
+Status open_existing(const char* name, int length, File& file) {
   file = kNoFile;
   wchar_t buf[kNameCapacity];
   const int n = c_name(name, length, buf);
-  if (n < 0 || n > kMaxName) return status_of(ERROR_FILENAME_EXCED_RANGE);
+  if (n < 0 || n > kMaxName) return kNameTooLongStatus;
   HANDLE handle = open_read_write(buf);
-  if (handle == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    return error == ERROR_SHARING_VIOLATION ? kInUse : status_of(error);
-  }
+  if (handle == INVALID_HANDLE_VALUE) return last_status(Code::kDenied);
   // Only a file on disk can be rewritten in place; a device (CON, NUL, a
   // serial port) or a pipe opens by name too, and is refused. So is a file
   // with the read-only attribute: the system refuses to open one for
@@ -147,44 +140,41 @@ int open_existing(const char* name, int length, File& file) {
   if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &about) ||
       (about.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
     CloseHandle(handle);
-    return status_of(ERROR_ACCESS_DENIED);
+    return kDeniedStatus;
   }
   file = file_of(handle);
-  return 0;
+  return kOk;
 }
 
-int open_for_reading(const char* name, int length, File& file) {
+Status open_for_reading(const char* name, int length, File& file) {
   file = kNoFile;
   wchar_t buf[kNameCapacity];
   const int n = c_name(name, length, buf);
-  if (n < 0 || n > kMaxName) return status_of(ERROR_FILENAME_EXCED_RANGE);
+  if (n < 0 || n > kMaxName) return kNameTooLongStatus;
   // Shared for reading only, as a run that rewrites the file shares it: the
   // file is not read while another program has it open for writing.
   HANDLE handle = CreateFileW(buf, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    return error == ERROR_SHARING_VIOLATION ? kInUse : status_of(error);
-  }
+  if (handle == INVALID_HANDLE_VALUE) return last_status(Code::kDenied);
   // A file on disk only: a device or a pipe opens by name too.
   if (GetFileType(handle) != FILE_TYPE_DISK) {
     CloseHandle(handle);
-    return status_of(ERROR_ACCESS_DENIED);
+    return kDeniedStatus;
   }
   // Reading must not change the last-access time: a time of all ones
   // (0xFFFFFFFF) tells the system to keep it for this handle.
   FILETIME keep = {0xFFFFFFFFu, 0xFFFFFFFFu};
   SetFileTime(handle, nullptr, &keep, nullptr);
   file = file_of(handle);
-  return 0;
+  return kOk;
 }
 
 File standard_input() { return file_of(GetStdHandle(STD_INPUT_HANDLE)); }
 File standard_output() { return file_of(GetStdHandle(STD_OUTPUT_HANDLE)); }
 
-int snapshot(File file, Snapshot& out) {
+Status snapshot(File file, Snapshot& out) {
   BY_HANDLE_FILE_INFORMATION about;
-  if (!GetFileInformationByHandle(handle_of(file), &about)) return last_status();
+  if (!GetFileInformationByHandle(handle_of(file), &about)) return last_status(Code::kReadFailed);
   out.identity = identity_of(about);
   out.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(about.nFileSizeHigh) << 32) | about.nFileSizeLow);
   out.write_time = time_of(ticks_of(about.ftLastWriteTime));
@@ -193,30 +183,30 @@ int snapshot(File file, Snapshot& out) {
   out.change_time = GetFileInformationByHandleEx(handle_of(file), FileBasicInfo, &basic, sizeof basic)
                         ? time_of(static_cast<std::uint64_t>(basic.ChangeTime.QuadPart))
                         : Time{0, 0};
-  return 0;
+  return kOk;
 }
 
-int identify(const char* name, int length, Identity& out) {
+Status identify(const char* name, int length, Identity& out) {
   wchar_t buf[kNameCapacity];
   const int n = c_name(name, length, buf);
-  if (n < 0 || n > kMaxName) return status_of(ERROR_FILENAME_EXCED_RANGE);
+  if (n < 0 || n > kMaxName) return kNameTooLongStatus;
   // Only the file's attributes are asked for, which any open file allows.
   HANDLE handle = CreateFileW(buf, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return last_status();
+  if (handle == INVALID_HANDLE_VALUE) return last_status(Code::kReadFailed);
   BY_HANDLE_FILE_INFORMATION about;
   const bool known = GetFileInformationByHandle(handle, &about) != 0;
-  const int status = known ? 0 : last_status();
+  const Status status = known ? kOk : last_status(Code::kReadFailed);
   CloseHandle(handle);
   if (known) out = identity_of(about);
   return status;
 }
 
-int set_write_time(File file, const Time& time) {
+Status set_write_time(File file, Time time) {
   // From 1601 on, and without overflow in ticks.
   constexpr std::int64_t kEarliest = -(kUnixEpoch / kTicksPerSecond);
   constexpr std::int64_t kLatest = (INT64_MAX - kUnixEpoch) / kTicksPerSecond - 1;
-  if (time.seconds < kEarliest || time.seconds > kLatest) return status_of(ERROR_INVALID_PARAMETER);
+  if (time.seconds < kEarliest || time.seconds > kLatest) return Status{Code::kWriteFailed, ERROR_INVALID_PARAMETER};
   const auto ticks =
       static_cast<std::uint64_t>(time.seconds * kTicksPerSecond + time.nanoseconds / 100 + kUnixEpoch);
   FILETIME stamp;
@@ -224,19 +214,19 @@ int set_write_time(File file, const Time& time) {
   stamp.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
   // The creation and last-access times stay as they are.
   if (!SetFileTime(handle_of(file), nullptr, nullptr, &stamp)) return last_status();
-  return 0;
+  return kOk;
 }
 
-int create_new(const char* name, int length, File& file) {
+Status create_new(const char* name, int length, File& file) {
   file = kNoFile;
   wchar_t buf[kNameCapacity];
   const int n = c_name(name, length, buf);
-  if (n < 0 || n > kMaxName) return status_of(ERROR_FILENAME_EXCED_RANGE);
+  if (n < 0 || n > kMaxName) return kNameTooLongStatus;
   HANDLE handle = CreateFileW(buf, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return last_status();
   file = file_of(handle);
-  return 0;
+  return kOk;
 }
 
 bool exists(const char* name, int length) {
@@ -247,81 +237,86 @@ bool exists(const char* name, int length) {
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
-int read(File file, void* bytes, int n, int& got) {
+Status read(File file, void* bytes, int n, int& got) {
   got = 0;
   DWORD done = 0;
   if (!ReadFile(handle_of(file), bytes, static_cast<DWORD>(n), &done, nullptr)) {
     // The end of a file, or of a pipe whose writer has gone.
     const DWORD error = GetLastError();
-    if (error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE) return 0;
-    return status_of(error);
+    if (error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE) return kOk;
+    return status_of(error, Code::kReadFailed);
   }
   got = static_cast<int>(done);
-  return 0;
+  return kOk;
 }
 
-int read_at(File file, std::int64_t offset, void* bytes, int n, int& got) {
+Status read_at(File file, std::int64_t offset, void* bytes, int n, int& got) {
   got = 0;
   // A read at an offset moves a synchronous handle's position: it is put
   // back after the read.
   LARGE_INTEGER zero = {};
   LARGE_INTEGER position = {};
-  if (!SetFilePointerEx(handle_of(file), zero, &position, FILE_CURRENT)) return last_status();
+  if (!SetFilePointerEx(handle_of(file), zero, &position, FILE_CURRENT)) return last_status(Code::kReadFailed);
   OVERLAPPED at = {};
   at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
   at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
   DWORD done = 0;
-  int status = 0;
+  Status status = kOk;
   if (!ReadFile(handle_of(file), bytes, static_cast<DWORD>(n), &done, &at)) {
     const DWORD error = GetLastError();
-    if (error != ERROR_HANDLE_EOF) status = status_of(error);
+    if (error != ERROR_HANDLE_EOF) status = status_of(error, Code::kReadFailed);
   }
-  if (!SetFilePointerEx(handle_of(file), position, nullptr, FILE_BEGIN) && status == 0) status = last_status();
-  if (status == 0) got = static_cast<int>(done);
+  if (!SetFilePointerEx(handle_of(file), position, nullptr, FILE_BEGIN) && status.ok()) {
+    status = last_status(Code::kReadFailed);
+  }
+  if (status.ok()) got = static_cast<int>(done);
   return status;
 }
 
-int write(File file, const void* bytes, int n) {
+Status write(File file, const void* bytes, int n) {
   const char* next = static_cast<const char*>(bytes);
   while (n > 0) {
     DWORD done = 0;
     if (!WriteFile(handle_of(file), next, static_cast<DWORD>(n), &done, nullptr)) {
       return last_status();
     }
-    if (done == 0) return status_of(ERROR_WRITE_FAULT);
+    if (done == 0) return Status{Code::kWriteFailed, ERROR_WRITE_FAULT};
     next += done;
     n -= static_cast<int>(done);
   }
-  return 0;
+  return kOk;
 }
 
-int seek(File file, std::int64_t position) {
+Status seek(File file, std::int64_t position) {
   LARGE_INTEGER to;
   to.QuadPart = position;
   if (!SetFilePointerEx(handle_of(file), to, nullptr, FILE_BEGIN)) return last_status();
-  return 0;
+  return kOk;
 }
 
-int truncate(File file, std::int64_t position) {
-  int status = seek(file, position);
-  if (status != 0) return status;
+// A shrink that the system refuses because another program has the file
+// mapped into memory (ERROR_USER_MAPPED_FILE) or a range of it locked comes
+// out as kInUse.
+Status truncate(File file, std::int64_t position) {
+  const Status status = seek(file, position);
+  if (!status.ok()) return status;
   if (!SetEndOfFile(handle_of(file))) return last_status();
-  return 0;
+  return kOk;
 }
 
-int size(File file, std::int64_t& bytes) {
+Status size(File file, std::int64_t& bytes) {
   LARGE_INTEGER size;
   if (!GetFileSizeEx(handle_of(file), &size)) return last_status();
   bytes = size.QuadPart;
-  return 0;
+  return kOk;
 }
 
 // Windows has no in-kernel copy between two open files at their positions
 // (its block cloning shares extents, TransmitFile sends to sockets): read
 // and write do the work.
-int copy(File, File, int, CopyWay, int& got) {
+Status copy(File, File, int, CopyWay, int& got) {
   got = 0;
-  return kCopyRefused;
+  return Status{Code::kCopyRefused, ERROR_NOT_SUPPORTED};
 }
 
 // Windows reads ahead of sequential reads and writes a file's cached data
@@ -330,9 +325,9 @@ void read_soon(File, std::int64_t, std::int64_t) {}
 
 void write_behind(File, std::int64_t, std::int64_t) {}
 
-int sync(File file) {
+Status sync(File file) {
   if (!FlushFileBuffers(handle_of(file))) return last_status();
-  return 0;
+  return kOk;
 }
 
 void close(File& file) {
@@ -340,23 +335,27 @@ void close(File& file) {
   file = kNoFile;
 }
 
-int remove(const char* name, int length) {
+Status remove(const char* name, int length) {
   wchar_t buf[kNameCapacity];
-  if (c_name(name, length, buf) < 0) return status_of(ERROR_FILENAME_EXCED_RANGE);
+  if (c_name(name, length, buf) < 0) return kNameTooLongStatus;
   if (!DeleteFileW(buf)) return last_status();
-  return 0;
+  return kOk;
 }
 
-int full_path(const char* name, int length, char* path, int capacity, bool& as_is) {
+Status full_path(const char* name, int length, char* path, int capacity, int& path_length, bool& as_is) {
   // The path is shown in GBK like every other text.
   as_is = false;
+  path_length = 0;
   wchar_t buf[kNameCapacity];
-  if (c_name(name, length, buf) < 0) return -1;
+  if (c_name(name, length, buf) < 0) return kNameTooLongStatus;
   // A path longer than the functions take counts as one that does not fit.
   static wchar_t whole[32768];
   DWORD n = GetFullPathNameW(buf, sizeof whole / sizeof whole[0], whole, nullptr);
-  if (n == 0 || n >= sizeof whole / sizeof whole[0] || static_cast<int>(n) > kMaxName) return -1;
-  return gbk_of(whole, static_cast<int>(n), path, capacity);
+  if (n == 0 || n >= sizeof whole / sizeof whole[0] || static_cast<int>(n) > kMaxName) return kNameTooLongStatus;
+  const int converted = gbk_of(whole, static_cast<int>(n), path, capacity);
+  if (converted < 0) return kNameTooLongStatus;
+  path_length = converted;
+  return kOk;
 }
 
 int process_id() { return static_cast<int>(GetCurrentProcessId()); }

@@ -1,34 +1,54 @@
 // The file system as the platform provides it. Names are GBK bytes with an
 // explicit length; each platform turns them into its own form. Every
-// operation reports failure as a status: 0 for success, a positive value
-// for a failure.
+// operation that can fail returns a Status: what the program must tell
+// apart of the failure, with the platform's own code beside it. Each
+// platform turns its error codes into a Status in one place.
 //
 // One implementation per platform: fs-posix.cpp, fs-win32.cpp.
 #pragma once
 
-#include <climits>
 #include <cstdint>
 
 namespace fcloak::fs {
 
-// A time that the file system does not know (for example a zero file time).
-inline constexpr std::int64_t kUnknownTime = INT64_MIN;
+// The kinds of failure that the program tells apart.
+enum class Code : unsigned char {
+  kOk,
+  kEndOfFile,    // a read ended before all the bytes it was to give
+  kNotFound,     // no file or directory of that name
+  kDenied,       // access denied, read-only, or not a regular file
+  kInUse,        // another program holds the file, has it locked or mapped
+  kNoSpace,      // the device or a quota is full, or a file-size limit
+  kNameTooLong,  // a name or path longer than the platform takes
+  kNoDirectory,  // the current directory cannot be named (removed, say)
+  kNoFreeName,   // every scratch file name is taken
+  kCopyRefused,  // the kernel does not copy between these two files that way
+  kNotOpen,      // the unit or file is not open
+  kReadFailed,   // any other failure of a read
+  kWriteFailed,  // any other failure of a write, sync, seek or a setting
+};
 
-// What a look-up finds out about a file. Times are whole seconds since
-// 1970-01-01 00:00:00 UTC, kUnknownTime when unknown.
+// How an operation ended: kOk, or the kind of failure and the platform's
+// code for it (an errno, a Windows error; 0 where there is none).
+struct [[nodiscard]] Status {
+  Code code = Code::kOk;
+  int native = 0;
+
+  constexpr bool ok() const { return code == Code::kOk; }
+};
+
+inline constexpr Status kOk{};
+
+constexpr bool operator==(Status status, Code code) { return status.code == code; }
+
+// What a look-up finds out about a file.
 struct FileInfo {
-  std::int64_t creation_time;
-  std::int64_t write_time;
-  std::int64_t access_time;
-  std::int64_t size;  // the whole size, whatever its width
-  bool is_directory;
-  char name[256];     // the matched name, without its directory, blank-padded
-  int name_length;
+  std::int64_t size;  // the whole size, whatever its width; 0 for a directory
 };
 
 // Looks up the first file matching name (which may hold the wildcards * and
-// ?). Returns the length of the matched name, 0 when nothing matched.
-int look_up(const char* name, int length, FileInfo& info);
+// ?). False when nothing matched.
+[[nodiscard]] bool look_up(const char* name, int length, FileInfo& info);
 
 // True when the name is no longer than the platform's open takes without
 // special prefixes: 500 bytes on POSIX systems, 259 UTF-16 units on Windows.
@@ -65,22 +85,18 @@ struct Snapshot {
   Time change_time;
 };
 
-// Status of open_existing when another program holds the file: another run
-// of this program, or (on Windows) any program that has it open for writing.
-inline constexpr int kInUse = 0x7FFF0001;
-
 // Opens an existing regular file for reading and writing, held for this
 // program alone until it is closed: POSIX systems take an exclusive lock
 // (flock) that another run of the program cannot take too, Windows shares
 // the file for reading only. Fails for a directory, a file that cannot be
 // written, and anything that is not a regular file; kInUse when another
 // program holds it.
-int open_existing(const char* name, int length, File& file);
+Status open_existing(const char* name, int length, File& file);
 
 // Opens an existing regular file for reading only, shared with other
 // programs, leaving its times as they are where the platform allows. Fails
 // for a directory and anything that is not a regular file.
-int open_for_reading(const char* name, int length, File& file);
+Status open_for_reading(const char* name, int length, File& file);
 
 // Standard input and standard output as files, for data (they are not
 // closed by close()).
@@ -88,37 +104,37 @@ File standard_input();
 File standard_output();
 
 // What the open file is now.
-int snapshot(File file, Snapshot& out);
+Status snapshot(File file, Snapshot& out);
 
 // Which file the name leads to now (following symbolic links).
-int identify(const char* name, int length, Identity& out);
+Status identify(const char* name, int length, Identity& out);
 
 // Sets the open file's last-write time, leaving its other times alone.
-int set_write_time(File file, const Time& time);
+Status set_write_time(File file, Time time);
 
 // Creates a new file for reading and writing; fails when it exists.
-int create_new(const char* name, int length, File& file);
+Status create_new(const char* name, int length, File& file);
 
 // True when a file of that name exists (or cannot be inspected).
 bool exists(const char* name, int length);
 
 // Reads up to n bytes; got receives how many arrived (0 at the end).
-int read(File file, void* bytes, int n, int& got);
+Status read(File file, void* bytes, int n, int& got);
 
 // Reads up to n bytes from `offset`, leaving the file's position where
 // it was; got receives how many arrived (0 at the end).
-int read_at(File file, std::int64_t offset, void* bytes, int n, int& got);
+Status read_at(File file, std::int64_t offset, void* bytes, int n, int& got);
 
 // Writes all n bytes or fails.
-int write(File file, const void* bytes, int n);
+Status write(File file, const void* bytes, int n);
 
-int seek(File file, std::int64_t position);
+Status seek(File file, std::int64_t position);
 
 // Cuts the file at position: everything after it is discarded.
-int truncate(File file, std::int64_t position);
+Status truncate(File file, std::int64_t position);
 
 // The file's size in bytes.
-int size(File file, std::int64_t& bytes);
+Status size(File file, std::int64_t& bytes);
 
 // In-kernel copies: the data goes from one file to the other without
 // passing through the program. How the copy may place it in the file it
@@ -131,15 +147,12 @@ enum class CopyWay {
   kOverwrite,
 };
 
-// The status of copy when the kernel does not copy between these two files
-// that way (another file system, an older kernel, a platform without such
-// copies): nothing was copied, and read and write do the same work.
-inline constexpr int kCopyRefused = -1;
-
 // Copies up to n bytes from `from`'s position to `to`'s position, moving
 // both; got receives how many were copied (0 at the end of `from`).
-// Returns 0, kCopyRefused, or a positive failure.
-int copy(File from, File to, int n, CopyWay way, int& got);
+// kCopyRefused when the kernel does not copy between these two files that
+// way (another file system, an older kernel, a platform without such
+// copies): nothing was copied, and read and write do the same work.
+Status copy(File from, File to, int n, CopyWay way, int& got);
 
 // Asks the device for `length` bytes of the file from `offset`, to be read
 // into the cache while the program goes on, ahead of its reads. Only a hint:
@@ -153,20 +166,19 @@ void read_soon(File file, std::int64_t offset, std::int64_t length);
 void write_behind(File file, std::int64_t offset, std::int64_t length);
 
 // Flushes the file's data to the device.
-int sync(File file);
+Status sync(File file);
 
 void close(File& file);
 
-int remove(const char* name, int length);
+Status remove(const char* name, int length);
 
 // Writes the full path of name (relative to the current directory) into
-// path, for showing; returns its length, -1 when it does not fit in
-// capacity, or kNoCurrentDirectory when the current directory cannot be
-// named (it has been removed, say). The path is GBK text like the rest of
-// the program's, unless `as_is` comes back set: then the path has no GBK
+// path, for showing, and its length into path_length; kNameTooLong when it
+// does not fit in capacity, kNoDirectory when the current directory cannot
+// be named (it has been removed, say). The path is GBK text like the rest
+// of the program's, unless `as_is` comes back set: then the path has no GBK
 // form and holds the file system's own bytes, to be shown unchanged.
-inline constexpr int kNoCurrentDirectory = -2;
-int full_path(const char* name, int length, char* path, int capacity, bool& as_is);
+Status full_path(const char* name, int length, char* path, int capacity, int& path_length, bool& as_is);
 
 int process_id();
 

@@ -9,12 +9,10 @@ namespace fcloak::files {
 
 namespace {
 
-// Transfer statuses of this module; the platform's own failures are passed
-// on as they come (all positive).
-constexpr int kEndOfFile = -1;
-constexpr int kNotOpen = 101;
-constexpr int kNoFreeName = 102;
-constexpr int kNoDirectory = 103;
+using fs::Code;
+using fs::kOk;
+
+constexpr Status kNotOpen{Code::kNotOpen, 0};
 
 constexpr int kMaxPath = 1024;
 // Bytes a unit can take back after a read.
@@ -84,20 +82,20 @@ void start_unit(Unit& u, fs::File file, bool write_state, bool scratch, bool str
   u.ahead = 0;
 }
 
-int flush(Unit& u) {
-  if (u.pending == 0) return 0;
-  int status = fs::write(u.file, u.buffer, u.pending);
+Status flush(Unit& u) {
+  if (u.pending == 0) return kOk;
+  const Status status = fs::write(u.file, u.buffer, u.pending);
   // Whatever happened, the bytes are not retried: a failure is reported once.
   u.pending = 0;
   return status;
 }
 
 // Unit 1 on a file that an open gave with this status, or on standard input.
-int start_user_unit(int status, fs::File file, bool stream) {
-  if (status != 0) return status;
+Status start_user_unit(Status status, fs::File file, bool stream) {
+  if (!status.ok()) return status;
   start_unit(units[kUserUnit], file, false, false, stream);
   user_written = false;
-  return 0;
+  return kOk;
 }
 
 // A pass is about to read from the unit's position: the device is asked
@@ -120,19 +118,12 @@ void written(Unit& u) {
   u.behind = u.position;
 }
 
-// Ends a stretch of writing: the pending data goes out, and a file that
-// goes on past the last byte written is cut there. The length is set once,
-// at the end, and only where it shrinks: until then the writes went over
-// the file's own blocks.
-int finish_writing(Unit& u) {
-  if (!u.write_state) return 0;
+// Ends a stretch of writing: the pending data goes out. The file keeps its
+// length (set_end alone sets it).
+Status finish_writing(Unit& u) {
+  if (!u.write_state) return kOk;
   u.write_state = false;
-  int status = flush(u);
-  if (status != 0) return status;
-  std::int64_t size = 0;
-  status = fs::size(u.file, size);
-  if (status != 0) return status;
-  return size > u.position ? fs::truncate(u.file, u.position) : 0;
+  return flush(u);
 }
 
 // Begins a stretch of writing, if none is under way.
@@ -146,33 +137,30 @@ void start_writing(Unit& u) {
 
 }  // namespace
 
-int open_user_file(const char* name, int length) {
+Status open_user_file(const char* name, int length) {
   fs::File file = fs::kNoFile;
-  const int status = fs::open_existing(name, length, file);
+  const Status status = fs::open_existing(name, length, file);
   return start_user_unit(status, file, false);
 }
 
-int open_user_file_for_reading(const char* name, int length) {
+Status open_user_file_for_reading(const char* name, int length) {
   fs::File file = fs::kNoFile;
-  const int status = fs::open_for_reading(name, length, file);
+  const Status status = fs::open_for_reading(name, length, file);
   return start_user_unit(status, file, false);
 }
 
-int open_standard_input() { return start_user_unit(0, fs::standard_input(), true); }
+void open_standard_input() { static_cast<void>(start_user_unit(kOk, fs::standard_input(), true)); }
 
-int open_standard_output() {
-  start_unit(units[kOutputUnit], fs::standard_output(), true, false, true);
-  return 0;
-}
+void open_standard_output() { start_unit(units[kOutputUnit], fs::standard_output(), true, false, true); }
 
-int open_read_back() {
+Status open_read_back() {
   if (unit_of(kUserUnit) == nullptr) return kNotOpen;
   start_unit(units[kReadBackUnit], units[kUserUnit].file, false, false);
   units[kReadBackUnit].read_back = true;
-  return 0;
+  return kOk;
 }
 
-int open_scratch_file() {
+Status open_scratch_file() {
   const int id = fs::process_id() % 100000;
   std::memcpy(scratch_name, "ZZa00000", 8);
   int digits = id < 0 ? -id : id;
@@ -186,39 +174,33 @@ int open_scratch_file() {
     scratch_name[2] = letter;
     if (!fs::exists(scratch_name, scratch_name_length)) break;
   }
+  scratch_full_path_length = 0;
   if (letter > 'z') {
     scratch_name_length = 0;
-    return kNoFreeName;
+    return Status{Code::kNoFreeName, 0};
   }
-  int path_length =
-      fs::full_path(scratch_name, scratch_name_length, scratch_full_path, kMaxPath, scratch_full_path_as_is);
-  if (path_length == fs::kNoCurrentDirectory) {
-    scratch_name_length = 0;
-    return kNoDirectory;
-  }
-  if (path_length < 0 || !fs::name_fits(scratch_full_path, path_length)) {
-    scratch_name_length = 0;
-    return kScratchPathTooLong;
-  }
-  scratch_full_path_length = path_length;
+  int path_length = 0;
+  Status status = fs::full_path(scratch_name, scratch_name_length, scratch_full_path, kMaxPath, path_length,
+                                scratch_full_path_as_is);
+  if (status.ok() && !fs::name_fits(scratch_full_path, path_length)) status = Status{Code::kNameTooLong, 0};
   fs::File file = fs::kNoFile;
-  int status = fs::create_new(scratch_name, scratch_name_length, file);
-  if (status != 0) {
+  if (status.ok()) status = fs::create_new(scratch_name, scratch_name_length, file);
+  if (!status.ok()) {
     scratch_name_length = 0;
-    scratch_full_path_length = 0;
     return status;
   }
-  // A new file has nothing to cut.
+  scratch_full_path_length = path_length;
+  // A new file: its writes are a stretch from the start.
   start_unit(units[kScratchUnit], file, true, true);
-  return 0;
+  return kOk;
 }
 
-int read_some(int unit, void* dest, int n, int& got) {
+Status read_some(int unit, void* dest, int n, int& got) {
   got = 0;
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
-  int status = finish_writing(*u);
-  if (status != 0) return status;
+  Status status = finish_writing(*u);
+  if (!status.ok()) return status;
   if (n >= kBlockSize) reading(*u);
   unsigned char* out = static_cast<unsigned char*>(dest);
   while (got < n && u->unread_taken < u->unread_count) {
@@ -229,19 +211,19 @@ int read_some(int unit, void* dest, int n, int& got) {
     int arrived = 0;
     status = u->read_back ? fs::read_at(u->file, u->position, out + got, n - got, arrived)
                           : fs::read(u->file, out + got, n - got, arrived);
-    if (status != 0) return status;
+    if (!status.ok()) return status;
     if (arrived == 0) break;
     got += arrived;
     u->position += arrived;
   }
-  return 0;
+  return kOk;
 }
 
-int read_bytes(int unit, void* dest, int n) {
+Status read_bytes(int unit, void* dest, int n) {
   int got = 0;
-  const int status = read_some(unit, dest, n, got);
-  if (status != 0) return status;
-  return got == n ? 0 : kEndOfFile;
+  const Status status = read_some(unit, dest, n, got);
+  if (!status.ok()) return status;
+  return got == n ? kOk : Status{Code::kEndOfFile, 0};
 }
 
 void unread(int unit, const void* bytes, int n) {
@@ -259,7 +241,7 @@ void unread(int unit, const void* bytes, int n) {
   u->position -= n;
 }
 
-int write_bytes(int unit, const void* source, int n) {
+Status write_bytes(int unit, const void* source, int n) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
   start_writing(*u);
@@ -269,9 +251,9 @@ int write_bytes(int unit, const void* source, int n) {
   // 19-byte header before the first block of an encryption): no block is
   // copied through the unit buffer.
   if (n >= kBlockSize) {
-    int status = flush(*u);
-    if (status == 0) status = fs::write(u->file, in, n);
-    if (status == 0) written(*u);
+    Status status = flush(*u);
+    if (status.ok()) status = fs::write(u->file, in, n);
+    if (status.ok()) written(*u);
     return status;
   }
   while (n > 0) {
@@ -282,25 +264,25 @@ int write_bytes(int unit, const void* source, int n) {
     in += take;
     n -= take;
     if (u->pending == kBlockSize) {
-      int status = flush(*u);
-      if (status != 0) return status;
+      const Status status = flush(*u);
+      if (!status.ok()) return status;
     }
   }
-  return 0;
+  return kOk;
 }
 
-int copy_bytes(int from, int to, int n, int& copied) {
+Status copy_bytes(int from, int to, int n, int& copied) {
   copied = 0;
   Unit* in = unit_of(from);
   Unit* out = unit_of(to);
   if (in == nullptr || out == nullptr || in == out) return kNotOpen;
   // A copy in the kernel reads at the file's position, which unit 4 does not use.
-  if (in->read_back) return kCopyRefused;
-  int status = finish_writing(*in);
-  if (status != 0) return status;
+  if (in->read_back) return Status{Code::kCopyRefused, 0};
+  Status status = finish_writing(*in);
+  if (!status.ok()) return status;
   start_writing(*out);
   status = flush(*out);
-  if (status != 0) return status;
+  if (!status.ok()) return status;
   // The scratch file is new: it may share the user file's blocks. The
   // user file's own blocks are overwritten, never given up for shared
   // ones, which would leave their old content in free space.
@@ -309,38 +291,50 @@ int copy_bytes(int from, int to, int n, int& copied) {
   while (copied < n) {
     int got = 0;
     status = fs::copy(in->file, out->file, n - copied, way, got);
-    if (status == fs::kCopyRefused) return kCopyRefused;
-    if (status != 0) return status;
-    if (got == 0) return kEndOfFile;
+    if (!status.ok()) return status;
+    if (got == 0) return Status{Code::kEndOfFile, 0};
     copied += got;
     in->position += got;
     out->position += got;
     written(*out);
   }
-  return 0;
+  return kOk;
 }
 
-int rewind_unit(int unit) {
+Status rewind_unit(int unit) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
-  int status = finish_writing(*u);
+  const Status status = finish_writing(*u);
   u->position = 0;
   u->ahead = 0;
   // Unit 4 reads at its own position: the file's is unit 1's.
-  int seek_status = u->read_back ? 0 : fs::seek(u->file, 0);
-  return status != 0 ? status : seek_status;
+  const Status seek_status = u->read_back ? kOk : fs::seek(u->file, 0);
+  return !status.ok() ? status : seek_status;
 }
 
-int flush_unit(int unit) {
+Status set_end(int unit) {
+  Unit* u = unit_of(unit);
+  if (u == nullptr) return kNotOpen;
+  if (u->stream) return flush(*u);
+  Status status = flush(*u);
+  if (!status.ok()) return status;
+  std::int64_t size = 0;
+  status = fs::size(u->file, size);
+  if (!status.ok()) return status;
+  // Only where it shrinks: the writes went over the file's own blocks.
+  return size > u->position ? fs::truncate(u->file, u->position) : kOk;
+}
+
+Status flush_unit(int unit) {
   Unit* u = unit_of(unit);
   return u == nullptr ? kNotOpen : flush(*u);
 }
 
-int sync_unit(int unit) {
+Status sync_unit(int unit) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
-  int status = finish_writing(*u);
-  if (status != 0) return status;
+  const Status status = finish_writing(*u);
+  if (!status.ok()) return status;
   return fs::sync(u->file);
 }
 
@@ -349,17 +343,17 @@ long long written_end(int unit) {
   return u == nullptr ? 0 : u->position - u->pending;
 }
 
-int snapshot_unit(int unit, fs::Snapshot& out) {
+Status snapshot_unit(int unit, fs::Snapshot& out) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
   return fs::snapshot(u->file, out);
 }
 
-int set_write_time(int unit, const fs::Time& time) {
+Status set_write_time(int unit, fs::Time time) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
-  int status = flush(*u);
-  if (status != 0) return status;
+  const Status status = flush(*u);
+  if (!status.ok()) return status;
   return fs::set_write_time(u->file, time);
 }
 
@@ -370,10 +364,16 @@ void close(int unit, bool keep_scratch) {
   if (u == nullptr) return;
   // Unit 4 reads unit 1's file: it goes with it.
   if (unit == kUserUnit) close(kReadBackUnit, false);
-  finish_writing(*u);
+  // Closing reports nothing: what has to be whole was synced before.
+  static_cast<void>(finish_writing(*u));
   if (!u->stream && !u->read_back) fs::close(u->file);
   u->open = false;
-  if (u->scratch && !keep_scratch) fs::remove(scratch_name, scratch_name_length);
+  if (u->scratch && !keep_scratch) {
+    // A scratch file that cannot be removed is left behind; nothing more
+    // can be done about it at the end.
+    static_cast<void>(fs::remove(scratch_name, scratch_name_length));
+    scratch_full_path_length = 0;
+  }
 }
 
 }  // namespace

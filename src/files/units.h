@@ -4,19 +4,24 @@
 // standard input and unit 3 writes standard output. Each has a
 // position, a 32768-byte buffer for data being written, and a write state: a
 // stretch of writing begins with the first write after an open, a rewind or
-// a read, and ends at the next read, rewind, sync or close. The writes go
-// over the file's own bytes from the position on; when the stretch ends, the
-// file is cut after the last byte written if it went on past it. So a
-// rewritten file ends exactly after the last byte written, and its old
-// blocks are overwritten in place rather than freed with their old content.
+// a read, and ends at the next read, rewind, sync or close, which write out
+// what is pending. The writes go over the file's own bytes from the
+// position on, and the file keeps its length: only set_end cuts it, after
+// the last byte written. So a rewritten file's old blocks are overwritten in
+// place rather than freed with their old content, and a run that ends
+// before its rewrite is done leaves the file as long as it was.
 // Standard input and output are streams: read or written in order, never
 // cut, never rewound, never closed.
+//
+// Every operation that can fail returns an fs::Status.
 #pragma once
 
 #include "console/text.h"
 #include "files/fs.h"
 
 namespace fcloak::files {
+
+using fs::Status;
 
 inline constexpr int kBlockSize = 32768;
 inline constexpr int kUserUnit = 1;
@@ -25,38 +30,36 @@ inline constexpr int kOutputUnit = 3;
 inline constexpr int kReadBackUnit = 4;
 
 // Opens unit 1 on the named existing file for reading and writing.
-// Returns 0 when open, a positive status otherwise.
-int open_user_file(const char* name, int length);
+Status open_user_file(const char* name, int length);
 
 // Opens unit 1 on the named existing file for reading only, or on standard
-// input; opens unit 3 on standard output. Return 0 when open, a positive
-// status otherwise.
-int open_user_file_for_reading(const char* name, int length);
-int open_standard_input();
-int open_standard_output();
+// input; opens unit 3 on standard output.
+Status open_user_file_for_reading(const char* name, int length);
+void open_standard_input();
+void open_standard_output();
 
 // Opens unit 4 on unit 1's open file, for reading only, at position 0:
 // it reads the user file with a position of its own, so that a pass can
 // read the file ahead of where it writes it. Closing unit 4 leaves the file
-// open; closing unit 1 closes unit 4 too. Returns 0 when open, a positive
-// status otherwise.
-int open_read_back();
+// open; closing unit 1 closes unit 4 too. kNotOpen without unit 1.
+Status open_read_back();
 
 // Creates the scratch file as unit 2 in the current directory: "ZZ", the
 // first free letter a..z, the process id mod 100000 in five digits.
-// Returns 0 when open, a positive status otherwise.
-int open_scratch_file();
+// kNoFreeName when every letter is taken, kNoDirectory when the current
+// directory cannot be named, kNameTooLong when the scratch file's full path
+// is longer than a name the platform can open.
+Status open_scratch_file();
 
-// Transfers at the unit's position. read_bytes: 0 when all n bytes arrived,
-// -1 when the end of the file came first (the bytes that were there are in
-// place, the rest of dest is unchanged), positive on any other failure.
-// write_bytes: 0 on success, positive on failure.
-int read_bytes(int unit, void* dest, int n);
-int write_bytes(int unit, const void* source, int n);
+// Transfers at the unit's position. read_bytes: kEndOfFile when the end of
+// the file came before all n bytes (the bytes that were there are in
+// place, the rest of dest is unchanged).
+Status read_bytes(int unit, void* dest, int n);
+Status write_bytes(int unit, const void* source, int n);
 
 // Reads like read_bytes, and tells how many bytes arrived: fewer than n
-// only at the end of the input. 0, or positive on a failure.
-int read_some(int unit, void* dest, int n, int& got);
+// only at the end of the input, which is no failure here.
+Status read_some(int unit, void* dest, int n, int& got);
 
 // Puts back the last n bytes read (at most 32 and no more than were read),
 // so that the next read delivers them again: what a rewind does for a
@@ -64,37 +67,40 @@ int read_some(int unit, void* dest, int n, int& got);
 void unread(int unit, const void* bytes, int n);
 
 // Writes out pending data.
-int flush_unit(int unit);
+Status flush_unit(int unit);
 
 // Copies n bytes in the kernel from unit `from` at its position to unit
 // `to` at its position, moving both, as a read and a write would: the
 // user file's own blocks are overwritten, the scratch file may share the
-// other file's blocks. copied receives how many bytes arrived. Returns 0
-// when all n arrived; -1 when the input ended first; kCopyRefused when the
-// kernel does not copy between the two files, and always from unit 4 (the
-// rest is for read and write); positive on any other failure.
-inline constexpr int kCopyRefused = -2;
-int copy_bytes(int from, int to, int n, int& copied);
+// other file's blocks. copied receives how many bytes arrived. kEndOfFile
+// when the input ended first; kCopyRefused when the kernel does not copy
+// between the two files, and always from unit 4 (the rest is for read and
+// write).
+Status copy_bytes(int from, int to, int n, int& copied);
 
 // Ends a stretch of writing (see above), then sets the position to 0.
-// Returns the status of writing the pending data and setting the end.
-int rewind_unit(int unit);
+Status rewind_unit(int unit);
+
+// Writes out pending data and cuts the file after the last byte written,
+// where it goes on past it: the one place where a file's length is set.
+Status set_end(int unit);
 
 // Ends a stretch of writing and flushes the file to the device.
-int sync_unit(int unit);
+Status sync_unit(int unit);
 
 // Where the bytes handed to the unit's file so far end: its position, less
 // the data still pending in the unit.
 long long written_end(int unit);
 
 // What the unit's open file is now (pending data not counted).
-int snapshot_unit(int unit, fs::Snapshot& out);
+Status snapshot_unit(int unit, fs::Snapshot& out);
 
 // Writes out pending data and sets the last-write time of the unit's open
 // file, leaving its other times alone.
-int set_write_time(int unit, const fs::Time& time);
+Status set_write_time(int unit, fs::Time time);
 
-// Closes the unit, ending a stretch of writing; the scratch file is deleted.
+// Closes the unit, ending a stretch of writing (the file keeps its
+// length); the scratch file is deleted.
 void close_unit(int unit);
 
 // True once the user file has been written to (its old content is no
@@ -112,12 +118,10 @@ bool scratch_must_be_kept();
 Text scratch_path();
 bool scratch_path_as_is();
 
-// Closes every open unit at the end of the program, as close_unit does,
-// except that a scratch file that must be kept is closed without deleting.
+// Closes every open unit, as close_unit does, except that a scratch file
+// that must be kept is closed without deleting. Afterwards the units are
+// as at the start, ready for another file; scratch_path() still names a
+// scratch file kept.
 void close_all_units();
-
-// Status of open_scratch_file when the scratch file's full path is longer
-// than a name the platform can open.
-inline constexpr int kScratchPathTooLong = 100;
 
 }  // namespace fcloak::files

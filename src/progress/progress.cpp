@@ -89,7 +89,7 @@ std::int32_t hundredths_between(const clock::Time& from, const clock::Time& to) 
 
 }  // namespace
 
-void show_progress(const float& percent, Label label) {
+void show_progress(float percent, Label label) {
   const float p = percent;
 
   // Opening call of a pass: zero of either sign.

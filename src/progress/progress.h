@@ -13,6 +13,6 @@ enum class Label { kCopy, kEncrypt, kDecrypt };
 // A percent of exactly zero opens a pass: the clock starts and the line
 // takes `label` (later calls keep the label they opened with). Every call
 // writes the 38-byte line as a record left open.
-void show_progress(const float& percent, Label label);
+void show_progress(float percent, Label label);
 
 }  // namespace fcloak::progress

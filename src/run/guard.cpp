@@ -17,14 +17,14 @@ bool same_time(const fs::Time& a, const fs::Time& b) { return a.seconds == b.sec
 // now.
 bool still_named(Text name, fs::Snapshot& now) {
   fs::Identity named{};
-  return files::snapshot_unit(files::kUserUnit, now) == 0 && fs::identify(name.bytes, name.length, named) == 0 &&
+  return files::snapshot_unit(files::kUserUnit, now).ok() && fs::identify(name.bytes, name.length, named).ok() &&
          same_identity(named, opened.identity);
 }
 
 }  // namespace
 
 Status note_opened_file() {
-  return files::snapshot_unit(files::kUserUnit, opened) == 0 ? Status::kOk : Status::kReadFailed;
+  return files::snapshot_unit(files::kUserUnit, opened).ok() ? Status::kOk : Status::kReadFailed;
 }
 
 Status check_before_rewrite(Text name) {
@@ -38,7 +38,7 @@ Status check_before_rewrite(Text name) {
 
 Status check_while_rewriting() {
   fs::Snapshot now{};
-  if (files::snapshot_unit(files::kUserUnit, now) != 0) return Status::kReadFailed;
+  if (!files::snapshot_unit(files::kUserUnit, now).ok()) return Status::kReadFailed;
   const long long written = files::written_end(files::kUserUnit);
   const long long expected = written > opened.size ? written : opened.size;
   return now.size == expected ? Status::kOk : Status::kFileChanged;
@@ -50,6 +50,6 @@ Status check_after_rewrite(Text name, int length) {
   return Status::kOk;
 }
 
-bool restore_write_time() { return files::set_write_time(files::kUserUnit, opened.write_time) == 0; }
+bool restore_write_time() { return files::set_write_time(files::kUserUnit, opened.write_time).ok(); }
 
 }  // namespace fcloak::run

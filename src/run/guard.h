@@ -35,6 +35,6 @@ Status check_after_rewrite(Text name, int length);
 // Puts the open file's last-write time back to the one it had at the open,
 // at full precision, leaving its other times alone. False when it could
 // not be set.
-bool restore_write_time();
+[[nodiscard]] bool restore_write_time();
 
 }  // namespace fcloak::run

@@ -11,6 +11,9 @@ namespace fcloak::run {
 namespace {
 
 constexpr int kBlockSize = files::kBlockSize;
+// Every block starts again at the tables' first position: a block of the
+// units is one turn of the tables.
+static_assert(kBlockSize == cipher::kTableSize, "a block must be as long as the keystream tables");
 
 // Blocks that one read or write of the transforming pass moves: fewer,
 // larger transfers than one a block, while the buffer stays small and the
@@ -25,12 +28,7 @@ unsigned char buffer[kBufferSize];
 // Reads `count` bytes (at most a buffer) that the length says are there. A
 // read that fails ends the pass, and so does an input that ends early: it
 // is shorter than the length it was looked up with.
-Status read_exactly(int unit, std::int32_t count) {
-  const int status = files::read_bytes(unit, buffer, count);
-  if (status > 0) return Status::kReadFailed;
-  if (status < 0) return Status::kFileChanged;
-  return Status::kOk;
-}
+Status read_exactly(int unit, std::int32_t count) { return read_status(files::read_bytes(unit, buffer, count)); }
 
 // Reads the last `count` bytes of the input (0 <= count < 32768) into the
 // buffer and makes sure the input ends right after them. A read that fails
@@ -42,9 +40,9 @@ Status read_last_block(int unit, std::int32_t count) {
   const Status read = read_exactly(unit, count);
   if (read != Status::kOk) return read;
   unsigned char beyond = 0;
-  const int status = files::read_bytes(unit, &beyond, 1);
-  if (status < 0) return Status::kOk;
-  return status == 0 ? Status::kFileChanged : Status::kReadFailed;
+  const fs::Status status = files::read_bytes(unit, &beyond, 1);
+  if (status.code == fs::Code::kEndOfFile) return Status::kOk;
+  return status.ok() ? Status::kFileChanged : Status::kReadFailed;
 }
 
 // Moves `count` bytes from the input to the output by read and write, a
@@ -54,7 +52,8 @@ Status relay(int input, int output, std::int32_t count) {
     const std::int32_t n = count < kBufferSize ? count : kBufferSize;
     const Status read = read_exactly(input, n);
     if (read != Status::kOk) return read;
-    if (files::write_bytes(output, buffer, n) != 0) return Status::kNoSpace;
+    const Status written = write_status(files::write_bytes(output, buffer, n));
+    if (written != Status::kOk) return written;
     count -= n;
   }
   return Status::kOk;
@@ -65,10 +64,11 @@ Status relay(int input, int output, std::int32_t count) {
 // transfer and (in_kernel cleared) of the pass.
 Status copy_in_kernel(int input, int output, std::int32_t count, bool& in_kernel) {
   int copied = 0;
-  const int status = files::copy_bytes(input, output, count, copied);
-  if (status == 0) return Status::kOk;
-  if (status == -1) return Status::kFileChanged;
-  if (status != files::kCopyRefused) return Status::kNoSpace;
+  const fs::Status status = files::copy_bytes(input, output, count, copied);
+  if (status.ok()) return Status::kOk;
+  if (status.code == fs::Code::kEndOfFile) return Status::kFileChanged;
+  // A copy fails on either side: it counts as a failed write.
+  if (status.code != fs::Code::kCopyRefused) return write_status(status);
   in_kernel = false;
   return relay(input, output, count - copied);
 }
@@ -92,7 +92,7 @@ std::int32_t next_transfer(std::int32_t total, std::int32_t remaining, std::int3
   return count < whole ? count : whole;
 }
 
-void report_progress(std::int32_t total, const int& length, progress::Label label) {
+void report_progress(std::int32_t total, int length, progress::Label label) {
   // An empty input is done as soon as its end is found.
   const float percent =
       length == 0 ? 100.0f : static_cast<float>(static_cast<double>(total) / static_cast<double>(length) * 100.0);
@@ -106,9 +106,10 @@ Status move_to_the_end(int input, int output, const char key[16], signed char mo
   for (;;) {
     if (terminal::interrupted()) return Status::kInterrupted;
     int got = 0;
-    if (files::read_some(input, buffer, kBufferSize, got) != 0) return Status::kReadFailed;
+    if (!files::read_some(input, buffer, kBufferSize, got).ok()) return Status::kReadFailed;
     if (key != nullptr) transform_blocks(got, mode);
-    if (files::write_bytes(output, buffer, got) != 0) return Status::kNoSpace;
+    const Status written = write_status(files::write_bytes(output, buffer, got));
+    if (written != Status::kOk) return written;
     if (got < kBufferSize) return Status::kOk;
   }
 }
@@ -121,7 +122,7 @@ progress::Label pass_label(signed char mode, unsigned char pass) {
   return progress::Label::kCopy;
 }
 
-Status run_pass(const int& length, const char key[16], const unsigned char& pass, signed char mode, Watch watch) {
+Status run_pass(int length, const char key[16], unsigned char pass, signed char mode, Watch watch) {
   // Decryption's pass 2 reads the body from the user file itself, 19 bytes
   // ahead of where it writes: every transfer is read before it is written,
   // so no byte is overwritten before it is read. Those bytes are the same
@@ -133,11 +134,6 @@ Status run_pass(const int& length, const char key[16], const unsigned char& pass
   if (pass == 2 && mode == -1) input = files::kReadBackUnit;
   const int output = pass == 1 ? files::kScratchUnit : files::kUserUnit;
   const progress::Label label = pass_label(mode, pass);
-  // Without a direction, or outside the two passes, nothing moves.
-  if ((mode != 1 && mode != -1) || (pass != 1 && pass != 2)) {
-    progress::show_progress(0.0f, label);
-    return Status::kOk;
-  }
   const bool transforming = label != progress::Label::kCopy;
   return move_blocks(input, output, length, transforming ? key : nullptr, mode, label, true, watch);
 }
@@ -171,7 +167,7 @@ Status move_blocks(int input, int output, int length, const char key[16], signed
       total += remaining;
       if (report) report_progress(total, length, label);
       if (transforming) transform_blocks(remaining, mode);
-      return files::write_bytes(output, buffer, remaining) != 0 ? Status::kNoSpace : Status::kOk;
+      return write_status(files::write_bytes(output, buffer, remaining));
     }
 
     // A report comes after the transfer's data is read and before it is
@@ -189,7 +185,8 @@ Status move_blocks(int input, int output, int length, const char key[16], signed
       if (copied != Status::kOk) return copied;
     } else {
       if (transforming) transform_blocks(count, mode);
-      if (files::write_bytes(output, buffer, count) != 0) return Status::kNoSpace;
+      const Status written = write_status(files::write_bytes(output, buffer, count));
+      if (written != Status::kOk) return written;
     }
     if (watch != nullptr) {
       const Status watched = watch();

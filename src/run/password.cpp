@@ -23,25 +23,46 @@ bool key_blank(const char key[kKeySize]) {
   return true;
 }
 
+Status line_status(console::LineRead read) {
+  switch (read) {
+    case console::LineRead::kRead:
+      break;
+    case console::LineRead::kEnded:
+      return Status::kInputEnded;
+    case console::LineRead::kTooLong:
+      return Status::kLineTooLong;
+    case console::LineRead::kNotGbk:
+      return Status::kPasswordNotGbk;
+    case console::LineRead::kInterrupted:
+      return Status::kInterrupted;
+    case console::LineRead::kUnasked:
+      return Status::kOutputFailed;
+  }
+  return Status::kOk;
+}
+
 }  // namespace
 
-Status get_password(console::Password& taken, Text prompt) {
+Status get_password(console::Password& taken, int argument, Text prompt) {
   secret::keep(&taken, sizeof taken);
-  // Argument 2 gives the password, cut to 16 bytes or blank-padded; a blank
-  // or absent one means asking for it. A given password is never asked for
-  // again.
+  // The argument gives the password, cut to 16 bytes or blank-padded; a
+  // blank or absent one means asking for it. A given password is never
+  // asked for again.
   bool unicode = false;
-  const Text argument = files::argument_as_given(2, unicode);
-  const int length = argument.length > 0 ? argument.length : 0;
+  const Text given = files::argument_as_given(argument, unicode);
+  const int length = given.length > 0 ? given.length : 0;
   if (unicode) {
-    console::take_password_gbk(argument.bytes, length, taken);
+    console::take_password_gbk(given.bytes, length, taken);
   } else {
-    console::take_password_bytes(argument.bytes, length, taken);
+    console::take_password_bytes(given.bytes, length, taken);
   }
-  const bool in_gbk = files::argument_in_gbk(2);
-  files::wipe_argument(2);
+  const bool in_gbk = files::argument_in_gbk(argument);
+  files::wipe_argument(argument);
   if (!in_gbk) return Status::kPasswordNotGbk;
-  if (key_blank(taken.key)) console::read_password(prompt, taken);
+  if (key_blank(taken.key)) {
+    const Status read = line_status(console::read_password(prompt, taken));
+    if (read != Status::kOk) return read;
+  }
   if (key_blank(taken.key)) return Status::kNoPassword;
   return Status::kOk;
 }
@@ -74,8 +95,8 @@ Status set_up_key(const console::Password& taken, signed char mode, char key[kKe
   return Status::kWrongPassword;
 }
 
-Status take_password(signed char mode, char key[kKeySize], unsigned char check[kKeySize]) {
-  Status status = get_password(password, texts::kAskPassword);
+Status take_password(signed char mode, int argument, char key[kKeySize], unsigned char check[kKeySize]) {
+  Status status = get_password(password, argument, texts::kAskPassword);
   if (status == Status::kOk) status = set_up_key(password, mode, key, check);
   console::wipe_password(password);
   return status;

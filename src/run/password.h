@@ -9,11 +9,13 @@
 
 namespace fcloak::run {
 
-// Takes the password from argument 2 or, when that is blank or absent, from
-// a line read at `prompt`; argument 2 is wiped once taken. kNoPassword when
-// none was given, kPasswordNotGbk for an argument of a Unicode command line
-// with a character that GBK cannot hold.
-Status get_password(console::Password& password, Text prompt);
+// Takes the password from argument `argument` or, when that is blank or
+// absent, from a line read at `prompt`; the argument is wiped once taken.
+// kNoPassword when none was given, kPasswordNotGbk for an argument of a
+// Unicode command line with a character that GBK cannot hold; how the line
+// read ended when it did not give a line, and kOutputFailed when the prompt
+// could not be written.
+Status get_password(console::Password& password, int argument, Text prompt);
 
 // The key setup for a password that has been taken: seeds the generator,
 // scrambles the key and creates the check block (encrypting, `check` all
@@ -28,6 +30,7 @@ Status set_up_key(const console::Password& password, signed char mode, char key[
 
 // Both steps with the run's own prompt, and the password wiped after them;
 // the key is kept secret (locked, wiped at the end).
-Status take_password(signed char mode, char key[cipher::kKeySize], unsigned char check[cipher::kKeySize]);
+Status take_password(signed char mode, int argument, char key[cipher::kKeySize],
+                     unsigned char check[cipher::kKeySize]);
 
 }  // namespace fcloak::run

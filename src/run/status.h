@@ -1,6 +1,8 @@
-// How a step of the run ended. The steps return these; only the run turns
-// one into its message and exit status. Also the look-up and the completion
-// line, which the run in place and the standard-output mode share.
+// How a step of the run ended, what a job is asked to do and how it ended,
+// and the steps that the run in place and the standard-output mode share:
+// the look-up, the header's classification and the completion line. The
+// steps return a Status; only the top of the run (run.cpp) turns one into
+// its message and exit status.
 #pragma once
 
 #include "console/text.h"
@@ -8,31 +10,83 @@
 
 namespace fcloak::run {
 
-enum class Status {
+enum class [[nodiscard]] Status {
   kOk,
+  kDeclined,  // the answer to the question was "no"
+  // Refusals before anything is written.
+  kNotFound,
+  kTooLarge,
+  kNameTooLong,
+  kInUse,  // another program holds the file (also: refuses it a new length)
+  kWriteProtected,
+  kReadProtected,
+  kTruncatedEncrypted,
+  kOld16Bit,
+  kPreV30,
+  kNotToTerminal,
+  // The password.
   kNoPassword,
   kWrongPassword,
   kPasswordNotGbk,  // a character of the password has no GBK form
+  // Endings on the way.
   kInterrupted,
   kReadFailed,
   // The input was not the length it was looked up with, or another program
   // changed the user file or put another file in its name's place.
   kFileChanged,
-  kNoSpace,      // a write, flush or sync failed
+  kNoSpace,       // a write, flush or sync failed
   kStdoutFailed,  // a write of data to standard output failed
+  // The console, reported on standard error.
+  kInputEnded,    // the console input ended before a line
+  kLineTooLong,   // a typed line too long for the console's line buffer
+  kOutputFailed,  // console text could not be written
 };
 
-// The message that ends a run with this status (kOk has none).
+// The message that ends a run with this status (blank for kOk and
+// kDeclined).
 Text message_for(Status status);
 
-// Ends the run on a status other than kOk: its message, padded with blanks
-// to `width` bytes (to cover the whole of a line it is written over), and
-// exit status 1.
-[[noreturn]] void end_run(Status status, int width = 0);
+// Whether the status is reported on standard error, as a run-time error:
+// the console itself failed.
+bool reported_on_standard_error(Status status);
 
-// Looks the named file up; a name that finds nothing, or a file of 2 GiB or
-// more, ends the run. Returns the file's length.
-int look_up_or_end(Text name, fs::FileInfo& info);
+// The status of a failed read of the file (kEndOfFile: it ended before the
+// length it was looked up with), and of a failed write, flush, sync or
+// setting of its end.
+Status read_status(fs::Status status);
+Status write_status(fs::Status status);
+
+// The direction of a job: what the sign after the password asks for, or a
+// question (the standard-output mode has neither: the marker decides).
+enum class Wanted { kAsk, kEncrypt, kDecrypt };
+
+// What a job is to do with one file, as the caller decided it.
+struct JobRequest {
+  Wanted wanted;
+  // The argument that holds the password; when it is blank or absent the
+  // password is asked for at the prompt.
+  int password_argument;
+};
+
+// How a job ended.
+struct JobResult {
+  Status status;
+  // The user file had been written to: a failure left it part rewritten,
+  // its complete form in the kept scratch file.
+  bool rewrite_started;
+  bool scratch_kept;
+  // The message is padded with blanks to this many bytes, to cover the
+  // line it is written over (the question, the progress line).
+  int width;
+};
+
+// Looks the named file up into `length`; kNotFound (after a record with the
+// name) when nothing matches, kTooLarge for a file of 2 GiB or more.
+Status look_up(Text name, int& length);
+
+// The direction that the file's first bytes call for: +1 (a plain file) or
+// -1 (encrypted) in `mode`, or the refusal of an older format.
+Status classify(const unsigned char* header, signed char& mode);
 
 // The completion line of an encryption (mode +1) or decryption (mode -1),
 // over the progress line.

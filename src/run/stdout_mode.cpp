@@ -4,105 +4,107 @@
 
 #include "cipher/format.h"
 #include "cipher/key.h"
-#include "console/console.h"
 #include "console/terminal.h"
-#include "console/texts.h"
 #include "files/fs.h"
 #include "files/units.h"
+#include "progress/progress.h"
+#include "run/in_place.h"
 #include "run/pass.h"
 #include "run/password.h"
-#include "run/status.h"
 
 namespace fcloak::run {
 
 namespace {
 
-fs::FileInfo file_info;
-unsigned char header[cipher::kMarkerSize];
-char key[cipher::kKeySize];
-unsigned char check_block[cipher::kCheckBlockSize];
+// What the mode knows of its input; blanks until it is read or made.
+struct Input {
+  Input() {
+    std::memset(header, ' ', sizeof header);
+    std::memset(key, ' ', sizeof key);
+    std::memset(check_block, ' ', sizeof check_block);
+  }
+  int length = 0;  // kToTheEnd for standard input, read to its end however long
+  unsigned char header[cipher::kMarkerSize];
+  char key[cipher::kKeySize];
+  unsigned char check_block[cipher::kCheckBlockSize];
+  signed char mode = 1;
+};
 
-[[noreturn]] void refuse(Text message) { console::message_and_exit(message, console::kExitRefused); }
+// A failed write is one to standard output here.
+Status output_status(fs::Status status) { return status.ok() ? Status::kOk : Status::kStdoutFailed; }
 
-// Whether the pass has shown its progress line.
-bool progress_shown = false;
-
-// Ends the run on a failed step; a failed write is one to standard output
-// here. Once the progress line is shown, the message takes the whole of
-// that line, as in the run in place.
-[[noreturn]] void stop_on(Status status) {
-  end_run(status == Status::kNoSpace ? Status::kStdoutFailed : status, progress_shown ? progress::kLineLength : 0);
-}
-
-void go_on(Status status) {
-  if (status != Status::kOk) stop_on(status);
-}
-
-}  // namespace
-
-void run_to_stdout(Text name, bool data_to_terminal) {
-  const bool from_stdin = name.length == 1 && name.bytes[0] == '-';
-  // The input's length; standard input is read to its end, however long.
-  int length = kToTheEnd;
-  if (from_stdin) {
+// Opens the input and standard output.
+Status open_input(Text name, Input& in) {
+  in.length = kToTheEnd;
+  if (name.length == 1 && name.bytes[0] == '-') {
     files::open_standard_input();
     // Standard input carries the data: a password is typed at the terminal.
     terminal::lines_from_console();
   } else {
-    length = look_up_or_end(name, file_info);
-    const int status = files::open_user_file_for_reading(name.bytes, name.length);
+    const Status found = look_up(name, in.length);
+    if (found != Status::kOk) return found;
+    const fs::Status status = files::open_user_file_for_reading(name.bytes, name.length);
     // A run that rewrites the file holds it until its end.
-    if (status == fs::kInUse) refuse(texts::kInUse);
-    if (status != 0) refuse(texts::kReadProtected);
+    if (status.code == fs::Code::kInUse) return Status::kInUse;
+    if (!status.ok()) return Status::kReadProtected;
   }
   files::open_standard_output();
+  return Status::kOk;
+}
 
-  // The first bytes decide the direction. A plain input's first bytes are
-  // its own: they go back to be read with the rest.
-  std::memset(header, ' ', sizeof header);
+// The first bytes decide the direction. A plain input's first bytes are
+// its own: they go back to be read with the rest.
+Status classify_input(Input& in, bool data_to_terminal) {
+  std::memset(in.header, ' ', sizeof in.header);
   int got = 0;
-  if (files::read_some(files::kUserUnit, header, cipher::kMarkerSize, got) != 0) refuse(texts::kReadFailed);
-  signed char mode = 1;
-  switch (cipher::classify_header(header)) {
-    case cipher::FileKind::kEncrypted: {
-      mode = -1;
-      int stored = 0;
-      if (files::read_some(files::kUserUnit, check_block, cipher::kCheckBlockSize, stored) != 0) {
-        refuse(texts::kReadFailed);
-      }
-      if (stored < cipher::kCheckBlockSize) refuse(texts::kTruncatedEncrypted);
-      if (length != kToTheEnd) length -= cipher::kHeaderSize;
-      break;
+  if (!files::read_some(files::kUserUnit, in.header, cipher::kMarkerSize, got).ok()) return Status::kReadFailed;
+  const Status kind = classify(in.header, in.mode);
+  if (kind != Status::kOk) return kind;
+  if (in.mode == -1) {
+    int stored = 0;
+    if (!files::read_some(files::kUserUnit, in.check_block, cipher::kCheckBlockSize, stored).ok()) {
+      return Status::kReadFailed;
     }
-    case cipher::FileKind::kOld16Bit:
-      refuse(texts::kOld16Bit);
-    case cipher::FileKind::kPreV30:
-      refuse(texts::kPreV30);
-    case cipher::FileKind::kPlain:
-      files::unread(files::kUserUnit, header, got);
-      // As compressors do: encrypted bytes are no use on a screen.
-      if (data_to_terminal) refuse(texts::kNotToTerminal);
-      std::memset(check_block, ' ', sizeof check_block);
-      break;
+    if (stored < cipher::kCheckBlockSize) return Status::kTruncatedEncrypted;
+    if (in.length != kToTheEnd) in.length -= cipher::kHeaderSize;
+    return Status::kOk;
   }
+  files::unread(files::kUserUnit, in.header, got);
+  // As compressors do: encrypted bytes are no use on a screen.
+  if (data_to_terminal) return Status::kNotToTerminal;
+  std::memset(in.check_block, ' ', sizeof in.check_block);
+  return Status::kOk;
+}
 
-  go_on(take_password(mode, key, check_block));
-  if (mode == 1) {
-    if (files::write_bytes(files::kOutputUnit, cipher::kCurrentMarker, cipher::kMarkerSize) != 0 ||
-        files::write_bytes(files::kOutputUnit, check_block, cipher::kCheckBlockSize) != 0) {
-      stop_on(Status::kStdoutFailed);
+}  // namespace
+
+JobResult run_to_stdout(Text name, const JobRequest& request, bool data_to_terminal) {
+  Input in;
+  Status status = open_input(name, in);
+  if (status == Status::kOk) status = classify_input(in, data_to_terminal);
+  if (status == Status::kOk) status = take_password(in.mode, request.password_argument, in.key, in.check_block);
+  if (status == Status::kOk && in.mode == 1) {
+    status = output_status(files::write_bytes(files::kOutputUnit, cipher::kCurrentMarker, cipher::kMarkerSize));
+    if (status == Status::kOk) {
+      status = output_status(files::write_bytes(files::kOutputUnit, in.check_block, cipher::kCheckBlockSize));
     }
   }
+  if (status != Status::kOk) return end_job(status, 0);
+
   // The progress line would be mixed into data shown on the same screen,
   // and an input read to its end has no length to measure it against.
-  const bool report = !data_to_terminal && length != kToTheEnd;
-  progress_shown = report;
-  go_on(move_blocks(files::kUserUnit, files::kOutputUnit, length, key, mode,
-                    mode == 1 ? progress::Label::kEncrypt : progress::Label::kDecrypt, report));
-  if (files::flush_unit(files::kOutputUnit) != 0) stop_on(Status::kStdoutFailed);
+  // Once it is shown, the message of an ending takes the whole of that
+  // line, as in the run in place.
+  const bool report = !data_to_terminal && in.length != kToTheEnd;
+  const int width = report ? progress::kLineLength : 0;
+  status = move_blocks(files::kUserUnit, files::kOutputUnit, in.length, in.key, in.mode,
+                       in.mode == 1 ? progress::Label::kEncrypt : progress::Label::kDecrypt, report);
+  if (status == Status::kNoSpace || status == Status::kInUse) status = Status::kStdoutFailed;
+  if (status == Status::kOk) status = output_status(files::flush_unit(files::kOutputUnit));
+  if (status != Status::kOk) return end_job(status, width);
 
-  write_completion(mode);
-  console::message_and_exit(Text(" "), console::kExitDone);
+  write_completion(in.mode);
+  return end_job(Status::kOk, width);
 }
 
 }  // namespace fcloak::run

@@ -1,0 +1,200 @@
+#include "run/in_place.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "cipher/format.h"
+#include "cipher/key.h"
+#include "console/console.h"
+#include "console/terminal.h"
+#include "console/texts.h"
+#include "files/fs.h"
+#include "files/units.h"
+#include "progress/progress.h"
+#include "run/guard.h"
+#include "run/pass.h"
+#include "run/password.h"
+
+namespace fcloak::run {
+
+namespace {
+
+using console::write_record;
+
+// The largest plain file whose encrypted form (19 bytes more) still has a
+// length that fits in 31 bits.
+constexpr std::int64_t kLargestPlainFile = INT32_MAX - cipher::kHeaderSize;
+
+constexpr Text kCarriageReturn("\r");
+
+// What one job knows of its file; blanks until it is read or made (a
+// blank check block is one to be created).
+struct Job {
+  Job() {
+    std::memset(header, ' ', sizeof header);
+    std::memset(key, ' ', sizeof key);
+    std::memset(check_block, ' ', sizeof check_block);
+  }
+  int length = 0;
+  unsigned char header[cipher::kMarkerSize];
+  char key[cipher::kKeySize];
+  unsigned char check_block[cipher::kCheckBlockSize];
+  // The direction: +1 encrypt, -1 decrypt.
+  signed char mode = 0;
+  // The message of an ending covers this many bytes of its line: the
+  // question's, or once a pass has shown its progress line, that line.
+  int width = 0;
+};
+
+// Console text that could not be written before the rewrite ends the job
+// as a console failure: nothing of the file has changed yet.
+Status console_ok() { return console::output_failed() ? Status::kOutputFailed : Status::kOk; }
+
+// Pass 1 goes on only while its progress can be shown.
+Status watch_console() { return console_ok(); }
+
+// Classifies the file by its first bytes and asks the matching question.
+// A file shorter than the marker is plain: its read ends early, and the
+// header keeps blanks for the bytes that are not there.
+Status classify_file(Job& job) {
+  std::memset(job.header, ' ', sizeof job.header);
+  const fs::Status read = files::read_bytes(files::kUserUnit, job.header, cipher::kMarkerSize);
+  if (!read.ok() && read.code != fs::Code::kEndOfFile) return Status::kReadFailed;
+  const Status kind = classify(job.header, job.mode);
+  if (kind != Status::kOk) return kind;
+  if (job.mode == -1) {
+    // Without a whole check block there is nothing to verify a password
+    // against, and no body length to decrypt.
+    if (job.length < cipher::kHeaderSize) return Status::kTruncatedEncrypted;
+    write_record({kCarriageReturn, texts::kAskDecrypt}, true);
+    return read_status(files::read_bytes(files::kUserUnit, job.check_block, cipher::kCheckBlockSize));
+  }
+  if (job.length > kLargestPlainFile) return Status::kTooLarge;
+  write_record({kCarriageReturn, texts::kAskEncrypt}, true);
+  return write_status(files::rewind_unit(files::kUserUnit));
+}
+
+// The answer from the direction wanted, or else from one key.
+Status confirm(Job& job, Wanted wanted) {
+  char answer;
+  if (wanted == Wanted::kEncrypt) {
+    answer = job.mode == 1 ? 'y' : 'n';
+  } else if (wanted == Wanted::kDecrypt) {
+    answer = job.mode == 1 ? 'n' : 'y';
+  } else {
+    if (console::output_failed()) return Status::kOutputFailed;
+    answer = static_cast<char>(console::read_key());
+    // A request to stop while the key was awaited is no answer; its message
+    // takes the question's whole line.
+    if (terminal::interrupted()) {
+      job.width = (job.mode == 1 ? texts::kAskEncrypt : texts::kAskDecrypt).length;
+      return Status::kInterrupted;
+    }
+    if (answer == 'Y') answer = 'y';
+    if (answer != 'y') answer = 'n';
+  }
+  write_record({Text(&answer, 1)}, false);
+  return answer == 'n' ? Status::kDeclined : Status::kOk;
+}
+
+// Everything up to the rewrite: the file, its direction, the answer, the
+// password, and pass 1 into the scratch file.
+Status prepare(Text name, const JobRequest& request, Job& job) {
+  Status status = look_up(name, job.length);
+  if (status != Status::kOk) return status;
+
+  const fs::Status user = files::open_user_file(name.bytes, name.length);
+  const fs::Status scratch = files::open_scratch_file();
+  if (user.code == fs::Code::kInUse) return Status::kInUse;
+  if (!user.ok()) return Status::kWriteProtected;
+  if (scratch.code == fs::Code::kNameTooLong) return Status::kNameTooLong;
+  if (!scratch.ok()) return Status::kNoSpace;
+  status = note_opened_file();
+  if (status == Status::kOk) status = classify_file(job);
+  if (status == Status::kOk) status = console_ok();
+  if (status == Status::kOk) status = confirm(job, request.wanted);
+  if (status == Status::kOk) status = take_password(job.mode, request.password_argument, job.key, job.check_block);
+  if (status == Status::kOk) status = console_ok();
+  if (status != Status::kOk) return status;
+
+  status = write_status(files::rewind_unit(files::kUserUnit));
+  if (status == Status::kOk) status = write_status(files::rewind_unit(files::kScratchUnit));
+  if (status == Status::kOk && job.mode == 1) {
+    status = write_status(files::write_bytes(files::kScratchUnit, cipher::kCurrentMarker, cipher::kMarkerSize));
+    if (status == Status::kOk) {
+      status = write_status(files::write_bytes(files::kScratchUnit, job.check_block, cipher::kCheckBlockSize));
+    }
+  }
+  if (status != Status::kOk) return status;
+  job.width = progress::kLineLength;
+  return run_pass(job.length, job.key, 1, job.mode, watch_console);
+}
+
+// Pass 2 over the user file and what makes it safe, up to the completion.
+Status rewrite(Text name, Job& job) {
+  const int length = job.length + (job.mode == 1 ? cipher::kHeaderSize : -cipher::kHeaderSize);
+
+  // The next pass writes over the user file: before that, the scratch file
+  // must hold every byte, on the device.
+  Status status = write_status(files::sync_unit(files::kScratchUnit));
+  if (status == Status::kOk && terminal::interrupted()) status = Status::kInterrupted;
+  if (status == Status::kOk) status = console_ok();
+  // What pass 1 read must still be what the name gives: nobody has changed
+  // the file or put another in its place since the open.
+  if (status == Status::kOk) status = check_before_rewrite(name);
+  // Pass 2 writes the user file from where this rewind leaves it, and reads
+  // the body from where the header skip leaves it: of the scratch file when
+  // encrypting, of the user file itself (unit 4) when decrypting. Neither may
+  // have failed.
+  if (status == Status::kOk) status = write_status(files::rewind_unit(files::kUserUnit));
+  if (status == Status::kOk) status = write_status(files::rewind_unit(files::kScratchUnit));
+  if (status == Status::kOk && job.mode == -1) {
+    status = write_status(files::open_read_back());
+    if (status == Status::kOk) {
+      status = read_status(files::read_bytes(files::kReadBackUnit, job.header, cipher::kMarkerSize));
+    }
+    if (status == Status::kOk) {
+      status = read_status(files::read_bytes(files::kReadBackUnit, job.check_block, cipher::kCheckBlockSize));
+    }
+  }
+  if (status != Status::kOk) return status;
+
+  // From here on console text that cannot be written is no reason to stop:
+  // the top reports it once the file is whole. Pass 2 watches that nobody
+  // cuts the file short or writes past its end meanwhile.
+  status = run_pass(length, job.key, 2, job.mode, check_while_rewriting);
+  if (status != Status::kOk) return status;
+
+  // The file's new length is set once, here, after the last byte written;
+  // the scratch file goes only once the user file is safely on the device,
+  // whole, and still the file that the name gives.
+  status = write_status(files::set_end(files::kUserUnit));
+  if (status == Status::kOk) status = write_status(files::sync_unit(files::kUserUnit));
+  if (status == Status::kOk) status = check_after_rewrite(name, length);
+  if (status != Status::kOk) return status;
+  const bool time_restored = restore_write_time();
+  files::close_unit(files::kUserUnit);
+  files::close_unit(files::kScratchUnit);
+
+  write_completion(job.mode);
+  // The data is right all the same: a warning, and the job is done.
+  if (!time_restored) write_record({kCarriageReturn, texts::kTimeNotRestored}, false);
+  return Status::kOk;
+}
+
+}  // namespace
+
+JobResult end_job(Status status, int width) {
+  const JobResult result{status, files::user_file_written(), files::scratch_must_be_kept(), width};
+  files::close_all_units();
+  return result;
+}
+
+JobResult rewrite_in_place(Text name, const JobRequest& request) {
+  Job job;
+  Status status = prepare(name, request, job);
+  if (status == Status::kOk) status = rewrite(name, job);
+  return end_job(status, job.width);
+}
+
+}  // namespace fcloak::run

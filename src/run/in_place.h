@@ -1,0 +1,21 @@
+// The job in place: one file encrypted or decrypted where it lies, through
+// the scratch file (see units.h), from the look-up to the completion line.
+#pragma once
+
+#include "console/text.h"
+#include "run/status.h"
+
+namespace fcloak::run {
+
+// Runs the job on the file `name` as `request` says and returns how it
+// ended; every unit is closed again (a scratch file that holds the only
+// complete copy is kept), so the next job starts afresh. Writes the
+// question, the progress lines and the completion, but not the message of
+// an ending: that is the caller's.
+JobResult rewrite_in_place(Text name, const JobRequest& request);
+
+// Closes every unit, keeping a scratch file that must be kept, and tells how
+// the job ended; for every job.
+JobResult end_job(Status status, int width);
+
+}  // namespace fcloak::run

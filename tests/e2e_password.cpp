@@ -1,0 +1,197 @@
+// End-to-end checks of the password's key: the same key from every source
+// and locale, files of earlier versions still open, and a character that
+// GBK cannot hold refused for an encryption.
+#include <cstring>
+#include <iterator>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cipher/format.h"
+#include "cipher/key.h"
+#include "cipher/tables.h"
+#include "e2e_cases.h"
+
+namespace e2e {
+namespace {
+
+// One run of the program in `cwd`, standard input the bytes of `input`
+// through a pipe (none: /dev/null), in `locale`.
+Outcome run_in(const Program& p, const std::vector<std::string>& args, const std::string& cwd,
+               const std::optional<std::string>& input, const std::string& locale) {
+  Launch launch = launch_of(p, args, cwd);
+  launch.locale = locale;
+  if (input) {
+    launch.input_from = Input::kBytes;
+    launch.input = *input;
+  }
+  return run(launch);
+}
+
+// ---------------------------------------------------------------------------
+// The key from a password, whatever the locale and the source.
+
+// The file that an earlier version wrote when it encrypted `plain` (less than
+// a block) under the key `key_bytes`, the first 16 bytes of the password as
+// they were taken.
+std::string encrypted_under(const std::string& plain, const std::string& key_bytes) {
+  char key[fcloak::cipher::kKeySize];
+  for (int i = 0; i < fcloak::cipher::kKeySize; ++i) {
+    key[i] = i < static_cast<int>(key_bytes.size()) ? key_bytes[static_cast<std::size_t>(i)] : ' ';
+  }
+  unsigned char check[fcloak::cipher::kKeySize];
+  std::memset(check, ' ', sizeof check);
+  fcloak::cipher::prepare_keystream(key, check, 4321);
+  fcloak::cipher::build_tables(key, 1);
+  std::string body = plain;
+  fcloak::cipher::transform_block(reinterpret_cast<unsigned char*>(body.data()), static_cast<int>(body.size()), 1);
+  return std::string(reinterpret_cast<const char*>(fcloak::cipher::kCurrentMarker), fcloak::cipher::kMarkerSize) +
+         std::string(reinterpret_cast<const char*>(check), sizeof check) + body;
+}
+
+struct KeyCase {
+  const char* name;
+  // The file to decrypt: encrypted under these bytes as the key, or, when
+  // empty, by a run of the program with `encrypt_args` first.
+  std::string stored_under = {};
+  std::vector<std::string> encrypt_args = {};
+  std::vector<std::string> decrypt_args = {};
+  // The password through a pipe, for a decryption with no password argument.
+  std::optional<std::string> input = {};
+  std::string locale = "C";
+  bool native_only = false;
+};
+
+void PrintTo(const KeyCase& c, std::ostream* os) { *os << c.name; }
+
+class PasswordKey : public ::testing::TestWithParam<KeyCase> {};
+
+const std::string kMima = u8"密码"_t;
+
+TEST_P(PasswordKey, OpensTheFile) {
+  const KeyCase& c = GetParam();
+  const Program p = program();
+  ASSERT_FALSE(p.bin.empty()) << "FCLOAK_BIN names the program to test";
+  if (c.native_only && !p.runner.empty()) GTEST_SKIP() << "not under " << p.runner;
+  TempDir dir;
+  const std::string file = dir.path() + "/" + kPlainName;
+  if (c.stored_under.empty()) {
+    write_file(file, kPlainText);
+    const Outcome encrypted = run_in(p, c.encrypt_args, dir.path(), {}, c.locale);
+    ASSERT_EQ(encrypted.status, 0) << show(encrypted.out);
+    ASSERT_EQ(read_file(file).substr(0, 3), "\x8C\x73\x0D");
+  } else {
+    write_file(file, encrypted_under(kPlainText, c.stored_under));
+  }
+  const Outcome decrypted = run_in(p, c.decrypt_args, dir.path(), c.input, c.locale);
+  EXPECT_EQ(decrypted.status, 0) << show(decrypted.out);
+  EXPECT_TRUE(read_file(file) == kPlainText) << show(decrypted.out);
+}
+
+// UTF-16 text of `utf8` (BMP only) with its byte-order mark and CR LF.
+std::string utf16(const std::string& utf8, bool big_endian) {
+  std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+  const auto unit = [&](unsigned u) {
+    const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+    out += big_endian ? std::string{hi, lo} : std::string{lo, hi};
+  };
+  for (std::size_t i = 0; i < utf8.size();) {
+    const unsigned char b = static_cast<unsigned char>(utf8[i]);
+    unsigned code = b;
+    std::size_t size = 1;
+    if (b >= 0xE0) {
+      code = (b & 0x0F) << 12 | (utf8[i + 1] & 0x3F) << 6 | (utf8[i + 2] & 0x3F);
+      size = 3;
+    } else if (b >= 0xC0) {
+      code = (b & 0x1F) << 6 | (utf8[i + 1] & 0x3F);
+      size = 2;
+    }
+    unit(code);
+    i += size;
+  }
+  unit('\r');
+  unit('\n');
+  return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, PasswordKey,
+    ::testing::Values(
+        // The computed file opens as the program's own would.
+        KeyCase{.name = "computed_file", .stored_under = "pw", .decrypt_args = {kPlainName, "pw", "-"}},
+        // Chinese in UTF-8 in the C locale is its GBK form, as in a UTF-8 locale.
+        KeyCase{.name = "utf8_argument_in_the_c_locale",
+                .encrypt_args = {kPlainName, kMima, "+"},
+                .decrypt_args = {kPlainName, gbk(kMima), "-"},
+                .native_only = true},
+        KeyCase{.name = "utf8_argument_in_the_c_locale_then_a_utf8_locale",
+                .encrypt_args = {kPlainName, kMima, "+"},
+                .decrypt_args = {kPlainName, kMima, "-"},
+                .locale = "C.UTF-8",
+                .native_only = true},
+        // Files of earlier versions: the bytes as given in the C locale.
+        KeyCase{.name = "earlier_utf8_bytes_in_the_c_locale",
+                .stored_under = kMima,
+                .decrypt_args = {kPlainName, kMima, "-"},
+                .native_only = true},
+        KeyCase{.name = "earlier_bytes_without_a_gbk_form",
+                .stored_under = u8"pässwort😀"_t,
+                .decrypt_args = {kPlainName, u8"pässwort😀"_t, "-"},
+                .native_only = true},
+        // ... and in a UTF-8 locale what GBK holds in GBK, the rest as given.
+        KeyCase{.name = "earlier_partly_gbk_in_a_utf8_locale",
+                .stored_under = gbk(kMima) + u8"😀"_t,
+                .decrypt_args = {kPlainName, kMima + u8"😀"_t, "-"},
+                .native_only = true},
+        KeyCase{.name = "earlier_utf8_bytes_piped",
+                .stored_under = kMima,
+                .decrypt_args = {kPlainName, "", "-"},
+                .input = kMima + "\n"},
+        // A password file in UTF-8 (with and without its mark) or UTF-16,
+        // as Notepad saves it, through a pipe: the key of the GBK form.
+        KeyCase{.name = "utf8_line_piped",
+                .stored_under = gbk(kMima),
+                .decrypt_args = {kPlainName, "", "-"},
+                .input = kMima + "\r\n"},
+        KeyCase{.name = "utf8_line_with_its_mark_piped",
+                .stored_under = gbk(kMima),
+                .decrypt_args = {kPlainName, "", "-"},
+                .input = "\xEF\xBB\xBF" + kMima + "\r\n"},
+        KeyCase{.name = "utf16le_line_piped",
+                .stored_under = gbk(kMima),
+                .decrypt_args = {kPlainName, "", "-"},
+                .input = utf16(kMima, false)},
+        // 上 and 业 hold the bytes 0x0A and 0x1A in UTF-16.
+        KeyCase{.name = "utf16le_line_with_line_feed_bytes_piped",
+                .stored_under = gbk(u8"上业"_t),
+                .decrypt_args = {kPlainName, "", "-"},
+                .input = utf16(u8"上业"_t, false)},
+        KeyCase{.name = "utf16be_line_piped",
+                .stored_under = gbk(kMima),
+                .decrypt_args = {kPlainName, "", "-"},
+                .input = utf16(kMima, true)}),
+    [](const ::testing::TestParamInfo<KeyCase>& info) { return std::string(info.param.name); });
+
+// A character that GBK cannot hold is refused for an encryption in any
+// locale, as on Windows: the file stays as it was.
+TEST(PasswordKeyRefused, CharacterWithoutAGbkForm) {
+  const Program p = program();
+  ASSERT_FALSE(p.bin.empty()) << "FCLOAK_BIN names the program to test";
+  if (!p.runner.empty()) GTEST_SKIP() << "not under " << p.runner;
+  for (const char* locale : {"C", "C.UTF-8"}) {
+    TempDir dir;
+    const std::string file = dir.path() + "/" + kPlainName;
+    write_file(file, kPlainText);
+    const Outcome o = run_in(p, {kPlainName, u8"pässwort😀"_t, "+"}, dir.path(), {}, locale);
+    EXPECT_EQ(o.status, 1) << locale;
+    EXPECT_TRUE(o.out.ends_with(gbk(ends_with_message(u8"密码中有GBK不能表示的字符."_t)))) << show(o.out);
+    EXPECT_TRUE(read_file(file) == kPlainText);
+    EXPECT_EQ(std::distance(stdfs::directory_iterator(dir.path()), stdfs::directory_iterator()), 1) << "a scratch file is left";
+  }
+}
+
+}  // namespace
+}  // namespace e2e
