@@ -18,8 +18,9 @@
 # installed, and as root they are). Then fcloak's peak memory on the largest
 # file and on a 1 MiB file, the micro benchmark of the transform and of the
 # table build (bench/transform_bench), and a PASS or FAIL line per target.
+# A row of many files in one run follows the peers (see there).
 #
-# Environment: RUNS (9; a virtual disk's write times vary widely, and the
+# Environment: MANY_RUNS (5), the rounds of the many-files row; RUNS (9; a virtual disk's write times vary widely, and the
 # median of 9 interleaved rounds holds where that of 5 did not); TMPDIR, the disk measured (default /var/tmp, which
 # is rarely in memory); FCLOAK_BENCH_BUILD, the build directory (default
 # build-bench). As root the script installs what it lacks (xfsprogs, the
@@ -245,6 +246,121 @@ if [ -n "$peer_key" ]; then
     m=$(median "$peer_key|$name")
     printf '  %-36s %8s %8s\n' "$name" "$m" "$(ratio "$m" "$f")"
   done
+fi
+
+# Many files in one run, on the temporary directory's disk: 1000 files of
+# 4 KiB and 8 files of 32 MiB, `fcloak -e` then `fcloak -d` over all of them
+# in one run each (the password a line of standard input), against a loop of
+# single runs (`fcloak FILE PW +`, then `-`) and, for context, `ccrypt -e`
+# and `ccrypt -d` on the same files (which syncs nothing). MANY_RUNS
+# interleaved rounds (default 5), medians. Skipped, with a SKIP line, by a
+# fcloak without -e and -d.
+many_runs=${MANY_RUNS:-5}
+case $many_runs in '' | *[!0-9]* | 0) echo "MANY_RUNS must be a positive number" >&2; exit 2 ;; esac
+many_dir=${fs_dirs[0]}/many
+declare -A many_peaks=()  # fcloak -e's peak memory over each set, KiB
+
+# many_fcloak KEY OPTION DIR: one run over every file of DIR, timed, its
+# peak memory kept.
+many_fcloak() {
+  local files=("$3"/*)
+  sync
+  local start=$EPOCHREALTIME
+  printf '%s\n' "$password" | /usr/bin/time -f %M -o "$work/rss.txt" "$fcloak" "$2" "${files[@]}" >"$work/console.txt" 2>&1
+  local end=$EPOCHREALTIME
+  seconds[$1]+="$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f", b - a }') "
+  local kib
+  kib=$(tail -n 1 "$work/rss.txt")
+  if [ "$kib" -gt "${many_peaks[$1]:-0}" ]; then many_peaks[$1]=$kib; fi
+}
+
+many_loop() {
+  local f
+  for f in "$2"/*; do "$fcloak" "$f" "$password" "$1" >/dev/null; done
+}
+
+# many_set KEY DIR COUNT KIB: the files made, then the rounds.
+many_set() {
+  local key=$1 dir=$2 count=$3 kib=$4 n round before
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  for ((n = 0; n < count; n++)); do head -c $((kib << 10)) /dev/urandom >"$dir/$(printf 'f%04d.bin' "$n")"; done
+  before=$(cat "$dir"/* | md5sum)
+  for ((round = 1; round <= many_runs; round++)); do
+    many_fcloak "$key|-e" -e "$dir"
+    many_fcloak "$key|-d" -d "$dir"
+    measure "$key|loop +" many_loop + "$dir"
+    measure "$key|loop -" many_loop - "$dir"
+    if have ccrypt; then
+      measure "$key|ccrypt -e" ccrypt -e -f -K "$password" "$dir"/*
+      measure "$key|ccrypt -d" ccrypt -d -f -K "$password" "$dir"/*
+    fi
+  done
+  if [ "$(cat "$dir"/* | md5sum)" != "$before" ]; then
+    echo "the many files did not come back as they were" >&2
+    exit 1
+  fi
+  rm -rf "$dir"
+}
+
+# Whether this fcloak takes -e and -d: two files encrypted in one run, and
+# decrypted again.
+many_probe() {
+  rm -rf "$many_dir"
+  mkdir -p "$many_dir"
+  printf 'probe' >"$many_dir/a"
+  printf 'probe' >"$many_dir/b"
+  local ok=false
+  if printf '%s\n' "$password" | "$fcloak" -e "$many_dir/a" "$many_dir/b" >/dev/null 2>&1 &&
+    [ "$(stat -c %s "$many_dir/a")" = 24 ] && [ "$(stat -c %s "$many_dir/b")" = 24 ] &&
+    printf '%s\n' "$password" | "$fcloak" -d "$many_dir/a" "$many_dir/b" >/dev/null 2>&1 &&
+    [ "$(cat "$many_dir/a" "$many_dir/b")" = probeprobe ]; then
+    ok=true
+  fi
+  rm -rf "$many_dir"
+  $ok
+}
+
+echo
+if many_probe; then
+  echo "many files, ${fs_names[0]}: $many_runs rounds ..."
+  many_set small "$many_dir" 1000 4
+  many_set large "$many_dir" 8 $((32 << 10))
+  # The same walk over 10 files: the peak memory to compare with.
+  many_set ten "$many_dir" 10 4
+  echo
+  echo "many files, ${fs_names[0]}, $many_runs rounds (medians, seconds; ratios to the loop of single runs)"
+  printf '  %-18s %10s %10s %8s %10s %8s\n' files "loop" "one run" "x loop" "ccrypt" "x ccrypt"
+  for key in small large; do
+    label=$([ "$key" = small ] && echo "1000 x 4 KiB" || echo "8 x 32 MiB")
+    for way in e d; do
+      sign=$([ "$way" = e ] && echo + || echo -)
+      one=$(median "$key|-$way")
+      loop=$(median "$key|loop $sign")
+      peer="-" peer_ratio="-"
+      if [ -n "${seconds[$key|ccrypt -$way]+set}" ]; then
+        peer=$(median "$key|ccrypt -$way")
+        peer_ratio=$(ratio "$one" "$peer")
+      fi
+      printf '  %-18s %10s %10s %8s %10s %8s\n' "$label -$way" "$loop" "$one" "$(ratio "$one" "$loop")" "$peer" "$peer_ratio"
+      if [ "$key" = small ]; then
+        verdicts+=("$(awk -v r="$(ratio "$one" "$loop")" 'BEGIN { printf "%s", r <= 0.3 ? "PASS" : "FAIL" }') 1000 x 4 KiB, fcloak -$way in one run: $(ratio "$one" "$loop") x the loop of single runs (target <= 0.3)")
+        if [ "$peer" != - ]; then
+          verdicts+=("$(awk -v r="$peer_ratio" 'BEGIN { printf "%s", r <= 5 ? "PASS" : "FAIL" }') 1000 x 4 KiB, fcloak -$way in one run: $peer_ratio x ccrypt -$way (target <= 5)")
+        else
+          verdicts+=("SKIP 1000 x 4 KiB against ccrypt -$way: ccrypt is not installed")
+        fi
+      else
+        verdicts+=("$(awk -v r="$(ratio "$one" "$loop")" 'BEGIN { printf "%s", r <= 1.05 ? "PASS" : "FAIL" }') 8 x 32 MiB, fcloak -$way in one run: $(ratio "$one" "$loop") x the single runs (target <= 1.05)")
+      fi
+    done
+  done
+  echo "  peak memory of fcloak -e in one run: 10 x 4 KiB ${many_peaks[ten|-e]} KiB, 1000 x 4 KiB ${many_peaks[small|-e]} KiB, 8 x 32 MiB ${many_peaks[large|-e]} KiB"
+  verdicts+=("$(awk -v t="${many_peaks[ten|-e]}" -v s="${many_peaks[small|-e]}" 'BEGIN {
+    printf "%s many files, peak memory flat: %+d KiB from 10 to 1000 files (target < 1024 KiB)", s - t < 1024 ? "PASS" : "FAIL", s - t }')")
+else
+  echo "many files: not measured (this fcloak does not take -e and -d)"
+  verdicts+=("SKIP many files: this fcloak does not take -e and -d")
 fi
 
 # Peak memory on each size and on a 1 MiB file: below 4 MiB, and the same

@@ -16,16 +16,19 @@
 // - quoting the arguments again by the usual rules and splitting the result
 //   gives the same arguments back;
 // - the options: a command line whose argument 1 does not start with "-"
-//   (or is "-") is read as the command line of old, with no option; only
-//   arguments that are options are skipped before the file name, and the
-//   file name itself is none unless "--" came before it; help, version or a
-//   bad option is decided by an argument that holds it, after options that
-//   exist; the operands are numbered 1, 2, ... from the file name on.
+//   (or is "-") is read as the command line of old, with no option; the
+//   request, the mode, -r, the file of -k (inside the argument that holds
+//   it) and the first operand are those of a plain reading by the options'
+//   names, with its rules of what goes together; the first operand is no
+//   option unless "--" came before it; help, version or a bad option is
+//   decided by an argument that holds it; the operands are numbered 1, 2,
+//   ... from the first on.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -34,6 +37,9 @@
 #include "files/options.h"
 
 namespace {
+
+using fcloak::files::Mode;
+using fcloak::files::Request;
 
 void require(bool ok, const char* what) {
   if (ok) return;
@@ -88,11 +94,103 @@ std::u16string quote(const std::u16string& arg) {
 
 bool option_like(const std::string& arg) { return arg.size() >= 2 && arg[0] == '-'; }
 
-// An option that is skipped before the file name: "--stdout", or "-" and
-// one or more "c".
-bool stdout_option(const std::string& arg) {
-  if (arg == "--stdout") return true;
-  return option_like(arg) && arg.find_first_not_of('c', 1) == std::string::npos;
+// The options as a reader that knows only their names would take them, to
+// hold the parser's results against: each short letter and long name, what
+// the mode becomes, whether two modes met, where the first operand stands.
+struct Expected {
+  Request request = Request::kRun;
+  Mode mode = Mode::kSingle;
+  bool clash = false;
+  bool recursive = false;
+  bool has_file = false;
+  std::string file;
+  int first = 1;
+};
+
+void take_mode(Expected& e, Mode mode) {
+  if (e.mode != Mode::kSingle && e.mode != mode) e.clash = true;
+  e.mode = mode;
+}
+
+Expected expect(const std::vector<std::string>& args) {
+  static const std::pair<const char*, Mode> kLong[] = {
+      {"--stdout", Mode::kStdout},   {"--encrypt", Mode::kEncrypt},
+      {"--decrypt", Mode::kDecrypt}, {"--test", Mode::kTest},
+      {"--change-password", Mode::kChangePassword}, {"--restore", Mode::kRestore},
+      {"--install-menu", Mode::kInstallMenu},       {"--uninstall-menu", Mode::kUninstallMenu}};
+  static const std::string kShortModes = "cedtx";
+  static const Mode kShortMode[] = {Mode::kStdout, Mode::kEncrypt, Mode::kDecrypt, Mode::kTest, Mode::kChangePassword};
+  Expected e;
+  const int count = static_cast<int>(args.size());
+  int n = 1;
+  auto decide = [&](Request r) {
+    e.request = r;
+    e.first = n;
+    return e;
+  };
+  for (; n < count; ++n) {
+    const std::string& a = args[static_cast<std::size_t>(n)];
+    if (!option_like(a)) break;
+    if (a == "--") {
+      ++n;
+      break;
+    }
+    if (a[1] == '-') {
+      if (a == "--help") return decide(Request::kHelp);
+      if (a == "--version") return decide(Request::kVersion);
+      if (a == "--recursive") {
+        e.recursive = true;
+      } else if (a == "--password-file") {
+        if (n + 1 >= count) return decide(Request::kBadOption);
+        e.has_file = true;
+        e.file = args[static_cast<std::size_t>(++n)];
+      } else if (a.rfind("--password-file=", 0) == 0) {
+        e.has_file = true;
+        e.file = a.substr(16);
+      } else {
+        bool known = false;
+        for (const auto& [name, mode] : kLong) {
+          if (a == name) {
+            take_mode(e, mode);
+            known = true;
+          }
+        }
+        if (!known) return decide(Request::kBadOption);
+      }
+      continue;
+    }
+    for (std::size_t i = 1; i < a.size(); ++i) {
+      const char c = a[i];
+      if (c == 'h') return decide(Request::kHelp);
+      if (c == 'V') return decide(Request::kVersion);
+      if (c == 'r') {
+        e.recursive = true;
+      } else if (c == 'k') {
+        if (i + 1 < a.size()) {
+          e.file = a.substr(i + 1);
+        } else if (n + 1 < count) {
+          e.file = args[static_cast<std::size_t>(++n)];
+        } else {
+          return decide(Request::kBadOption);
+        }
+        e.has_file = true;
+        break;
+      } else if (const std::size_t k = kShortModes.find(c); k != std::string::npos) {
+        take_mode(e, kShortMode[k]);
+      } else {
+        return decide(Request::kBadOption);
+      }
+    }
+  }
+  e.first = n;
+  const int operands = count > n ? count - n : 0;
+  const bool walks = e.mode == Mode::kEncrypt || e.mode == Mode::kDecrypt || e.mode == Mode::kTest;
+  bool fits = !e.clash && (!e.recursive || walks) && !(e.has_file && e.file.empty());
+  if (walks || e.mode == Mode::kChangePassword) fits = fits && operands >= 1;
+  if (e.mode == Mode::kRestore) fits = fits && (operands == 1 || operands == 2);
+  if (e.mode == Mode::kInstallMenu || e.mode == Mode::kUninstallMenu) fits = fits && operands == 0 && !e.has_file;
+  if (!fits) e.request = Request::kMisused;
+  return e;
 }
 
 // The options read from the split arguments.
@@ -118,45 +216,46 @@ void check_options(const std::vector<std::string>& args) {
   const int count = static_cast<int>(args.size());
   fcloak::files::set_arguments(count, bytes.data(), lengths.data());
   const fcloak::files::Options options = fcloak::files::parse_options();
-  using fcloak::files::Request;
   const int first = options.first_operand;
-  require(first >= 1, "the file name before argument 1");
+  require(first >= 1, "the first operand before argument 1");
 
   if (count < 2 || !option_like(args[1])) {
-    require(options.request == Request::kRun && !options.to_stdout && first == 1,
+    require(options.request == Request::kRun && options.mode == Mode::kSingle && !options.recursive &&
+                options.password_file.length == -1 && first == 1,
             "a command line without options is not read as of old");
   }
 
-  // What stands before the deciding argument, or the file name, is options.
-  const bool ended = options.request == Request::kRun && first >= 2 && args[static_cast<std::size_t>(first - 1)] == "--";
-  const int skipped = ended ? first - 1 : first;
-  bool to_stdout = false;
-  for (int i = 1; i < skipped && i < count; ++i) {
-    require(stdout_option(args[static_cast<std::size_t>(i)]), "an argument skipped that is no option");
-    to_stdout = true;
-  }
-
-  if (options.request != Request::kRun) {
-    require(first < count, "a request decided by an argument that is not there");
-    const std::string& arg = args[static_cast<std::size_t>(first)];
-    require(option_like(arg) && arg != "--", "a request decided by an operand");
-    const std::size_t decided = arg[1] == '-' ? 1 : arg.find_first_not_of('c', 1);
-    require(decided != std::string::npos, "a request decided by an option that exists");
-    to_stdout = to_stdout || decided > 1;
-    if (options.request == Request::kHelp) require(arg == "--help" || arg[decided] == 'h', "help not asked for");
-    if (options.request == Request::kVersion) require(arg == "--version" || arg[decided] == 'V', "version not asked for");
-    if (options.request == Request::kBadOption) {
-      require(arg[1] == '-' ? arg != "--help" && arg != "--version" && arg != "--stdout"
-                            : arg[decided] != 'h' && arg[decided] != 'V',
-              "an option that exists called bad");
+  const Expected e = expect(args);
+  require(options.request == e.request, "another request");
+  require(options.mode == e.mode, "another mode");
+  require(options.recursive == e.recursive, "-r seen or not seen");
+  require(options.to_stdout == (options.mode == Mode::kStdout), "-c and the mode disagree");
+  require(first == e.first, "the first operand elsewhere");
+  if (!e.has_file) {
+    require(options.password_file.length == -1, "a password file that was not given");
+  } else {
+    // The file's bytes lie in the argument that holds them.
+    const fcloak::Text f = options.password_file;
+    require(f.length == static_cast<int>(e.file.size()) &&
+                std::string(f.bytes, static_cast<std::size_t>(f.length)) == e.file,
+            "another password file");
+    bool inside = false;
+    for (int i = 1; i < count; ++i) {
+      const char* b = bytes[static_cast<std::size_t>(i)];
+      inside = inside || (f.bytes >= b && f.bytes + f.length <= b + lengths[static_cast<std::size_t>(i)]);
     }
-    require(options.to_stdout == to_stdout, "-c seen or not seen");
+    require(inside, "the password file outside the arguments");
+  }
+  if (options.request != Request::kRun) {
+    if (options.request == Request::kMisused) return;
+    require(first < count, "a request decided by an argument that is not there");
+    require(option_like(args[static_cast<std::size_t>(first)]), "a request decided by an operand");
     return;
   }
-  require(options.to_stdout == to_stdout, "-c seen or not seen");
-  if (first < count && !ended) require(!option_like(args[static_cast<std::size_t>(first)]), "an option taken for the file name");
+  const bool ended = first >= 2 && args[static_cast<std::size_t>(first - 1)] == "--";
+  if (first < count && !ended) require(!option_like(args[static_cast<std::size_t>(first)]), "an option taken for the first operand");
 
-  // The operands, numbered from the file name on; argument 0 stays.
+  // The operands, numbered from the first on; argument 0 stays.
   fcloak::files::skip_options(first);
   char field[8];
   for (int n = 0; n <= 3; ++n) {

@@ -29,7 +29,7 @@ std::vector<Case> option_cases() {
                 {.args = {"-V", kPlainName, "pw", "+"}, .out = kVersionText}}},
       {.name = "unknown_options",
        .setup = one_file(kPlainName, kPlainText),
-       .runs = {{.args = {"-x", kPlainName, "pw", "+"}, .out = usage(), .status = 2},
+       .runs = {{.args = {"-q", kPlainName, "pw", "+"}, .out = usage(), .status = 2},
                 {.args = {"--stdou", kPlainName, "pw"}, .out = usage(), .status = 2},
                 {.args = {"--help=all"}, .out = usage(), .status = 2}}},
       // After the file name nothing is an option; a name starting with "-"

@@ -55,11 +55,40 @@ std::vector<Case> refusal_cases() {
       {.name = "plain_file_too_large_to_encrypt",
        .setup = [](const Dir& d) { d.sparse("big", 2147483629LL); },
        .runs = {{.args = {"big", "pw", "-"}, .out = refused(u8"文件大小超过2G."_t), .status = 1}}},
-      {.name = "no_room_for_the_scratch_file",
+      // The scratch file goes beside the file: a current directory that is
+      // gone does not matter, and where neither place will do, the run is
+      // refused before anything is written.
+      {.name = "current_directory_removed",
        .setup = one_file(kPlainName, kPlainText),
-       .runs = {{.args = {"<dir>/" + kPlainName, "pw", "+"}, .out = refused(u8"驱动器没有足够空间."_t), .status = 1}},
+       .runs = {{.args = {"<dir>/" + kPlainName, "pw", "+"}, .out = encrypting(), .effect = Effect::kEncrypted}},
        .native_only = true,
        .gone_cwd = true},
+      {.name = "no_room_for_the_scratch_file",
+       .setup = one_file("ro/" + kPlainName, kPlainText),
+       .runs = {{.args = {kPlainName, "pw", "+"},
+                 .out = refused(u8"驱动器没有足够空间."_t),
+                 .status = 1,
+                 .target = "ro/" + kPlainName,
+                 .as_nobody = true,
+                 .before = [](const Dir& d) { d.mode("ro", 0555); }}},
+       .native_only = true,
+       .cwd = "ro"},
+      // A writable current directory on the file's own file system serves
+      // instead.
+      {.name = "scratch_file_in_the_current_directory",
+       .setup =
+           [](const Dir& d) {
+             d.file("ro/" + kPlainName, kPlainText);
+             d.directory("work");
+           },
+       .runs = {{.args = {"../ro/" + kPlainName, "pw", "+"},
+                 .out = encrypting(),
+                 .effect = Effect::kEncrypted,
+                 .target = "ro/" + kPlainName,
+                 .as_nobody = true,
+                 .before = [](const Dir& d) { d.mode("ro", 0555); }}},
+       .native_only = true,
+       .cwd = "work"},
 
       // The first bytes.
       {.name = "old_16bit_marker",

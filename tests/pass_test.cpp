@@ -79,7 +79,7 @@ class PassTest : public ::testing::Test {
   void open_units(const std::string& contents) {
     write_file(kUserName, contents);
     ASSERT_EQ(files::open_user_file(kUserName, static_cast<int>(sizeof kUserName - 1)), fs::Code::kOk);
-    ASSERT_EQ(files::open_scratch_file(), fs::Code::kOk);
+    ASSERT_EQ(files::open_scratch_file(kUserName, static_cast<int>(sizeof kUserName - 1)), fs::Code::kOk);
   }
 
   // Runs one pass; the exit status when the run ended in it.

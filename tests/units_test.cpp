@@ -168,7 +168,7 @@ TEST_F(UnitsTest, KernelCopiesMoveBothUnits) {
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
   put("f", data);
   ASSERT_EQ(open_user("f"), fs::Code::kOk);
-  ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
+  ASSERT_EQ(open_scratch_file("f", 1), fs::Code::kOk);
   char head[3];
   ASSERT_EQ(read_bytes(kUserUnit, head, 3), fs::Code::kOk);
   EXPECT_EQ(write_bytes(kScratchUnit, "hdr", 3), fs::Code::kOk);  // pending before the copy
@@ -213,7 +213,7 @@ TEST_F(UnitsTest, CopyAcrossFileSystemsIsRefused) {
   const fs::Status opened = open_user(other);
   ::unlink(other);
   ASSERT_EQ(opened, fs::Code::kOk);
-  ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
+  ASSERT_EQ(open_scratch_file("f", 1), fs::Code::kOk);
   int copied = -1;
   EXPECT_EQ(copy_bytes(kUserUnit, kScratchUnit, 9, copied), fs::Code::kCopyRefused);
   EXPECT_EQ(copied, 0);
@@ -236,7 +236,7 @@ TEST_F(UnitsTest, ReadPastTheEndKeepsTheRestOfTheField) {
 }
 
 TEST_F(UnitsTest, ScratchFileIsNamedFromTheProcessAndDeletedAtClose) {
-  ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
+  ASSERT_EQ(open_scratch_file("f", 1), fs::Code::kOk);
   struct stat st {};
   EXPECT_EQ(stat(scratch_.c_str(), &st), 0) << scratch_;
   const std::string path(scratch_path().bytes, static_cast<std::size_t>(scratch_path().length));
@@ -251,27 +251,72 @@ TEST_F(UnitsTest, ScratchFileIsNamedFromTheProcessAndDeletedAtClose) {
   EXPECT_NE(stat(scratch_.c_str(), &st), 0);
 }
 
-TEST_F(UnitsTest, ScratchTakesTheNextFreeLetterAndFailsWhenNoneIsLeft) {
+TEST_F(UnitsTest, ScratchTakesTheNextFreeNameAndFailsWhenNoneIsLeft) {
   std::string taken = scratch_;
   put(taken, "old");
-  ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
+  ASSERT_EQ(open_scratch_file("f", 1), fs::Code::kOk);
   std::string next = taken;
   next[2] = 'b';
   EXPECT_EQ(access(next.c_str(), F_OK), 0);
   close_unit(kScratchUnit);
   EXPECT_EQ(contents(taken), "old");  // a file left by another run stays
 
+  // Every letter taken: other digits, and only when those are taken too,
+  // no name at all. Nothing of another run is touched.
   for (char c = 'a'; c <= 'z'; ++c) {
     next[2] = c;
     put(next, "x");
   }
-  EXPECT_EQ(open_scratch_file(), fs::Code::kNoFreeName);
+  int made = 0;
+  for (; made < 200 && open_scratch_file("f", 1).ok(); ++made) {
+    const std::string path(scratch_path().bytes, static_cast<std::size_t>(scratch_path().length));
+    const std::string name = path.substr(path.rfind('/') + 1);
+    EXPECT_EQ(name.substr(0, 2), "ZZ");
+    EXPECT_NE(name.substr(3), scratch_.substr(3)) << "a taken name's digits";
+    close_unit(kScratchUnit);
+    put(name, "x");  // now taken
+  }
+  EXPECT_GT(made, 26);
+  EXPECT_LT(made, 200);
+  EXPECT_EQ(open_scratch_file("f", 1), fs::Code::kNoFreeName);
+  next[2] = 'a';
+  EXPECT_EQ(contents(next), "x");
+}
+
+// The scratch file goes beside the file it serves; where that directory
+// cannot be written, the current directory serves (it is on the same file
+// system here), and a path of its own ("/...") is taken as it stands.
+TEST_F(UnitsTest, ScratchGoesBesideTheUserFile) {
+  ASSERT_EQ(mkdir("sub", 0755), 0);
+  put("sub/f", "x");
+  const auto scratch_dir = [] {
+    const std::string path(scratch_path().bytes, static_cast<std::size_t>(scratch_path().length));
+    return path.substr(0, path.rfind('/'));
+  };
+  ASSERT_EQ(open_scratch_file("sub/f", 5), fs::Code::kOk);
+  EXPECT_EQ(scratch_dir(), dir_ + "/sub");
+  EXPECT_EQ(access(("sub/" + scratch_).c_str(), F_OK), 0);
+  close_unit(kScratchUnit);
+  EXPECT_NE(access(("sub/" + scratch_).c_str(), F_OK), 0);
+
+  const std::string whole = dir_ + "/sub/f";
+  ASSERT_EQ(open_scratch_file(whole.data(), static_cast<int>(whole.size())), fs::Code::kOk);
+  EXPECT_EQ(scratch_dir(), dir_ + "/sub");
+  close_unit(kScratchUnit);
+
+  if (geteuid() != 0) {  // root writes any directory
+    ASSERT_EQ(chmod("sub", 0555), 0);
+    ASSERT_EQ(open_scratch_file("sub/f", 5), fs::Code::kOk);
+    EXPECT_EQ(scratch_dir(), dir_);
+    close_unit(kScratchUnit);
+    ASSERT_EQ(chmod("sub", 0755), 0);
+  }
 }
 
 TEST_F(UnitsTest, ScratchIsKeptOnceTheUserFileIsWritten) {
   put("f", "plain");
   ASSERT_EQ(open_user("f"), fs::Code::kOk);
-  ASSERT_EQ(open_scratch_file(), fs::Code::kOk);
+  ASSERT_EQ(open_scratch_file("f", 1), fs::Code::kOk);
   EXPECT_EQ(write_bytes(kScratchUnit, "whole", 5), fs::Code::kOk);
   EXPECT_EQ(sync_unit(kScratchUnit), fs::Code::kOk);
   EXPECT_FALSE(scratch_must_be_kept());

@@ -6,6 +6,7 @@
 #include <sys/sendfile.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,6 +45,8 @@ Status status_of(int error, Code otherwise) {
       return Status{Code::kNoSpace, error};
     case ENAMETOOLONG:
       return Status{Code::kNameTooLong, error};
+    case EEXIST:
+      return Status{Code::kExists, error};
     default:
       return Status{otherwise, error};
   }
@@ -255,6 +258,31 @@ Status create_new(const char* name, int length, File& file) {
   return kOk;
 }
 
+int directory_length(const char* name, int length) {
+  // A GBK character's second byte is never '/'.
+  for (int i = length; i > 0; --i) {
+    if (name[i - 1] == '/') return i;
+  }
+  return 0;
+}
+
+bool current_directory_durable_for(const char* name, int length) {
+  char path[kNativeNameSize];
+  struct stat file {};
+  struct stat here {};
+  if (native(name, length, path) && ::stat(path, &file) == 0 && ::stat(".", &here) == 0 &&
+      file.st_dev == here.st_dev) {
+    return true;
+  }
+  // Memory only: lost at a power cut or a reboot.
+  constexpr long kTmpfsMagic = 0x01021994;
+  constexpr long kRamfsMagic = 0x858458f6;
+  struct statfs fs {};
+  if (::statfs(".", &fs) != 0) return false;
+  const long type = static_cast<long>(fs.f_type);
+  return type != kTmpfsMagic && type != kRamfsMagic;
+}
+
 bool exists(const char* name, int length) {
   char path[kNativeNameSize];
   if (!native(name, length, path)) return true;
@@ -380,6 +408,13 @@ Status remove(const char* name, int length) {
 Status full_path(const char* name, int length, char* path, int capacity, int& path_length, bool& as_is) {
   path_length = 0;
   const Status too_long{Code::kNameTooLong, ENAMETOOLONG};
+  as_is = false;
+  if (length > 0 && name[0] == '/') {
+    if (length > capacity) return too_long;
+    std::memcpy(path, name, static_cast<std::size_t>(length));
+    path_length = length;
+    return kOk;
+  }
   char directory[kNativeNameSize];
   if (getcwd(directory, sizeof directory) == nullptr) {
     return errno == ERANGE ? too_long : Status{Code::kNoDirectory, errno};

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "console/gbk.h"
 #include "console/wide-win32.h"
 #include "files/fs.h"
 
@@ -48,6 +49,9 @@ Status status_of(DWORD error, Code otherwise) {
     case ERROR_FILENAME_EXCED_RANGE:
     case ERROR_BUFFER_OVERFLOW:
       return Status{Code::kNameTooLong, native};
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return Status{Code::kExists, native};
     default:
       return Status{otherwise, native};
   }
@@ -227,6 +231,33 @@ Status create_new(const char* name, int length, File& file) {
   if (handle == INVALID_HANDLE_VALUE) return last_status();
   file = file_of(handle);
   return kOk;
+}
+
+int directory_length(const char* name, int length) {
+  // Read as GBK from the start: a character's second byte may be '\\'.
+  int end = 0;
+  for (int i = 0; i < length; ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (gbk::is_lead_byte(c) && i + 1 < length) {
+      ++i;
+    } else if (c == '\\' || c == '/' || (c == ':' && i == 1)) {
+      end = i + 1;
+    }
+  }
+  return end;
+}
+
+bool current_directory_durable_for(const char* name, int length) {
+  wchar_t buf[kNameCapacity];
+  wchar_t file_volume[MAX_PATH + 1];
+  wchar_t here_volume[MAX_PATH + 1];
+  if (c_name(name, length, buf) >= 0 && GetVolumePathNameW(buf, file_volume, MAX_PATH + 1) &&
+      GetVolumePathNameW(L".", here_volume, MAX_PATH + 1) && lstrcmpiW(file_volume, here_volume) == 0) {
+    return true;
+  }
+  if (!GetVolumePathNameW(L".", here_volume, MAX_PATH + 1)) return false;
+  // A RAM disk is lost at a power cut or a restart.
+  return GetDriveTypeW(here_volume) != DRIVE_RAMDISK;
 }
 
 bool exists(const char* name, int length) {

@@ -22,6 +22,7 @@ enum class Code : unsigned char {
   kNameTooLong,  // a name or path longer than the platform takes
   kNoDirectory,  // the current directory cannot be named (removed, say)
   kNoFreeName,   // every scratch file name is taken
+  kExists,       // a new file's name is taken already
   kCopyRefused,  // the kernel does not copy between these two files that way
   kNotOpen,      // the unit or file is not open
   kReadFailed,   // any other failure of a read
@@ -112,8 +113,21 @@ Status identify(const char* name, int length, Identity& out);
 // Sets the open file's last-write time, leaving its other times alone.
 Status set_write_time(File file, Time time);
 
-// Creates a new file for reading and writing; fails when it exists.
+// Creates a new file for reading and writing; kExists when the name is
+// taken. The directory that holds the new name is synced to the device
+// (POSIX), so that the name outlasts a power cut as its data will.
 Status create_new(const char* name, int length, File& file);
+
+// How many bytes of the name are its directory, with the separator after
+// it ("docs/" of "docs/a.doc"; on Windows also "C:" of "C:a.doc"); 0 for a
+// name in the current directory.
+int directory_length(const char* name, int length);
+
+// Whether a scratch file in the current directory is as safe a copy of the
+// named file as one beside it: the current directory is on the file's own
+// file system, or on one that outlasts a power cut (not tmpfs or ramfs, not
+// a RAM disk).
+bool current_directory_durable_for(const char* name, int length);
 
 // True when a file of that name exists (or cannot be inspected).
 bool exists(const char* name, int length);
@@ -172,7 +186,8 @@ void close(File& file);
 
 Status remove(const char* name, int length);
 
-// Writes the full path of name (relative to the current directory) into
+// Writes the full path of name (relative to the current directory, unless
+// it is a full path already) into
 // path, for showing, and its length into path_length; kNameTooLong when it
 // does not fit in capacity, kNoDirectory when the current directory cannot
 // be named (it has been removed, say). The path is GBK text like the rest

@@ -56,7 +56,9 @@ struct Unit {
 
 Unit units[5] = {};
 bool user_written = false;
-char scratch_name[16];
+// The scratch file's name as it is opened: the user file's directory, then
+// the name of its own.
+char scratch_name[kMaxPath];
 int scratch_name_length = 0;
 char scratch_full_path[kMaxPath];
 int scratch_full_path_length = 0;
@@ -160,39 +162,71 @@ Status open_read_back() {
   return kOk;
 }
 
-Status open_scratch_file() {
+namespace {
+
+// The scratch file's name in the directory of `directory` bytes of `user`
+// (none: the current directory): "ZZ", the letter, the five digits.
+// Another process (in another PID namespace, say) may hold the name: then
+// the next letter, and after 'z' other digits, up to kNameRounds of them.
+constexpr int kNameRounds = 4;
+
+Status create_scratch_in(const char* user, int directory) {
+  if (directory + 8 > static_cast<int>(sizeof scratch_name)) return Status{Code::kNameTooLong, 0};
+  std::memcpy(scratch_name, user, static_cast<std::size_t>(directory));
+  char* leaf = scratch_name + directory;
+  scratch_name_length = directory + 8;
   const int id = fs::process_id() % 100000;
-  std::memcpy(scratch_name, "ZZa00000", 8);
-  int digits = id < 0 ? -id : id;
-  for (int i = 7; i >= 3; --i) {
-    scratch_name[i] = static_cast<char>('0' + digits % 10);
-    digits /= 10;
+  for (int round = 0; round < kNameRounds; ++round) {
+    std::memcpy(leaf, "ZZa00000", 8);
+    int digits = ((id < 0 ? -id : id) + round * 50021) % 100000;
+    for (int i = 7; i >= 3; --i) {
+      leaf[i] = static_cast<char>('0' + digits % 10);
+      digits /= 10;
+    }
+    for (char letter = 'a'; letter <= 'z'; ++letter) {
+      leaf[2] = letter;
+      // A name already there is left to whoever made it; a file of an
+      // earlier run is never written over.
+      if (fs::exists(scratch_name, scratch_name_length)) continue;
+      // The name is opened as it stands; its full path is only shown.
+      int path_length = 0;
+      Status status = fs::name_fits(scratch_name, scratch_name_length) ? kOk : Status{Code::kNameTooLong, 0};
+      if (status.ok()) {
+        status = fs::full_path(scratch_name, scratch_name_length, scratch_full_path, kMaxPath, path_length,
+                               scratch_full_path_as_is);
+      }
+      fs::File file = fs::kNoFile;
+      if (status.ok()) status = fs::create_new(scratch_name, scratch_name_length, file);
+      if (status.code == Code::kExists) continue;  // taken meanwhile
+      if (!status.ok()) {
+        scratch_name_length = 0;
+        return status;
+      }
+      scratch_full_path_length = path_length;
+      // A new file: its writes are a stretch from the start.
+      start_unit(units[kScratchUnit], file, true, true);
+      return kOk;
+    }
   }
-  scratch_name_length = 8;
-  char letter = 'a';
-  for (; letter <= 'z'; ++letter) {
-    scratch_name[2] = letter;
-    if (!fs::exists(scratch_name, scratch_name_length)) break;
-  }
+  scratch_name_length = 0;
+  return Status{Code::kNoFreeName, 0};
+}
+
+}  // namespace
+
+Status open_scratch_file(const char* user_name, int user_length) {
   scratch_full_path_length = 0;
-  if (letter > 'z') {
-    scratch_name_length = 0;
-    return Status{Code::kNoFreeName, 0};
-  }
-  int path_length = 0;
-  Status status = fs::full_path(scratch_name, scratch_name_length, scratch_full_path, kMaxPath, path_length,
-                                scratch_full_path_as_is);
-  if (status.ok() && !fs::name_fits(scratch_full_path, path_length)) status = Status{Code::kNameTooLong, 0};
-  fs::File file = fs::kNoFile;
-  if (status.ok()) status = fs::create_new(scratch_name, scratch_name_length, file);
-  if (!status.ok()) {
-    scratch_name_length = 0;
-    return status;
-  }
-  scratch_full_path_length = path_length;
-  // A new file: its writes are a stretch from the start.
-  start_unit(units[kScratchUnit], file, true, true);
-  return kOk;
+  // Beside the file: the same file system (its copies in the kernel, its
+  // free space) and a copy as durable as the file itself.
+  const int directory = fs::directory_length(user_name, user_length);
+  const Status beside = create_scratch_in(user_name, directory);
+  if (beside.ok() || directory == 0) return beside;
+  // A directory that cannot be written (or a name too long there): the
+  // current directory, where it is as safe a place; else the refusal of
+  // the directory itself.
+  const bool cannot_be_there = beside.code == Code::kDenied || beside.code == Code::kNameTooLong;
+  if (!cannot_be_there || !fs::current_directory_durable_for(user_name, user_length)) return beside;
+  return create_scratch_in(user_name, 0);
 }
 
 Status read_some(int unit, void* dest, int n, int& got) {

@@ -44,12 +44,17 @@ void open_standard_output();
 // open; closing unit 1 closes unit 4 too. kNotOpen without unit 1.
 Status open_read_back();
 
-// Creates the scratch file as unit 2 in the current directory: "ZZ", the
-// first free letter a..z, the process id mod 100000 in five digits.
-// kNoFreeName when every letter is taken, kNoDirectory when the current
-// directory cannot be named, kNameTooLong when the scratch file's full path
-// is longer than a name the platform can open.
-Status open_scratch_file();
+// Creates the scratch file of the user file `user_name` as unit 2, in the
+// user file's directory: "ZZ", the first free letter a..z, the process id
+// mod 100000 in five digits (when all 26 are taken, other digits are
+// tried). Where that directory denies a new file, the current directory
+// serves instead if fs::current_directory_durable_for says it is as safe.
+// kNoFreeName when every name tried is taken, kNoDirectory when the
+// current directory cannot be named, kNameTooLong when the scratch file's
+// name is longer than a name the platform can open (or its full path
+// longer than the program shows); the directory's
+// refusal (kDenied, kNoSpace, ...) as it came.
+Status open_scratch_file(const char* user_name, int user_length);
 
 // Transfers at the unit's position. read_bytes: kEndOfFile when the end of
 // the file came before all n bytes (the bytes that were there are in

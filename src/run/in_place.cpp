@@ -104,7 +104,7 @@ Status prepare(Text name, const JobRequest& request, Job& job) {
   if (status != Status::kOk) return status;
 
   const fs::Status user = files::open_user_file(name.bytes, name.length);
-  const fs::Status scratch = files::open_scratch_file();
+  const fs::Status scratch = files::open_scratch_file(name.bytes, name.length);
   if (user.code == fs::Code::kInUse) return Status::kInUse;
   if (!user.ok()) return Status::kWriteProtected;
   if (scratch.code == fs::Code::kNameTooLong) return Status::kNameTooLong;

@@ -119,8 +119,10 @@ void run() {
   // An option that does not exist, and a sign after -c FILE PASSWORD (the
   // option is the answer), are usage errors.
   char sign = ' ';
-  const bool misused = options.request == files::Request::kBadOption ||
-                       (options.to_stdout && files::get_argument(3, &sign, 1) >= 0);
+  // A mode that this build does not carry out yet is a usage error too.
+  const bool unwired = options.mode != files::Mode::kSingle && options.mode != files::Mode::kStdout;
+  const bool misused = options.request == files::Request::kBadOption || options.request == files::Request::kMisused ||
+                       unwired || (options.to_stdout && files::get_argument(3, &sign, 1) >= 0);
   if (file_name_length < 1 || misused) {
     console::message_and_exit(usage_text(program_path_length, last_backslash), console::kExitUsage);
   }
