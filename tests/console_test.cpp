@@ -178,15 +178,15 @@ TEST_F(ConsoleTest, CtrlZEndsTheLineOrTheInput) {
 TEST_F(ConsoleTest, Utf16LineEndsWithItsLineFeedUnit) {
   char field[16];
   fake::input = std::string("\xFF\xFE\x0A\x4E\x1A\x4E\r\0\n\0", 10) + "next\n";
-  console::read_line(field, 16);
+  EXPECT_EQ(console::read_line(field, 16), LineRead::kRead);
   EXPECT_EQ(std::string(field, 16), std::string("\xFF\xFE\x0A\x4E\x1A\x4E\r\0", 8) + std::string(8, ' '));
-  console::read_line(field, 16);
+  EXPECT_EQ(console::read_line(field, 16), LineRead::kRead);
   EXPECT_EQ(std::string(field, 4), "next");
 
   fake::input = std::string("\xFE\xFF\x4E\x0A\0\n", 6) + "next\n";
-  console::read_line(field, 16);
+  EXPECT_EQ(console::read_line(field, 16), LineRead::kRead);
   EXPECT_EQ(std::string(field, 16), std::string("\xFE\xFF\x4E\x0A", 4) + std::string(12, ' '));
-  console::read_line(field, 16);
+  EXPECT_EQ(console::read_line(field, 16), LineRead::kRead);
   EXPECT_EQ(std::string(field, 4), "next");
 }
 

@@ -47,7 +47,7 @@ class KeySetupTest : public ::testing::Test {
   // exit status, or -1 when it returned.
   int run() {
     try {
-      const Status status = run::take_password(mode, 2, key, check);
+      const Status status = run::take_password(mode, request, key, check);
       if (status != Status::kOk) run::end_run(status);
     } catch (const fake::Exit& e) {
       return e.status;
@@ -74,6 +74,7 @@ class KeySetupTest : public ::testing::Test {
   char key[kKeySize];
   unsigned char check[kKeySize];
   signed char mode = 0;
+  run::JobRequest request{run::Wanted::kAsk, 2};
 };
 
 TEST_F(KeySetupTest, ArgumentTwoIsTheKeyWithoutAPrompt) {
@@ -259,19 +260,68 @@ TEST_F(KeySetupTest, ArgumentIsWipedOnceTaken) {
 }
 
 // Typed at a console, the line is hidden from before the prompt to its
-// end; from a pipe nothing changes.
+// end (a new password's second prompt alike); from a pipe nothing changes.
 TEST_F(KeySetupTest, TypedLineIsHiddenAroundThePrompt) {
   for (bool console : {true, false}) {
     SetUp();
     set_command_line({});
     fake::stdin_console = fake::stdout_console = console;
-    fake::input = "pw\n";
+    fake::input = "pw\npw\n";
     fake::clock_readings = {clock::Time{0, 0, 7, 0}};
     EXPECT_EQ(run(), -1);
     const std::string prompt = str(texts::kAskPassword);
-    EXPECT_EQ(fake::output, console ? fake::kHideMark + prompt + fake::kShowMark : prompt);
+    const std::string again = str(texts::kAskPasswordAgain);
+    EXPECT_EQ(fake::output, console ? fake::kHideMark + prompt + fake::kShowMark + fake::kHideMark + again + fake::kShowMark
+                                    : prompt);
     EXPECT_FALSE(fake::hidden);
   }
+}
+
+// A new password typed at a terminal is typed twice, each time at its own
+// hidden prompt; two different lines refuse it before any key is made. A
+// line from a pipe, and the password of an encrypted file, are taken once.
+TEST_F(KeySetupTest, NewPasswordTypedAtATerminalIsAskedTwice) {
+  const std::string again = str(texts::kAskPasswordAgain);
+  const struct {
+    const char* name;
+    bool typed;
+    signed char mode;
+    std::string input;
+    int status;
+    bool asked_again;
+  } cases[] = {
+      {"typed_twice", true, 0, "pw\npw\n", -1, true},
+      {"typed_differently", true, 0, "pw\npx\n", console::kExitRefused, true},
+      {"second_line_missing", true, 0, "pw\n", console::kExitRefused, true},
+      {"piped_once", false, 0, "pw\npx\n", -1, false},
+      {"decryption_once", true, -1, "pw\npx\n", -1, false},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    set_command_line({});
+    fake::stdin_console = fake::stdout_console = c.typed;
+    fake::input = c.input;
+    fake::clock_readings = {clock::Time{0, 0, 7, 0}};
+    mode = c.mode;
+    std::int32_t state;
+    const std::string stored = expected_check(padded("pw"), 777, &state);
+    if (c.mode == -1) std::memcpy(check, stored.data(), kKeySize);
+    EXPECT_EQ(run(), c.status) << c.name;
+    EXPECT_EQ(fake::output.find(again) != std::string::npos, c.asked_again) << c.name << ": " << fake::output;
+    if (c.status == -1) {
+      EXPECT_EQ(key_text(), padded("pw")) << c.name;
+    }
+  }
+  // Two different lines: refused with its own message before a check
+  // block is made.
+  SetUp();
+  mode = 0;
+  set_command_line({});
+  fake::stdin_console = fake::stdout_console = true;
+  fake::input = "pw\npx\n";
+  EXPECT_EQ(run(), console::kExitRefused);
+  EXPECT_NE(fake::output.find(str(texts::kPasswordsDiffer)), std::string::npos) << fake::output;
+  EXPECT_EQ(check_text(), std::string(kKeySize, ' '));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +29,8 @@
 
 namespace e2e {
 namespace {
+
+namespace stdfs = std::filesystem;
 
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
@@ -361,6 +364,9 @@ TEST_F(AtTheTerminal, UsageShowsTheNameAfterTheLastBackslashAndPauses) {
 // ---------------------------------------------------------------------------
 // A terminal of a UTF-8 locale shows the texts in UTF-8.
 
+// A new password's second prompt.
+const std::string kAskAgain = u8"再次输入密码: "_t;
+
 bool have_utf8_locale() {
   locale_t l = newlocale(LC_ALL_MASK, "C.UTF-8", nullptr);
   if (l == nullptr) return false;
@@ -387,6 +393,10 @@ TEST_F(AtTheTerminal, PasswordTypedInUtf8IsItsGbkBytes) {
   ASSERT_TRUE(t.wait_for_key_read());
   t.type("y");
   ASSERT_TRUE(t.wait_for(kAskPassword)) << show(t.screen());
+  ASSERT_TRUE(t.wait_for_hidden_line());
+  t.type(u8"密码\r"_t);
+  ASSERT_TRUE(t.wait_for(kAskAgain)) << show(t.screen());
+  ASSERT_TRUE(t.wait_for_hidden_line());
   t.type(u8"密码\r"_t);
   ASSERT_EQ(t.finish(), 0) << t.screen();
   std::string screen;
@@ -398,6 +408,15 @@ TEST_F(AtTheTerminal, PasswordTypedInUtf8IsItsGbkBytes) {
 // The password line.
 
 const std::string kUpToThePassword = kBanner + kAskEncrypt + "y\r\n" + kAskPassword;
+
+// Types a new password at its hidden prompt, and again at the second one.
+void type_new_password(Terminal& t, const std::string& first, const std::string& second) {
+  ASSERT_TRUE(t.wait_for_hidden_line());
+  t.type(first + "\r");
+  ASSERT_TRUE(t.wait_for(gbk(kAskAgain))) << show(t.screen());
+  ASSERT_TRUE(t.wait_for_hidden_line());
+  t.type(second + "\r");
+}
 
 // Confirms with "y" and waits for the password prompt.
 void reach_the_password(Terminal& t) {
@@ -413,9 +432,10 @@ TEST_F(AtTheTerminal, TypedPasswordIsHiddenAndProgressStartsBelow) {
   const FileState before = state_of(path());
   Terminal t = start({kName});
   ASSERT_NO_FATAL_FAILURE(reach_the_password(t));
-  t.type("secret\r");
+  ASSERT_NO_FATAL_FAILURE(type_new_password(t, "secret", "secret"));
   EXPECT_EQ(t.finish(), 0);
-  const std::string head = gbk(kUpToThePassword) + "\n" + gbk(progress_line(kLabelEncrypt, "  0", "99", "##"));
+  const std::string head =
+      gbk(kUpToThePassword) + "\n" + gbk(kAskAgain) + "\n" + gbk(progress_line(kLabelEncrypt, "  0", "99", "##"));
   EXPECT_TRUE(same_bytes(head, mask_progress(t.screen()).substr(0, head.size())));
   EXPECT_EQ(t.screen().find("secret"), std::string::npos) << show(t.screen());
   EXPECT_TRUE(t.screen().ends_with(gbk(kEncrypted))) << show(t.screen());
@@ -425,6 +445,44 @@ TEST_F(AtTheTerminal, TypedPasswordIsHiddenAndProgressStartsBelow) {
   std::string screen;
   EXPECT_EQ(run_through({kName, "secret", "-"}, &screen), 0) << show(screen);
   EXPECT_TRUE(read_file(path()) == kPlainText) << "does not decrypt with the typed password";
+}
+
+// Two different lines for a new password: refused, the file byte for byte
+// as it was, no scratch file left.
+TEST_F(AtTheTerminal, NewPasswordTypedDifferentlyChangesNothing) {
+  const FileState before = state_of(path());
+  Terminal t = start({kName});
+  ASSERT_NO_FATAL_FAILURE(reach_the_password(t));
+  ASSERT_NO_FATAL_FAILURE(type_new_password(t, "secret", "secreT"));
+  EXPECT_EQ(t.finish(), 1);
+  EXPECT_TRUE(same_bytes(gbk(kUpToThePassword) + "\n" + gbk(kAskAgain) + "\n" +
+                             gbk(u8"两次输入的密码不一致.\r\n"_t + kStop),
+                         t.screen()));
+  expect_unchanged(before, path());
+  EXPECT_EQ(names_in(dir_.path()), std::vector<std::string>{kName});
+}
+
+// A password change at the terminal: the current password once, the new one
+// twice, none of them shown; the file then opens under the new one only.
+TEST_F(AtTheTerminal, PasswordChangeAsksTheCurrentOnceAndTheNewTwice) {
+  ASSERT_EQ(run_through({kName, "old", "+"}), 0);
+  Terminal t = start({"-x", kName});
+  ASSERT_TRUE(t.wait_for(gbk(kAskPassword))) << show(t.screen());
+  ASSERT_TRUE(t.wait_for_hidden_line());
+  t.type("old\r");
+  ASSERT_TRUE(t.wait_for(gbk(u8"输入新密码: "_t))) << show(t.screen());
+  ASSERT_TRUE(t.wait_for_hidden_line());
+  t.type("new\r");
+  ASSERT_TRUE(t.wait_for(gbk(u8"再次输入新密码: "_t))) << show(t.screen());
+  ASSERT_TRUE(t.wait_for_hidden_line());
+  t.type("new\r");
+  EXPECT_EQ(t.finish(), 0) << show(t.screen());
+  EXPECT_EQ(t.screen().find("old"), std::string::npos) << show(t.screen());
+  EXPECT_EQ(t.screen().find("new"), std::string::npos) << show(t.screen());
+  EXPECT_NE(t.screen().find(gbk(u8"文件密码已更改."_t)), std::string::npos) << show(t.screen());
+  EXPECT_EQ(run_through({kName, "old", "-"}), 1);
+  EXPECT_EQ(run_through({kName, "new", "-"}), 0);
+  EXPECT_TRUE(read_file(path()) == kPlainText);
 }
 
 // A request to stop while the password is typed: a signal, or Ctrl+C typed
@@ -472,8 +530,7 @@ TEST_P(TypedAhead, DoesNotBecomeThePassword) {
   ASSERT_TRUE(t.wait_for_key_read());
   t.type(GetParam());
   ASSERT_TRUE(t.wait_for(gbk(kUpToThePassword))) << show(t.screen());
-  ASSERT_TRUE(t.wait_for_hidden_line());
-  t.type("pw1\r");
+  ASSERT_NO_FATAL_FAILURE(type_new_password(t, "pw1", "pw1"));
   EXPECT_EQ(t.finish(), 0) << show(t.screen());
   expect_encrypted(before, path());
   std::string screen;
@@ -565,7 +622,7 @@ TEST_F(AtTheTerminal, LongestTypedLine) {
     const FileState before = state_of(path());
     Terminal t = start({kName});
     ASSERT_NO_FATAL_FAILURE(reach_the_password(t));
-    t.type(line + "\r");
+    ASSERT_NO_FATAL_FAILURE(type_new_password(t, line, line));
     EXPECT_EQ(t.finish(), 0) << show(t.screen());
     expect_encrypted(before, path());
     EXPECT_EQ(run_through({kName, "0123456789abcdef", "-"}), 0);

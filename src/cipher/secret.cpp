@@ -29,8 +29,7 @@ void keep(void* bytes, std::size_t n) {
 
 void wipe_all() {
   for (int i = 0; i < kept_count; ++i) wipe(kept[i].bytes, kept[i].n);
-  wipe(cipher::shift_table, sizeof cipher::shift_table);
-  wipe(cipher::add_table, sizeof cipher::add_table);
+  wipe(cipher::table_sets, sizeof cipher::table_sets);
   cipher::seed_generator(1);
 }
 

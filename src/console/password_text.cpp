@@ -1,6 +1,7 @@
 #include "console/password_text.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "cipher/secret.h"
 #include "console/unicode.h"
@@ -17,6 +18,7 @@ constexpr int kWorkSize = 2 * kPasswordLineSize;
 struct Work {
   char utf8[kWorkSize];
   char gbk[kWorkSize];
+  char line[kPasswordLineSize + 2];  // a UTF-16 line of a file with its mark
 };
 Work work;
 
@@ -191,6 +193,44 @@ void take_password_gbk(const char* bytes, int n, Password& password) {
   fill(password.key, bytes, n);
   fill(password.partial, bytes, n);
   password.form = PasswordForm::kAsGiven;
+}
+
+bool take_password_line(const char* bytes, int n, int index, Password& password) {
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+  const bool little = n >= 2 && b[0] == 0xFF && b[1] == 0xFE;
+  const bool big = n >= 2 && b[0] == 0xFE && b[1] == 0xFF;
+  const int unit = little || big ? 2 : 1;
+  int start = unit == 2 ? 2 : 0;
+  for (int line = 0;; ++line) {
+    if (start >= n && (line > 0 || n == 0)) return false;
+    int end = start;
+    const auto line_feed_at = [&](int at) {
+      if (unit == 1) return b[at] == '\n';
+      return little ? b[at] == '\n' && b[at + 1] == 0 : b[at] == 0 && b[at + 1] == '\n';
+    };
+    while (end + unit <= n && !line_feed_at(end)) end += unit;
+    if (end + unit > n) end = n;
+    if (line == index) {
+      int length = end - start;
+      if (unit == 1) {
+        if (length > 0 && b[start + length - 1] == '\r') --length;
+        take_password_bytes(bytes + start, length, password);
+        return true;
+      }
+      // A UTF-16 line with its byte-order mark again (the conversion stops
+      // at its carriage return).
+      secret::keep(&work, sizeof work);
+      const int room = static_cast<int>(sizeof work.line) - 2;
+      if (length > room) length = room;
+      work.line[0] = bytes[0];
+      work.line[1] = bytes[1];
+      std::memcpy(work.line + 2, bytes + start, static_cast<std::size_t>(length));
+      take_password_bytes(work.line, length + 2, password);
+      secret::wipe(&work, sizeof work);
+      return true;
+    }
+    start = end + unit;
+  }
 }
 
 void wipe_password(Password& password) { secret::wipe(&password, sizeof password); }

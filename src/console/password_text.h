@@ -54,6 +54,13 @@ void take_password_bytes(const char* bytes, int n, Password& password);
 // Unicode and was turned into GBK on the way): the key is its bytes as given.
 void take_password_gbk(const char* bytes, int n, Password& password);
 
+// Takes a password from line `index` (0: the first) of a password file's n
+// bytes, as take_password_bytes takes a line: its line end (LF, or CR LF)
+// is no part of it. A file that starts with a UTF-16 byte-order mark is
+// split at the units of its line feeds, and each of its lines is taken as
+// UTF-16. False when the file has no such line.
+bool take_password_line(const char* bytes, int n, int index, Password& password);
+
 // Overwrites the password with zeros.
 void wipe_password(Password& password);
 

@@ -32,6 +32,8 @@ constexpr Text kCarriageReturn("\r");
 struct Job {
   Job() {
     std::memset(header, ' ', sizeof header);
+    std::memset(new_key, ' ', sizeof new_key);
+    std::memset(new_check, ' ', sizeof new_check);
     std::memset(key, ' ', sizeof key);
     std::memset(check_block, ' ', sizeof check_block);
   }
@@ -41,6 +43,11 @@ struct Job {
   unsigned char check_block[cipher::kCheckBlockSize];
   // The direction: +1 encrypt, -1 decrypt.
   signed char mode = 0;
+  // A password change: the file stays encrypted, under a new key and check
+  // block (new_key, new_check); `key` and `check_block` are the old ones.
+  bool change = false;
+  char new_key[cipher::kKeySize];
+  unsigned char new_check[cipher::kCheckBlockSize];
   // The message of an ending covers this many bytes of its line: the
   // question's, or once a pass has shown its progress line, that line.
   int width = 0;
@@ -62,11 +69,13 @@ Status classify_file(Job& job) {
   if (!read.ok() && read.code != fs::Code::kEndOfFile) return Status::kReadFailed;
   const Status kind = classify(job.header, job.mode);
   if (kind != Status::kOk) return kind;
+  // A password change asks nothing: it keeps the file encrypted.
+  if (job.change && job.mode != -1) return Status::kNotEncrypted;
   if (job.mode == -1) {
     // Without a whole check block there is nothing to verify a password
     // against, and no body length to decrypt.
     if (job.length < cipher::kHeaderSize) return Status::kTruncatedEncrypted;
-    write_record({kCarriageReturn, texts::kAskDecrypt}, true);
+    if (!job.change) write_record({kCarriageReturn, texts::kAskDecrypt}, true);
     return read_status(files::read_bytes(files::kUserUnit, job.check_block, cipher::kCheckBlockSize));
   }
   if (job.length > kLargestPlainFile) return Status::kTooLarge;
@@ -112,27 +121,40 @@ Status prepare(Text name, const JobRequest& request, Job& job) {
   status = note_opened_file();
   if (status == Status::kOk) status = classify_file(job);
   if (status == Status::kOk) status = console_ok();
-  if (status == Status::kOk) status = confirm(job, request.wanted);
-  if (status == Status::kOk) status = take_password(job.mode, request.password_argument, job.key, job.check_block);
+  if (status == Status::kOk && !job.change) status = confirm(job, request.wanted);
+  if (status == Status::kOk && !job.change) status = take_password(job.mode, request, job.key, job.check_block);
+  if (status == Status::kOk && job.change) {
+    status = take_passwords_for_change(request, job.key, job.check_block, job.new_key, job.new_check);
+  }
   if (status == Status::kOk) status = console_ok();
   if (status != Status::kOk) return status;
 
+  // The scratch file starts with the header of the file it is to become:
+  // an encryption's, or a password change's with the new check block. A
+  // change reads the old body from after the file's header.
   status = write_status(files::rewind_unit(files::kUserUnit));
   if (status == Status::kOk) status = write_status(files::rewind_unit(files::kScratchUnit));
-  if (status == Status::kOk && job.mode == 1) {
+  if (status == Status::kOk && (job.mode == 1 || job.change)) {
     status = write_status(files::write_bytes(files::kScratchUnit, cipher::kCurrentMarker, cipher::kMarkerSize));
-    if (status == Status::kOk) {
-      status = write_status(files::write_bytes(files::kScratchUnit, job.check_block, cipher::kCheckBlockSize));
-    }
+    const unsigned char* check = job.change ? job.new_check : job.check_block;
+    if (status == Status::kOk) status = write_status(files::write_bytes(files::kScratchUnit, check, cipher::kCheckBlockSize));
+  }
+  if (status == Status::kOk && job.change) {
+    status = read_status(files::read_bytes(files::kUserUnit, job.header, cipher::kMarkerSize));
+    if (status == Status::kOk) status = read_status(files::read_bytes(files::kUserUnit, job.check_block, cipher::kCheckBlockSize));
   }
   if (status != Status::kOk) return status;
   job.width = progress::kLineLength;
+  if (job.change) return run_rekey_pass(job.length - cipher::kHeaderSize, watch_console);
   return run_pass(job.length, job.key, 1, job.mode, watch_console);
 }
 
 // Pass 2 over the user file and what makes it safe, up to the completion.
 Status rewrite(Text name, Job& job) {
-  const int length = job.length + (job.mode == 1 ? cipher::kHeaderSize : -cipher::kHeaderSize);
+  // A password change writes the file back as an encryption does, at the
+  // length it had.
+  const signed char mode = job.change ? 1 : job.mode;
+  const int length = job.change ? job.length : job.length + (mode == 1 ? cipher::kHeaderSize : -cipher::kHeaderSize);
 
   // The next pass writes over the user file: before that, the scratch file
   // must hold every byte, on the device.
@@ -148,7 +170,7 @@ Status rewrite(Text name, Job& job) {
   // have failed.
   if (status == Status::kOk) status = write_status(files::rewind_unit(files::kUserUnit));
   if (status == Status::kOk) status = write_status(files::rewind_unit(files::kScratchUnit));
-  if (status == Status::kOk && job.mode == -1) {
+  if (status == Status::kOk && mode == -1) {
     status = write_status(files::open_read_back());
     if (status == Status::kOk) {
       status = read_status(files::read_bytes(files::kReadBackUnit, job.header, cipher::kMarkerSize));
@@ -162,7 +184,7 @@ Status rewrite(Text name, Job& job) {
   // From here on console text that cannot be written is no reason to stop:
   // the top reports it once the file is whole. Pass 2 watches that nobody
   // cuts the file short or writes past its end meanwhile.
-  status = run_pass(length, job.key, 2, job.mode, check_while_rewriting);
+  status = run_pass(length, job.key, 2, mode, check_while_rewriting);
   if (status != Status::kOk) return status;
 
   // The file's new length is set once, here, after the last byte written;
@@ -176,7 +198,7 @@ Status rewrite(Text name, Job& job) {
   files::close_unit(files::kUserUnit);
   files::close_unit(files::kScratchUnit);
 
-  write_completion(job.mode);
+  write_completion(job.change ? 0 : job.mode);
   // The data is right all the same: a warning, and the job is done.
   if (!time_restored) write_record({kCarriageReturn, texts::kTimeNotRestored}, false);
   return Status::kOk;
@@ -190,11 +212,20 @@ JobResult end_job(Status status, int width) {
   return result;
 }
 
-JobResult rewrite_in_place(Text name, const JobRequest& request) {
+namespace {
+
+JobResult run_job(Text name, const JobRequest& request, bool change) {
   Job job;
+  job.change = change;
   Status status = prepare(name, request, job);
   if (status == Status::kOk) status = rewrite(name, job);
   return end_job(status, job.width);
 }
+
+}  // namespace
+
+JobResult rewrite_in_place(Text name, const JobRequest& request) { return run_job(name, request, false); }
+
+JobResult change_password(Text name, const JobRequest& request) { return run_job(name, request, true); }
 
 }  // namespace fcloak::run

@@ -116,13 +116,23 @@ void run() {
   if (console::output_failed()) end_run(Status::kOutputFailed);
 
   const int file_name_length = files::get_argument(1, file_name, kNameFieldSize);
-  // An option that does not exist, and a sign after -c FILE PASSWORD (the
-  // option is the answer), are usage errors.
+  // With a password file there is no password operand: the argument after
+  // the file is the sign, if any.
+  const bool password_file = options.password_file.length >= 0;
+  const int sign_argument = password_file ? 2 : 3;
   char sign = ' ';
-  // A mode that this build does not carry out yet is a usage error too.
-  const bool unwired = options.mode != files::Mode::kSingle && options.mode != files::Mode::kStdout;
+  const int sign_length = files::get_argument(sign_argument, &sign, 1);
+  const bool signed_ok = sign_length < 0 || (sign_length == 1 && (sign == '+' || sign == '-'));
+  // An option that does not exist, a sign after -c FILE PASSWORD (the
+  // option is the answer), and a password operand beside a password file
+  // are usage errors. -x takes one file here.
+  const bool changing = options.mode == files::Mode::kChangePassword;
+  char other = ' ';
+  const bool unwired = options.mode != files::Mode::kSingle && options.mode != files::Mode::kStdout && !changing;
   const bool misused = options.request == files::Request::kBadOption || options.request == files::Request::kMisused ||
-                       unwired || (options.to_stdout && files::get_argument(3, &sign, 1) >= 0);
+                       unwired || (options.to_stdout && sign_length >= 0) ||
+                       (password_file && (files::get_argument(3, &other, 1) >= 0 || !signed_ok)) ||
+                       (changing && files::get_argument(2, &other, 1) >= 0);
   if (file_name_length < 1 || misused) {
     console::message_and_exit(usage_text(program_path_length, last_backslash), console::kExitUsage);
   }
@@ -135,11 +145,12 @@ void run() {
   const Text name(file_name, file_name_length);
 
   // The sign after the password: the answer to the question.
-  JobRequest request{Wanted::kAsk, 2};
-  if (!options.to_stdout && files::get_argument(3, &sign, 1) >= 0) {
+  JobRequest request{Wanted::kAsk, password_file ? 0 : 2, options.password_file};
+  if (!options.to_stdout && !changing && sign_length >= 0) {
     if (sign == '+') request.wanted = Wanted::kEncrypt;
     if (sign == '-') request.wanted = Wanted::kDecrypt;
   }
+  if (changing) end(change_password(name, request));
   end(options.to_stdout ? run_to_stdout(name, request, data_to_terminal) : rewrite_in_place(name, request));
 }
 

@@ -41,6 +41,12 @@ Text message_for(Status status) {
       return texts::kWrongPassword;
     case Status::kPasswordNotGbk:
       return texts::kPasswordNotGbk;
+    case Status::kPasswordsDiffer:
+      return texts::kPasswordsDiffer;
+    case Status::kPasswordFileUnreadable:
+      return texts::kPasswordFileUnreadable;
+    case Status::kNotEncrypted:
+      return texts::kSkipPlain;
     case Status::kInterrupted:
       return texts::kInterrupted;
     case Status::kReadFailed:
@@ -103,12 +109,14 @@ Status classify(const unsigned char* header, signed char& mode) {
 }
 
 void write_completion(signed char mode) {
-  const Text done = mode == 1 ? texts::kDoneEncrypt : texts::kDoneDecrypt;
+  // A password change's line is a text of its own.
+  const Text lead = mode == 0 ? texts::kPasswordChanged : texts::kDone;
+  const Text done = mode == 0 ? Text("", 0) : mode == 1 ? texts::kDoneEncrypt : texts::kDoneDecrypt;
   // Blanks to the end of the progress line that the completion covers.
   char blanks[progress::kLineLength];
   std::memset(blanks, ' ', sizeof blanks);
-  const int rest = progress::kLineLength - texts::kDone.length - done.length;
-  console::write_record({Text("\r"), texts::kDone}, true);
+  const int rest = progress::kLineLength - lead.length - done.length;
+  console::write_record({Text("\r"), lead}, true);
   console::write_record({done}, true);
   console::write_record({Text(blanks, rest > 0 ? rest : 0)}, false);
 }

@@ -5,6 +5,7 @@
 // its message and exit status.
 #pragma once
 
+#include "console/password_text.h"
 #include "console/text.h"
 #include "files/fs.h"
 
@@ -28,6 +29,9 @@ enum class [[nodiscard]] Status {
   kNoPassword,
   kWrongPassword,
   kPasswordNotGbk,  // a character of the password has no GBK form
+  kPasswordsDiffer,         // the new password typed twice, two different lines
+  kPasswordFileUnreadable,  // the file of -k cannot be read
+  kNotEncrypted,            // -x on a file that is not encrypted: skipped
   // Endings on the way.
   kInterrupted,
   kReadFailed,
@@ -63,9 +67,17 @@ enum class Wanted { kAsk, kEncrypt, kDecrypt };
 // What a job is to do with one file, as the caller decided it.
 struct JobRequest {
   Wanted wanted;
-  // The argument that holds the password; when it is blank or absent the
-  // password is asked for at the prompt.
+  // The argument that holds the password; when it is blank or absent (or
+  // 0: none) the password is asked for at the prompt.
   int password_argument;
+  // The password file (-k): GBK bytes as the argument holds them, length
+  // -1 when none was given. Its first line is the password (for -x the
+  // current one, the second line the new one); nothing is asked then.
+  Text password_file = Text("", -1);
+  // A password taken once for all the files of a run, and -x's new one;
+  // null: the job takes its own from the sources above.
+  const console::Password* password = nullptr;
+  const console::Password* new_password = nullptr;
 };
 
 // How a job ended.
@@ -88,8 +100,8 @@ Status look_up(Text name, int& length);
 // -1 (encrypted) in `mode`, or the refusal of an older format.
 Status classify(const unsigned char* header, signed char& mode);
 
-// The completion line of an encryption (mode +1) or decryption (mode -1),
-// over the progress line.
+// The completion line of an encryption (mode +1), a decryption (mode -1) or
+// a password change (mode 0), over the progress line.
 void write_completion(signed char mode);
 
 }  // namespace fcloak::run

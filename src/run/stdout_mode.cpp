@@ -82,7 +82,7 @@ JobResult run_to_stdout(Text name, const JobRequest& request, bool data_to_termi
   Input in;
   Status status = open_input(name, in);
   if (status == Status::kOk) status = classify_input(in, data_to_terminal);
-  if (status == Status::kOk) status = take_password(in.mode, request.password_argument, in.key, in.check_block);
+  if (status == Status::kOk) status = take_password(in.mode, request, in.key, in.check_block);
   if (status == Status::kOk && in.mode == 1) {
     status = output_status(files::write_bytes(files::kOutputUnit, cipher::kCurrentMarker, cipher::kMarkerSize));
     if (status == Status::kOk) {
