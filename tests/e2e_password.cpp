@@ -193,5 +193,198 @@ TEST(PasswordKeyRefused, CharacterWithoutAGbkForm) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// The password from a file (-k) and the password change (-x).
+
+// The file of a run's directory that the program is to find, as it finds it.
+std::string in(const TempDir& dir, const std::string& name) { return dir.path() + "/" + name; }
+
+bool is_encrypted(const std::string& bytes) { return bytes.substr(0, 3) == "\x8C\x73\x0D"; }
+
+struct FileCase {
+  const char* name;
+  // The password file's content (none when empty), and the run's arguments.
+  std::string password_file = {};
+  std::vector<std::string> args = {};
+  // The data file is encrypted under this password first (none: plain).
+  std::string encrypted_under = {};
+  std::optional<std::string> input = {};
+  int status = 0;
+  // A text the run must end with (UTF-8), when not empty; for a run that
+  // succeeds, a line it must write.
+  std::string message = {};
+  // After the run the file is the plaintext.
+  bool plain_after = false;
+  // After the run: the file opens under this password and not under the
+  // other; empty: the file is as it was, byte for byte.
+  std::string opens_under = {};
+  std::string not_under = {};
+};
+
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
+
+class PasswordFile : public ::testing::TestWithParam<FileCase> {};
+
+TEST_P(PasswordFile, Runs) {
+  const FileCase& c = GetParam();
+  const Program p = program();
+  ASSERT_FALSE(p.bin.empty()) << "FCLOAK_BIN names the program to test";
+  TempDir dir;
+  write_file(in(dir, kPlainName), kPlainText);
+  if (!c.password_file.empty()) write_file(in(dir, "pw.txt"), c.password_file);
+  if (!c.encrypted_under.empty()) {
+    const Outcome first = run_in(p, {kPlainName, c.encrypted_under, "+"}, dir.path(), {}, "C");
+    ASSERT_EQ(first.status, 0) << show(first.out);
+  }
+  const std::string before = read_file(in(dir, kPlainName));
+  const Outcome o = run_in(p, c.args, dir.path(), c.input, "C");
+  EXPECT_EQ(o.status, c.status) << show(o.out) << show(o.err);
+  if (!c.message.empty() && c.status != 0) {
+    EXPECT_TRUE(o.out.ends_with(gbk(ends_with_message(c.message)))) << show(o.out);
+  }
+  if (!c.message.empty() && c.status == 0) {
+    EXPECT_NE(o.out.find(gbk(c.message)), std::string::npos) << show(o.out);
+  }
+  if (c.plain_after) {
+    EXPECT_TRUE(read_file(in(dir, kPlainName)) == kPlainText);
+    return;
+  }
+  EXPECT_EQ(names_in(dir.path()).size(), c.password_file.empty() ? 1u : 2u) << "a scratch file is left";
+  if (c.opens_under.empty()) {
+    EXPECT_TRUE(read_file(in(dir, kPlainName)) == before) << "the file changed";
+    return;
+  }
+  ASSERT_TRUE(is_encrypted(read_file(in(dir, kPlainName))));
+  if (!c.not_under.empty()) {
+    const Outcome old = run_in(p, {kPlainName, c.not_under, "-"}, dir.path(), {}, "C");
+    EXPECT_EQ(old.status, 1) << "the check block takes " << c.not_under;
+    EXPECT_TRUE(old.out.ends_with(gbk(ends_with_message(u8"密码错误，请核对后再试"_t))));
+  }
+  const Outcome opened = run_in(p, {kPlainName, c.opens_under, "-"}, dir.path(), {}, "C");
+  EXPECT_EQ(opened.status, 0) << show(opened.out);
+  EXPECT_TRUE(read_file(in(dir, kPlainName)) == kPlainText) << "does not open under " << c.opens_under;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PasswordFile,
+    ::testing::Values(
+        // The first line, its CR LF no part of it, for the command line of old.
+        FileCase{.name = "legacy_form_crlf_line",
+                 .password_file = "pw1\r\nsecond\r\n",
+                 .args = {"-k", "pw.txt", kPlainName, "+"},
+                 .opens_under = "pw1",
+                 .not_under = "pw1\r"},
+        FileCase{.name = "long_option_lf_line",
+                 .password_file = "pw1\n",
+                 .args = {"--password-file=pw.txt", kPlainName, "+"},
+                 .opens_under = "pw1"},
+        FileCase{.name = "last_line_without_its_end",
+                 .password_file = "pw1",
+                 .args = {"-kpw.txt", kPlainName, "+"},
+                 .opens_under = "pw1"},
+        // The file's password decrypts; nothing is asked, even with a
+        // password waiting on standard input.
+        FileCase{.name = "decrypts_never_asks",
+                 .password_file = "pw1\n",
+                 .args = {"-k", "pw.txt", kPlainName, "-"},
+                 .encrypted_under = "pw1",
+                 .input = "other\n",
+                 .plain_after = true},
+        FileCase{.name = "password_operand_as_well",
+                 .password_file = "pw1\n",
+                 .args = {"-k", "pw.txt", kPlainName, "pw1", "+"},
+                 .status = 2},
+        FileCase{.name = "password_operand_without_sign",
+                 .password_file = "pw1\n",
+                 .args = {"-k", "pw.txt", kPlainName, "pw1"},
+                 .status = 2},
+        FileCase{.name = "unreadable",
+                 .args = {"-k", "missing.txt", kPlainName, "+"},
+                 .status = 1,
+                 .message = u8"密码文件不能读取."_t},
+        FileCase{.name = "blank_first_line",
+                 .password_file = "   \r\npw1\n",
+                 .args = {"-k", "pw.txt", kPlainName, "+"},
+                 .status = 1,
+                 .message = u8"没有输入密码."_t},
+        FileCase{.name = "empty",
+                 .password_file = "\n",
+                 .args = {"-k", "pw.txt", kPlainName, "+"},
+                 .status = 1,
+                 .message = u8"没有输入密码."_t},
+        // -x: the current password, then the new one; the plaintext is
+        // never on disk, and the old password no longer opens the file.
+        FileCase{.name = "change_from_the_file",
+                 .password_file = "old\r\nnew\r\n",
+                 .args = {"-x", "-k", "pw.txt", kPlainName},
+                 .encrypted_under = "old",
+                 .message = u8"文件密码已更改."_t,
+                 .opens_under = "new",
+                 .not_under = "old"},
+        FileCase{.name = "change_piped",
+                 .args = {"--change-password", kPlainName},
+                 .encrypted_under = "old",
+                 .input = "old\nnew\n",
+                 .opens_under = "new",
+                 .not_under = "old"},
+        FileCase{.name = "change_wrong_current",
+                 .password_file = "bad\nnew\n",
+                 .args = {"-x", "-k", "pw.txt", kPlainName},
+                 .encrypted_under = "old",
+                 .status = 1,
+                 .message = u8"密码错误，请核对后再试"_t},
+        FileCase{.name = "change_without_a_new_line",
+                 .password_file = "old\n",
+                 .args = {"-x", "-k", "pw.txt", kPlainName},
+                 .encrypted_under = "old",
+                 .status = 1,
+                 .message = u8"没有输入密码."_t},
+        FileCase{.name = "change_of_a_plain_file",
+                 .password_file = "old\nnew\n",
+                 .args = {"-x", "-k", "pw.txt", kPlainName},
+                 .status = 1,
+                 .message = u8"不是加密文件, 跳过."_t}),
+    [](const ::testing::TestParamInfo<FileCase>& info) { return std::string(info.param.name); });
+
+// A pipeline with no terminal and no password on the command line: the
+// data on standard input, the password from a file, the result on standard
+// output; and back.
+TEST(PasswordFilePipeline, StandardInputCarriesTheData) {
+  const Program p = program();
+  ASSERT_FALSE(p.bin.empty()) << "FCLOAK_BIN names the program to test";
+  TempDir dir;
+  write_file(in(dir, "pw.txt"), "pw1\r\n");
+  const Outcome encrypted = run_in(p, {"-k", "pw.txt", "-c", "-"}, dir.path(), kPlainText, "C");
+  ASSERT_EQ(encrypted.status, 0) << show(encrypted.err);
+  ASSERT_TRUE(is_encrypted(encrypted.out));
+  const Outcome decrypted = run_in(p, {"-c", "-k", "pw.txt", "-"}, dir.path(), encrypted.out, "C");
+  EXPECT_EQ(decrypted.status, 0) << show(decrypted.err);
+  EXPECT_TRUE(decrypted.out == kPlainText);
+  EXPECT_EQ(decrypted.err.find(gbk(kAskPassword)), std::string::npos) << "asked for the password";
+  // A password operand beside the file is a usage error here too.
+  EXPECT_EQ(run_in(p, {"-k", "pw.txt", "-c", "-", "pw1"}, dir.path(), kPlainText, "C").status, 2);
+}
+
+// On Linux a descriptor serves as the file: a pipe that gives its bytes once.
+TEST(PasswordFilePipeline, DescriptorAsTheFile) {
+  const Program p = program();
+  ASSERT_FALSE(p.bin.empty()) << "FCLOAK_BIN names the program to test";
+  if (!p.runner.empty()) GTEST_SKIP() << "not under " << p.runner;
+  TempDir dir;
+  write_file(in(dir, kPlainName), kPlainText);
+  ASSERT_EQ(run_in(p, {kPlainName, "old", "+"}, dir.path(), {}, "C").status, 0);
+  Launch launch;
+  launch.program = "/bin/sh";
+  launch.args = {"sh", "-c", "printf 'old\\nnew\\n' | \"$0\" -x -k /dev/fd/0 plain.txt", p.bin};
+  launch.cwd = dir.path();
+  launch.locale = "C";
+  const Outcome changed = run(launch);
+  EXPECT_EQ(changed.status, 0) << show(changed.out);
+  launch.args = {"sh", "-c", "\"$0\" -k /dev/fd/3 plain.txt - 3<<EOF\nnew\nEOF", p.bin};
+  const Outcome opened = run(launch);
+  EXPECT_EQ(opened.status, 0) << show(opened.out);
+  EXPECT_TRUE(read_file(in(dir, kPlainName)) == kPlainText);
+}
+
 }  // namespace
 }  // namespace e2e

@@ -83,5 +83,37 @@ TEST(TakePasswordBytes, LimitCutsBeforeACharacter) {
   EXPECT_EQ(std::string(p.key, 16), "a\xC2\xEB\xC2\xEB\xC2\xEB\xC2\xEB\xC2\xEB\xC2\xEB\xC2\xEB\xC2");
 }
 
+// A password file's lines: the line end (LF or CR LF) is no part of a line;
+// a UTF-16 file is split at the units of its line feeds (上 is 0A 4E), and
+// its second line is taken as UTF-16 too.
+TEST(TakePasswordLine, LinesOfAPasswordFile) {
+  const std::string le_two_lines = kMimaUtf16le + std::string("\r\0\n\0\x0A\x4E\r\0\n\0", 10);
+  const struct {
+    const char* name;
+    std::string file;
+    int index;
+    bool found;
+    std::string key;
+  } cases[] = {
+      {"first of crlf lines", "old\r\nnew\r\n", 0, true, "old"},
+      {"second of crlf lines", "old\r\nnew\r\n", 1, true, "new"},
+      {"lf lines", "old\nnew", 1, true, "new"},
+      {"a lone carriage return stays", "old\rnew\n", 0, true, "old\rnew"},
+      {"no second line", "old\n", 1, false, ""},
+      {"no second line without a line end", "old", 1, false, ""},
+      {"empty file", "", 0, false, ""},
+      {"empty line", "\nnew\n", 0, true, ""},
+      {"utf16 first line", le_two_lines, 0, true, kMimaGbk},
+      {"utf16 second line", le_two_lines, 1, true, "\xC9\xCF"},
+  };
+  for (const auto& c : cases) {
+    Password p;
+    EXPECT_EQ(take_password_line(c.file.data(), static_cast<int>(c.file.size()), c.index, p), c.found) << c.name;
+    if (c.found) {
+      EXPECT_EQ(std::string(p.key, 16), (c.key + std::string(16, ' ')).substr(0, 16)) << c.name;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace fcloak::console
