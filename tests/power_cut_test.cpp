@@ -799,12 +799,15 @@ TEST(PowerCutModel, BoundsTheCombinations) {
 // The runs of the program.
 
 constexpr char kPassword[] = "PowerCut-2013";
+// -x's new password; the file "pw" of every run's directory holds both.
+constexpr char kNewPassword[] = "PowerCut-2026";
 
 enum class Bytes { kPlain, kEncrypted };
 // What a file must hold after the run.
 enum class After {
   kEncrypted,  // an encryption of its plaintext (checked by decrypting it)
   kPlain,      // its plaintext
+  kRekeyed,    // an encryption of its plaintext under the new password, refused under the old
   kUnchanged,  // its bytes before; nothing on the device may change at all
 };
 
@@ -836,6 +839,9 @@ const CheckedRun kRuns[] = {
     {"decrypt 1 MiB", {"d/f", kPassword, "-"}, {{"d/f", 1 << 20, Bytes::kEncrypted, After::kPlain}}},
     {"-c encrypt 100000 B", {"-c", "d/f", kPassword}, {{"d/f", 100000, Bytes::kPlain, After::kUnchanged}}},
     {"-c decrypt 100000 B", {"-c", "d/f", kPassword}, {{"d/f", 100000, Bytes::kEncrypted, After::kUnchanged}}},
+    {"change password 0 B", {"-x", "-k", "pw", "d/f"}, {{"d/f", 0, Bytes::kEncrypted, After::kRekeyed}}},
+    {"change password 100000 B", {"-x", "-k", "pw", "d/f"}, {{"d/f", 100000, Bytes::kEncrypted, After::kRekeyed}}},
+    {"change password 1 MiB", {"-x", "-k", "pw", "d/f"}, {{"d/f", 1 << 20, Bytes::kEncrypted, After::kRekeyed}}},
 };
 
 std::string env_or(const char* name, const char* fallback) {
@@ -896,15 +902,23 @@ Ran run_program(const std::string& binary, const std::string& dir, const std::ve
   return ran;
 }
 
-// What the normal program writes to standard output with -c for these bytes:
-// their encryption, or their decryption.
-std::string through_stdout(const std::string& bytes) {
+// What the normal program writes to standard output with -c for these bytes
+// under the password: their encryption, or their decryption; nothing when
+// it refuses (the status in `status`).
+std::string through_stdout(const std::string& bytes, const char* password, int* status) {
   e2e::TempDir dir;
   e2e::write_file(dir.path() + "/in", bytes);
-  const Ran ran = run_program(e2e::program_binary(), dir.path(), {"-c", "in", kPassword}, dir.path() + "/out",
+  const Ran ran = run_program(e2e::program_binary(), dir.path(), {"-c", "in", password}, dir.path() + "/out",
                               dir.path() + "/err");
-  EXPECT_EQ(ran.status, 0) << "fcloak -c (FCLOAK_BIN=" << e2e::program_binary() << ")";
+  *status = ran.status;
   return ran.out;
+}
+
+std::string through_stdout(const std::string& bytes) {
+  int status = 0;
+  std::string out = through_stdout(bytes, kPassword, &status);
+  EXPECT_EQ(status, 0) << "fcloak -c (FCLOAK_BIN=" << e2e::program_binary() << ")";
+  return out;
 }
 
 const std::string& encrypted(std::size_t plain_size) {
@@ -1006,6 +1020,7 @@ TEST(PowerCut, EveryRunRecoversAtEveryPoint) {
     e2e::TempDir temp;
     const std::string root = stdfs::canonical(temp.path()).string() + "/run";
     stdfs::create_directories(root + "/d");
+    e2e::write_file(root + "/pw", std::string(kPassword) + "\n" + kNewPassword + "\n");
     Check check;
     check.root = root;
     check.current_directory = root;
@@ -1042,6 +1057,14 @@ TEST(PowerCut, EveryRunRecoversAtEveryPoint) {
         case After::kPlain:
           ASSERT_TRUE(user.final == plain) << user.path << " is not its plaintext";
           break;
+        case After::kRekeyed: {
+          ASSERT_EQ(user.final.size(), plain.size() + 19);
+          int status = 0;
+          ASSERT_TRUE(through_stdout(user.final, kNewPassword, &status) == plain) << user.path << " under the new password";
+          through_stdout(user.final, kPassword, &status);
+          ASSERT_EQ(status, 1) << user.path << " still opens under the old password";
+          break;
+        }
         case After::kUnchanged:
           ASSERT_TRUE(user.final == user.before) << user.path << " changed";
           break;
