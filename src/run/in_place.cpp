@@ -214,8 +214,13 @@ JobResult end_job(Status status, int width) {
 
 namespace {
 
+// The job's storage: fixed, as the keys in it are kept secret (locked, and
+// wiped at every ending, when no job's frame is left to hold them).
+Job job_storage;
+
 JobResult run_job(Text name, const JobRequest& request, bool change) {
-  Job job;
+  Job& job = job_storage;
+  job = Job();
   job.change = change;
   Status status = prepare(name, request, job);
   if (status == Status::kOk) status = rewrite(name, job);
