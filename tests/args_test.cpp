@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "files/args.h"
 
@@ -51,3 +52,26 @@ TEST(FindLastChar, CountsFromOneAndComparesSingleBytes) {
 
 }  // namespace
 }  // namespace fcloak::files
+
+// Every argument of a long command line is there, by its number; one
+// longer than the program takes is said to be, not cut short.
+TEST(LoadArguments, TakesEveryArgumentOrSaysItCannot) {
+  static std::vector<std::string> words;
+  static std::vector<char*> argv;
+  const auto load = [](int count) {
+    words.clear();
+    argv.clear();
+    for (int i = 0; i < count; ++i) words.push_back(std::string(1, 'f').append(std::to_string(i)));
+    for (std::string& w : words) argv.push_back(w.data());
+    fcloak::files::load_arguments(count, argv.data());
+  };
+  load(100000);
+  EXPECT_TRUE(fcloak::files::all_arguments_loaded());
+  ASSERT_EQ(fcloak::files::argument_count(), 100000);
+  const fcloak::Text last = fcloak::files::command_line_argument(99999);
+  EXPECT_EQ(std::string(last.bytes, static_cast<std::size_t>(last.length)), "f99999");
+  load((1 << 18) + 1);
+  EXPECT_FALSE(fcloak::files::all_arguments_loaded());
+  load(3);
+  EXPECT_TRUE(fcloak::files::all_arguments_loaded());
+}

@@ -171,6 +171,9 @@ struct Step {
   std::string target = {};
   // Other names of that same file (hard links): the run changes them alike.
   std::vector<std::string> same_file = {};
+  // A run over many files: the files it changes, each with what it does to
+  // it (in place of `effect` and `target`); every other file stays as it was.
+  std::vector<std::pair<std::string, Effect>> files = {};
   // Files made just before the run, once its process id is known: "<pid>"
   // in their names and in the arguments stands for the id mod 100000 in
   // five digits, as in the scratch file's name.
@@ -262,5 +265,6 @@ std::vector<Case> sharing_cases();
 std::vector<Case> option_cases();
 std::vector<Case> stdout_cases();
 std::vector<Case> whole_run_cases();
+std::vector<Case> many_file_cases();
 
 }  // namespace e2e

@@ -10,6 +10,7 @@ const std::string kVersionText = "fcloak " FCLOAK_VERSION
                                  u8"许可证: MIT. 本软件可自由使用、复制、修改和分发, 不提供任何担保.<nl>"_t;
 const std::vector<std::string> kHelpHolds = {
     u8"用法: fcloak [选项] 文件名 [密码 [+|-]]<nl>"_t, "<nl>  -c, --stdout ", "<nl>  -h, --help ",
+    "<nl>  -e, --encrypt ", "<nl>  -d, --decrypt ", "<nl>  -t, --test ", "<nl>  -r, --recursive ",
     "<nl>  -V, --version ", "<nl>  -- ", u8"<nl>退出状态: 0 "_t};
 
 }  // namespace

@@ -263,11 +263,11 @@ bool earlier(const timespec& a, const timespec& b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-void check_target(const Program& p, const Step& run, const std::string& target, const Tree& original,
+void check_target(const Program& p, const Step& run, Effect effect, const std::string& target, const Tree& original,
                   const Tree& before, const Tree& after) {
   auto was = before.find(target);
   auto now = after.find(target);
-  if (run.effect == Effect::kUnchanged) {
+  if (effect == Effect::kUnchanged) {
     ASSERT_EQ(was != before.end(), now != after.end()) << target << " appeared or vanished";
     if (was != before.end()) {
       EXPECT_EQ(compare(was->second, now->second), "") << target;
@@ -285,7 +285,7 @@ void check_target(const Program& p, const Step& run, const std::string& target, 
   // never sets it (back to the last-write time, say).
   EXPECT_FALSE(earlier(a.atime, b.atime)) << "last-access time of " << target << " set back to " << a.atime.tv_sec;
   ASSERT_TRUE(a.content && b.content);
-  if (run.effect == Effect::kEncrypted) {
+  if (effect == Effect::kEncrypted) {
     ASSERT_EQ(a.content->size(), b.content->size() + 19) << target << " encrypted";
     EXPECT_EQ(a.content->substr(0, 3), "\x8C\x73\x0D") << "marker of " << target;
     if (b.content->size() >= 16) {
@@ -345,7 +345,7 @@ const std::vector<Case>& cases() {
   static const std::vector<Case> table = [] {
     std::vector<Case> all;
     for (auto topic : {refusal_cases, console_cases, name_cases, sharing_cases, option_cases, stdout_cases,
-                       whole_run_cases}) {
+                       whole_run_cases, many_file_cases}) {
       for (Case& c : topic()) all.push_back(std::move(c));
     }
     return all;
@@ -407,7 +407,7 @@ TEST_P(EndToEnd, Runs) {
     std::string target;
     launch.started = [&](pid_t pid) {
       for (const auto& [name, bytes] : run.pid_files) write_file(d.path(with_pid(name, pid)), bytes);
-      target = with_pid(!run.target.empty() ? run.target : named_file(args), pid);
+      target = run.files.empty() ? with_pid(!run.target.empty() ? run.target : named_file(args), pid) : "";
       if (target.starts_with(dir.path() + "/")) target.erase(0, dir.path().size() + 1);
       before = snapshot(dir.path());
     };
@@ -452,9 +452,11 @@ TEST_P(EndToEnd, Runs) {
       }
     }
 
-    // The file the run changes, under each of its names.
+    // The file the run changes, under each of its names, or the files of a
+    // run over many.
     std::vector<std::string> changed = run.same_file;
     if (!target.empty()) changed.insert(changed.begin(), target);
+    for (const auto& [name, effect] : run.files) changed.push_back(name);
     auto is_changed = [&](const std::string& name) {
       return std::find(changed.begin(), changed.end(), name) != changed.end();
     };
@@ -474,7 +476,13 @@ TEST_P(EndToEnd, Runs) {
     if (elsewhere) {
       for (const auto& [name, entry] : snapshot(elsewhere->path())) ADD_FAILURE() << "left behind: " << name;
     }
-    for (const std::string& name : changed) check_target(p, run, name, original, before, after);
+    for (const std::string& name : changed) {
+      Effect effect = run.effect;
+      for (const auto& [file, its_effect] : run.files) {
+        if (file == name) effect = its_effect;
+      }
+      check_target(p, run, effect, name, original, before, after);
+    }
     if (HasFatalFailure()) return;
   }
 }

@@ -36,7 +36,9 @@
 // and the run must find the change at the next check.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/vfs.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -548,6 +550,107 @@ TEST(KeptScratchPath, ShownSoThatItCanBeCopied) {
     const std::string shown = (gbk_holds_it ? e2e::gbk(dir) : dir) + "/" + scratch[0];
     EXPECT_TRUE(run.out.ends_with(kScratchKept + shown + kStop)) << e2e::show(run.out);
   }
+}
+
+// Many files in one run (-e a b c): a failure or an interrupt in the
+// second file's rewrite keeps and names its complete scratch file and
+// stops the run there: the first file done, the third untouched, the
+// summary saying so, status 1.
+TEST(ManyFiles, RewriteFailureStopsTheRun) {
+  const Originals& o = originals();
+  ASSERT_FALSE(o.encrypted.empty());
+  struct Row {
+    const char* fault;
+    const std::string* message;
+  };
+  for (const Row& row : {Row{"write:user:3", &kNoSpace}, Row{"signal:user:2", &kInterrupted}}) {
+    SCOPED_TRACE(row.fault);
+    TempDir dir;
+    for (const char* name : {"a", "b", "c"}) write_file(dir.path() + "/" + name, o.plain);
+    e2e::Launch launch;
+    launch.program = faulty_binary();
+    launch.args = {launch.program, "-e", "a", "b", "c"};
+    launch.cwd = dir.path();
+    launch.input_from = e2e::Input::kBytes;
+    launch.input = std::string(kPassword) + "\n";
+    launch.env = {std::string("FCLOAK_FAULT=") + row.fault, "FCLOAK_FAULT_USER=" + dir.path() + "/b",
+                  "FCLOAK_FAULT_COPIES=refused"};
+    const e2e::Outcome run = e2e::run(launch);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.status, 1);
+
+    EXPECT_TRUE(is_encrypted_form(read_file(dir.path() + "/a"), kPlainSize)) << "the first file is not done";
+    EXPECT_TRUE(read_file(dir.path() + "/c") == o.plain) << "the third file was touched";
+    const auto scratch = scratch_files(dir.path());
+    ASSERT_EQ(scratch.size(), 1u);
+    const std::string kept = read_file(dir.path() + "/" + scratch[0]);
+    EXPECT_TRUE(is_encrypted_form(kept, kPlainSize)) << "the kept scratch file is not b's complete form";
+    const std::string lines = over_progress(*row.message) + "\r\n" + kScratchKept + dir.path() +
+                              "/" + scratch[0] + "\r\n" + e2e::gbk(u8"这个文件出错, 运行到此停止."_t) + "\r\n" +
+                              e2e::gbk(u8"还有 1 个文件未处理."_t) + "\r\n" +
+                              e2e::gbk(u8"加密 1 个文件, 跳过 0 个, 失败 1 个."_t) + kStop;
+    EXPECT_TRUE(run.out.ends_with(lines)) << e2e::show(run.out);
+
+    // The kept file is b, encrypted under the run's password: recovered,
+    // it decrypts to the plaintext.
+    recover(dir.path() + "/" + scratch[0], dir.path() + "/b");
+    launch.program = normal_binary();
+    launch.args = {launch.program, "-d", "a", "b"};
+    launch.env = {"FCLOAK_FAULT"};
+    const e2e::Outcome back = e2e::run(launch);
+    EXPECT_TRUE(back.exited && back.status == 0);
+    EXPECT_TRUE(read_file(dir.path() + "/a") == o.plain && read_file(dir.path() + "/b") == o.plain);
+  }
+}
+
+// The scratch file goes beside the file, not to the current directory:
+// with the current directory on a tmpfs (its content lost at a power cut),
+// a kill in pass 2 leaves the complete scratch file on the file's own disk;
+// with a read-only current directory the run completes.
+TEST(ScratchPlace, BesideTheFileWhereverTheCurrentDirectoryIs) {
+  const Originals& o = originals();
+  ASSERT_FALSE(o.encrypted.empty());
+  TempDir disk;
+  struct statfs fs {};
+  ASSERT_EQ(statfs(disk.path().c_str(), &fs), 0);
+  if (fs.f_type == 0x01021994) GTEST_SKIP() << "the test directory is on a tmpfs itself";
+  const std::string file = disk.path() + "/" + kFileName;
+
+  e2e::Launch launch;
+  launch.args = {"", file, kPassword, "+"};
+  if (statfs("/dev/shm", &fs) == 0 && fs.f_type == 0x01021994) {
+    TempDir memory("/dev/shm");
+    write_file(file, o.plain);
+    launch.program = launch.args[0] = faulty_binary();
+    launch.cwd = memory.path();
+    launch.env = {"FCLOAK_FAULT=kill:user:3", "FCLOAK_FAULT_USER=" + file, "FCLOAK_FAULT_COPIES=refused"};
+    const e2e::Outcome killed = e2e::run(launch);
+    EXPECT_EQ(killed.signal, SIGKILL);
+    EXPECT_TRUE(all_files(memory.path()).empty()) << "a scratch file in memory";
+    const auto scratch = scratch_files(disk.path());
+    ASSERT_EQ(scratch.size(), 1u);
+    EXPECT_TRUE(is_encrypted_form(read_file(disk.path() + "/" + scratch[0]), kPlainSize));
+    ASSERT_EQ(std::remove((disk.path() + "/" + scratch[0]).c_str()), 0);
+  }
+
+  // A read-only file system as the current directory needs root to mount.
+  if (geteuid() != 0) GTEST_SKIP() << "a read-only mount needs root";
+  char mount_point[] = "/tmp/fcloak-ro-cwd-XXXXXX";
+  ASSERT_NE(mkdtemp(mount_point), nullptr);
+  if (mount("tmpfs", mount_point, "tmpfs", MS_RDONLY, "size=64k") != 0) {
+    rmdir(mount_point);
+    GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+  }
+  write_file(file, o.plain);
+  launch.program = launch.args[0] = normal_binary();
+  launch.cwd = mount_point;
+  launch.env = {"FCLOAK_FAULT"};
+  const e2e::Outcome done = e2e::run(launch);
+  umount(mount_point);
+  rmdir(mount_point);
+  EXPECT_TRUE(done.exited && done.status == 0) << e2e::show(done.out);
+  EXPECT_TRUE(is_encrypted_form(read_file(file), kPlainSize));
+  EXPECT_TRUE(scratch_files(disk.path()).empty());
 }
 
 }  // namespace

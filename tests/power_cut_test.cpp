@@ -822,11 +822,30 @@ struct CheckedRun {
   const char* label;
   std::vector<const char*> arguments;
   std::vector<FileBefore> files;
+  // Standard input (the password at the prompt); none: /dev/null.
+  const char* input = nullptr;
 };
+
+// A run over many files: 20 small ones and 3 large, in the directory d,
+// with the option (-e or -d) and the password at the prompt.
+CheckedRun many_files(const char* label, const char* option, Bytes bytes, After after) {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> made;
+    for (int i = 1; i <= 20; ++i) made.push_back("d/s" + std::to_string(i));
+    for (int i = 1; i <= 3; ++i) made.push_back("d/l" + std::to_string(i));
+    return made;
+  }();
+  CheckedRun run{label, {option}, {}, "PowerCut-2013\n"};
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    run.arguments.push_back(names[i].c_str());
+    run.files.push_back({names[i].c_str(), i < 20 ? 4096 + i * 100 : (1u << 20) + i, bytes, after});
+  }
+  return run;
+}
 
 // One line per run. The file is in a directory of its own below the current
 // one, so the file's directory and the current directory are both watched.
-const CheckedRun kRuns[] = {
+const std::vector<CheckedRun> kRuns = {
     {"encrypt 0 B", {"d/f", kPassword, "+"}, {{"d/f", 0, Bytes::kPlain, After::kEncrypted}}},
     {"encrypt 1 B", {"d/f", kPassword, "+"}, {{"d/f", 1, Bytes::kPlain, After::kEncrypted}}},
     {"encrypt 32768 B", {"d/f", kPassword, "+"}, {{"d/f", 32768, Bytes::kPlain, After::kEncrypted}}},
@@ -842,6 +861,8 @@ const CheckedRun kRuns[] = {
     {"change password 0 B", {"-x", "-k", "pw", "d/f"}, {{"d/f", 0, Bytes::kEncrypted, After::kRekeyed}}},
     {"change password 100000 B", {"-x", "-k", "pw", "d/f"}, {{"d/f", 100000, Bytes::kEncrypted, After::kRekeyed}}},
     {"change password 1 MiB", {"-x", "-k", "pw", "d/f"}, {{"d/f", 1 << 20, Bytes::kEncrypted, After::kRekeyed}}},
+    many_files("-e 20 small and 3 large files", "-e", Bytes::kPlain, After::kEncrypted),
+    many_files("-d 20 small and 3 large files", "-d", Bytes::kEncrypted, After::kPlain),
 };
 
 std::string env_or(const char* name, const char* fallback) {
@@ -863,13 +884,14 @@ struct Ran {
 // Runs binary in dir with the arguments, standard input from /dev/null,
 // standard output and error into out and err; with a log when record names one.
 Ran run_program(const std::string& binary, const std::string& dir, const std::vector<const char*>& arguments,
-                const std::string& out, const std::string& err, const std::string& record = "") {
+                const std::string& out, const std::string& err, const std::string& record = "",
+                const std::string& input = "/dev/null") {
   Ran ran;
   const pid_t pid = fork();
   if (pid < 0) return ran;
   if (pid == 0) {
     setsid();
-    const int in = open("/dev/null", O_RDONLY);
+    const int in = open(input.c_str(), O_RDONLY);
     const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || o < 0 || e < 0 || dup2(in, 0) < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(dir.c_str()) != 0) {
@@ -1040,7 +1062,9 @@ TEST(PowerCut, EveryRunRecoversAtEveryPoint) {
     const std::string log_path = temp.path() + "/log";
     const std::string out = temp.path() + "/out";
     const std::string err = temp.path() + "/err";
-    const Ran ran = run_program(recorded, root, run.arguments, out, err, log_path);
+    const std::string input = temp.path() + "/in";
+    if (run.input != nullptr) e2e::write_file(input, run.input);
+    const Ran ran = run_program(recorded, root, run.arguments, out, err, log_path, run.input ? input : "/dev/null");
     ASSERT_EQ(ran.status, 0) << "the recorded run failed: " << e2e::read_file(err) << ran.out;
     check.streams = {identity(out), identity(err)};
 

@@ -130,6 +130,10 @@ TEST_F(WalkTest, OperandsMetTwice) {
   EXPECT_EQ(walk({"t/b/d", "t/b/c.txt", "t"}, true),
             (Items{{kF, "t/b/d/e.txt"}, {kF, "t/b/c.txt"}, {kF, "t/a.txt"}, {kF, "t/b/Z.txt"}, {kF, "t/f.txt"}}));
   EXPECT_EQ(walk({"t", "t"}, true).size(), 5u);
+  // Files named before a directory to walk: the count is not known, and
+  // looking for it meets none of them.
+  EXPECT_EQ(walk({"t/f.txt", "to-a", "t/b/d"}, true),
+            (Items{{kF, "t/f.txt"}, {kF, "to-a"}, {kF, "t/b/d/e.txt"}}));
 }
 
 // Without -r a directory is an item of its own (once, however named); what

@@ -216,6 +216,13 @@ void pause() {
 }  // namespace
 
 void message_and_exit(Text message, int status, Text kept, bool kept_as_is) {
+  write_message(message, kept, kept_as_is);
+  if (!all_blanks(message)) write_empty_record();
+  pause();
+  stop_program(status);
+}
+
+void write_message(Text message, Text kept, bool kept_as_is) {
   write_record({Text("\r"), message}, false);
   if (kept.length > 0) {
     // A record of its own, with the path as it is to be shown.
@@ -223,9 +230,6 @@ void message_and_exit(Text message, int status, Text kept, bool kept_as_is) {
     put(kept.bytes, kept.length, kept_as_is);
     state.continuation = false;
   }
-  if (!all_blanks(message)) write_empty_record();
-  pause();
-  stop_program(status);
 }
 
 void report_and_exit(Text message, Text kept, bool kept_as_is) {

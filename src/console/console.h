@@ -84,6 +84,11 @@ extern unsigned char end_pause;
 // pauses when the end-pause flag is 1, and stops.
 [[noreturn]] void message_and_exit(Text message, int status, Text kept = Text("", 0), bool kept_as_is = false);
 
+// Writes the message and the kept scratch file's record as the exit does
+// (without the empty record after them), and goes on: the ending of one
+// file of many.
+void write_message(Text message, Text kept = Text("", 0), bool kept_as_is = false);
+
 // The same as a run-time error report: the message (and the kept scratch
 // file) on standard error, then the pause, and exit status 1.
 [[noreturn]] void report_and_exit(Text message, Text kept = Text("", 0), bool kept_as_is = false);

@@ -17,28 +17,49 @@ struct Original {
   int length;
 };
 
-// Far more than the few arguments that can name a file.
-inline constexpr int kOriginalsKept = 8;
+// Every argument of the longest command line the platforms hand over
+// (the loaders refuse a longer one); found again by a hash of their GBK
+// bytes, so that a look-up costs the same however many there are. Fixed
+// storage: only what is used is ever touched.
+inline constexpr int kOriginalsKept = 1 << 18;
+inline constexpr int kOriginalBuckets = 1 << 14;
 
 template <typename Char>
 struct Originals {
   Original<Char> kept[kOriginalsKept];
+  // Per bucket the first kept argument (index + 1; 0: none), and per
+  // argument the next one of its bucket.
+  int first[kOriginalBuckets];
+  int next[kOriginalsKept];
   int count;
 };
+
+inline unsigned bucket_of(const char* gbk, int gbk_length) {
+  unsigned h = 2166136261u;
+  for (int i = 0; i < gbk_length; ++i) h = (h ^ static_cast<unsigned char>(gbk[i])) * 16777619u;
+  return h % kOriginalBuckets;
+}
 
 // Records that `gbk` is the GBK form of `text`; beyond the room kept, an
 // argument is not remembered. Both must live as long as the process.
 template <typename Char>
 void remember(Originals<Char>& originals, const char* gbk, int gbk_length, const Char* text, int length) {
   if (originals.count == kOriginalsKept) return;
-  originals.kept[originals.count++] = Original<Char>{gbk, gbk_length, text, length};
+  const unsigned bucket = bucket_of(gbk, gbk_length);
+  originals.kept[originals.count] = Original<Char>{gbk, gbk_length, text, length};
+  // Appended at the end of its bucket's chain: the first argument of
+  // those bytes is found first.
+  originals.next[originals.count] = 0;
+  int* link = &originals.first[bucket];
+  while (*link != 0) link = &originals.next[*link - 1];
+  *link = ++originals.count;
 }
 
 // The first argument whose GBK form is these bytes, or nullptr.
 template <typename Char>
 const Original<Char>* find(const Originals<Char>& originals, const char* gbk, int gbk_length) {
-  for (int i = 0; i < originals.count; ++i) {
-    const Original<Char>& o = originals.kept[i];
+  for (int i = originals.first[bucket_of(gbk, gbk_length)]; i != 0; i = originals.next[i - 1]) {
+    const Original<Char>& o = originals.kept[i - 1];
     if (o.gbk_length == gbk_length && std::memcmp(o.gbk, gbk, static_cast<std::size_t>(gbk_length)) == 0) return &o;
   }
   return nullptr;

@@ -359,6 +359,8 @@ void discard_pending_input() {
 
 bool pause_at_end(bool through_path) { return through_path; }
 
+bool console_of_its_own() { return false; }
+
 bool interrupted() { return stop_requested != 0; }
 
 void exit_process(int status) {

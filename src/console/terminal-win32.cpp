@@ -343,10 +343,12 @@ void discard_pending_input() {
 // attached to it: started from the desktop (a double click, a file dropped
 // on it), not from a command prompt or PowerShell, whose console stays.
 // Without a console at all there is no one to press a key.
-bool pause_at_end(bool) {
+bool console_of_its_own() {
   DWORD processes[2];
   return GetConsoleProcessList(processes, 2) == 1;
 }
+
+bool pause_at_end(bool) { return console_of_its_own(); }
 
 bool interrupted() { return stop_requested.load(); }
 

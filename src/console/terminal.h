@@ -76,6 +76,11 @@ void show_typed_lines();
 // argument 0 holds.
 bool pause_at_end(bool through_path);
 
+// True where the program has a console of its own that closes with it:
+// Windows started it from the desktop (files dropped on it, "Send To"),
+// not from a command prompt or a script. Never on POSIX systems.
+bool console_of_its_own();
+
 // True once the user has asked to stop the program (interrupt, hang-up,
 // termination request) since start(). Such a request also ends a wait for a
 // key or for standard input, even one that has not begun yet.

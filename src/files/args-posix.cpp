@@ -7,9 +7,13 @@ namespace fcloak::files {
 
 namespace {
 
-// Only the first few arguments mean anything; the rest are counted.
-constexpr int kMaxArguments = 64;
-constexpr int kPoolSize = 1 << 18;
+// Linux hands a program at most 6 MiB of arguments and environment (3/4
+// of the 8 MiB stack limit it allows for them), each argument taking its
+// bytes, a NUL and a pointer: fewer than 2^18 arguments of one byte, and
+// GBK that is never longer than the UTF-8 it comes from. Fixed storage of
+// that size costs only the pages the arguments of a run fill.
+constexpr int kMaxArguments = 1 << 18;
+constexpr int kPoolSize = 6 << 20;
 
 const char* pointers[kMaxArguments];
 int lengths[kMaxArguments];
@@ -17,6 +21,7 @@ int lengths[kMaxArguments];
 const char* given[kMaxArguments];
 int given_lengths[kMaxArguments];
 char pool[kPoolSize];
+bool all_loaded = true;
 
 }  // namespace
 
@@ -24,7 +29,8 @@ char pool[kPoolSize];
 // turned into GBK, the program's own text; an argument that does not fit the
 // pool stays as it was typed. The file system gets a name back as typed.
 void load_arguments(int argc, char** argv) {
-  int count = argc < kMaxArguments ? argc : kMaxArguments;
+  all_loaded = argc <= kMaxArguments;
+  int count = all_loaded ? argc : kMaxArguments;
   int used = 0;
   for (int i = 0; i < count; ++i) {
     const char* arg = argv[i];
@@ -49,6 +55,8 @@ void load_arguments(int argc, char** argv) {
 
 // The shell's arguments are argv, which set_arguments has.
 void wipe_native_argument(int) {}
+
+bool all_arguments_loaded() { return all_loaded; }
 
 // Arguments are bytes here: whatever they hold is taken as it is.
 bool command_line_argument_in_gbk(int) { return true; }

@@ -6,9 +6,6 @@ namespace fcloak::files {
 
 namespace {
 
-// Far more than any platform's command line can hold.
-constexpr int kMaxArguments = 32768;
-
 int count_of_arguments = 0;
 const char* const* argument_bytes = nullptr;
 const int* argument_lengths = nullptr;
@@ -29,7 +26,8 @@ int command_line_index(int n) { return n >= 1 ? n + options_skipped : n; }
 
 void set_arguments(int count, const char* const* args, const int* lengths, const char* const* given,
                    const int* given_lengths, bool unicode) {
-  count_of_arguments = count < kMaxArguments ? count : kMaxArguments;
+  // The platform's loader holds to its own limit (all_arguments_loaded).
+  count_of_arguments = count;
   argument_bytes = args;
   argument_lengths = lengths;
   given_bytes = given != nullptr ? given : args;

@@ -17,6 +17,11 @@ void set_arguments(int count, const char* const* args, const int* lengths, const
 // Windows) into this module. Defined in args-posix.cpp / args-win32.cpp.
 void load_arguments(int argc, char** argv);
 
+// False when the command line had more arguments than the program takes
+// (POSIX: 2^18); the run is then refused, never cut short. Defined in
+// args-posix.cpp / args-win32.cpp.
+bool all_arguments_loaded();
+
 // False when argument n (counted as get_argument counts, after the
 // options) holds a character that GBK cannot represent: it stands as "?" in
 // the argument's bytes. Only a command line in UTF-16 (the Windows one) can

@@ -203,13 +203,16 @@ int count_beforehand() {
   int count = 0;
   for (int n = walk.first_operand; n < argument_count(); ++n) {
     const Text name = command_line_argument(n);
-    if (has_pattern(name)) return 0;
     fs::Identity id{};
-    const fs::Kind kind = fs::inspect(name.bytes, name.length, true, id);
-    if (kind == fs::Kind::kDirectory && walk.recursive) return 0;
+    const fs::Kind kind = has_pattern(name) ? fs::Kind::kUnknown : fs::inspect(name.bytes, name.length, true, id);
+    if (has_pattern(name) || (kind == fs::Kind::kDirectory && walk.recursive)) {
+      count = 0;
+      break;
+    }
     const bool known = kind == fs::Kind::kFile || kind == fs::Kind::kDirectory || kind == fs::Kind::kSpecial;
     if (!known || !met_before(id)) ++count;
   }
+  // The walk itself meets every file for the first time.
   forget_identities();
   return count;
 }

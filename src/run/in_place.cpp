@@ -60,26 +60,24 @@ Status console_ok() { return console::output_failed() ? Status::kOutputFailed : 
 // Pass 1 goes on only while its progress can be shown.
 Status watch_console() { return console_ok(); }
 
-// Classifies the file by its first bytes and asks the matching question.
-// A file shorter than the marker is plain: its read ends early, and the
-// header keeps blanks for the bytes that are not there.
-Status classify_file(Job& job) {
+// Classifies the file by its first bytes and, with `ask`, asks the
+// matching question. A file shorter than the marker is plain: its read ends
+// early, and the header keeps blanks for the bytes that are not there.
+Status classify_file(Job& job, bool ask) {
   std::memset(job.header, ' ', sizeof job.header);
   const fs::Status read = files::read_bytes(files::kUserUnit, job.header, cipher::kMarkerSize);
   if (!read.ok() && read.code != fs::Code::kEndOfFile) return Status::kReadFailed;
   const Status kind = classify(job.header, job.mode);
   if (kind != Status::kOk) return kind;
-  // A password change asks nothing: it keeps the file encrypted.
-  if (job.change && job.mode != -1) return Status::kNotEncrypted;
   if (job.mode == -1) {
     // Without a whole check block there is nothing to verify a password
     // against, and no body length to decrypt.
     if (job.length < cipher::kHeaderSize) return Status::kTruncatedEncrypted;
-    if (!job.change) write_record({kCarriageReturn, texts::kAskDecrypt}, true);
+    if (ask) write_record({kCarriageReturn, texts::kAskDecrypt}, true);
     return read_status(files::read_bytes(files::kUserUnit, job.check_block, cipher::kCheckBlockSize));
   }
   if (job.length > kLargestPlainFile) return Status::kTooLarge;
-  write_record({kCarriageReturn, texts::kAskEncrypt}, true);
+  if (ask) write_record({kCarriageReturn, texts::kAskEncrypt}, true);
   return write_status(files::rewind_unit(files::kUserUnit));
 }
 
@@ -106,6 +104,33 @@ Status confirm(Job& job, Wanted wanted) {
   return answer == 'n' ? Status::kDeclined : Status::kOk;
 }
 
+// Why the scratch file could not be made.
+Status scratch_status(fs::Status scratch) {
+  if (scratch.code == fs::Code::kNameTooLong) return Status::kNameTooLong;
+  return scratch.ok() ? Status::kOk : Status::kNoSpace;
+}
+
+// One of many files, or a password change: the option is the answer (no
+// question), a file already in the wanted form is left as it is (a change
+// wants an encrypted file), and the password is the run's (a change takes
+// its own when the run has none). The scratch file is only made for a file
+// to be rewritten.
+Status prepare_one_of_many(Text name, const JobRequest& request, Job& job) {
+  Status status = note_opened_file();
+  if (status == Status::kOk) status = classify_file(job, false);
+  if (status != Status::kOk) return status;
+  if (request.wanted == Wanted::kEncrypt && job.mode == -1) return Status::kSkipEncrypted;
+  if ((request.wanted == Wanted::kDecrypt || job.change) && job.mode == 1) return Status::kSkipPlain;
+  status = scratch_status(files::open_scratch_file(name.bytes, name.length));
+  if (status == Status::kOk && job.change) {
+    status = take_passwords_for_change(request, job.key, job.check_block, job.new_key, job.new_check);
+  } else if (status == Status::kOk) {
+    status = set_up_key(*request.password, job.mode, job.key, job.check_block);
+  }
+  if (status == Status::kOk) status = console_ok();
+  return status;
+}
+
 // Everything up to the rewrite: the file, its direction, the answer, the
 // password, and pass 1 into the scratch file.
 Status prepare(Text name, const JobRequest& request, Job& job) {
@@ -113,20 +138,22 @@ Status prepare(Text name, const JobRequest& request, Job& job) {
   if (status != Status::kOk) return status;
 
   const fs::Status user = files::open_user_file(name.bytes, name.length);
-  const fs::Status scratch = files::open_scratch_file(name.bytes, name.length);
-  if (user.code == fs::Code::kInUse) return Status::kInUse;
-  if (!user.ok()) return Status::kWriteProtected;
-  if (scratch.code == fs::Code::kNameTooLong) return Status::kNameTooLong;
-  if (!scratch.ok()) return Status::kNoSpace;
-  status = note_opened_file();
-  if (status == Status::kOk) status = classify_file(job);
-  if (status == Status::kOk) status = console_ok();
-  if (status == Status::kOk && !job.change) status = confirm(job, request.wanted);
-  if (status == Status::kOk && !job.change) status = take_password(job.mode, request, job.key, job.check_block);
-  if (status == Status::kOk && job.change) {
-    status = take_passwords_for_change(request, job.key, job.check_block, job.new_key, job.new_check);
+  if (request.password != nullptr || job.change) {
+    if (user.code == fs::Code::kInUse) return Status::kInUse;
+    if (!user.ok()) return Status::kWriteProtected;
+    status = prepare_one_of_many(name, request, job);
+  } else {
+    const fs::Status scratch = files::open_scratch_file(name.bytes, name.length);
+    if (user.code == fs::Code::kInUse) return Status::kInUse;
+    if (!user.ok()) return Status::kWriteProtected;
+    status = scratch_status(scratch);
+    if (status == Status::kOk) status = note_opened_file();
+    if (status == Status::kOk) status = classify_file(job, true);
+    if (status == Status::kOk) status = console_ok();
+    if (status == Status::kOk) status = confirm(job, request.wanted);
+    if (status == Status::kOk) status = take_password(job.mode, request, job.key, job.check_block);
+    if (status == Status::kOk) status = console_ok();
   }
-  if (status == Status::kOk) status = console_ok();
   if (status != Status::kOk) return status;
 
   // The scratch file starts with the header of the file it is to become:

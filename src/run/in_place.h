@@ -18,7 +18,7 @@ JobResult rewrite_in_place(Text name, const JobRequest& request);
 // steps: pass 1 decrypts each block under the current password's key and
 // encrypts it under the new one's into the scratch file (its header and new
 // check block first), pass 2 writes the scratch file over the file. The
-// plaintext is never written anywhere. kNotEncrypted for a file that is not
+// plaintext is never written anywhere. kSkipPlain for a file that is not
 // encrypted (nothing asked, nothing changed).
 JobResult change_password(Text name, const JobRequest& request);
 

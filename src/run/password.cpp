@@ -63,6 +63,8 @@ struct Storage {
 Storage storage;
 bool file_read = false;
 Status file_status = Status::kOk;
+// -x's new password has been taken (into storage.change_new).
+bool new_taken = false;
 
 Status from_file(Text file, Purpose purpose, console::Password& taken) {
   if (!file_read) {
@@ -170,19 +172,19 @@ Status take_password(signed char mode, const JobRequest& request, char key[kKeyS
 
 Status take_passwords_for_change(const JobRequest& request, char old_key[kKeySize], unsigned char old_check[kKeySize],
                                  char new_key[kKeySize], unsigned char new_check[kKeySize]) {
-  // The current password is checked before the new one is asked for.
+  // The current password is checked before the new one is asked for; the
+  // new one, once taken, serves every file of the run.
   Status status = take_password(-1, request, old_key, old_check);
   if (status != Status::kOk) return status;
   cipher::select_tables(1);
   cipher::build_tables(old_key, -1);
   cipher::select_tables(0);
-  const console::Password* fresh = request.new_password;
-  if (fresh == nullptr) {
+  if (!new_taken) {
     status = get_password(request, Purpose::kNew, storage.change_new);
-    fresh = &storage.change_new;
+    if (status != Status::kOk) return status;
+    new_taken = true;
   }
-  if (status == Status::kOk) status = set_up_key(*fresh, 1, new_key, new_check);
-  console::wipe_password(storage.change_new);
+  status = set_up_key(storage.change_new, 1, new_key, new_check);
   if (status == Status::kOk) cipher::build_tables(new_key, 1);
   return status;
 }

@@ -47,10 +47,11 @@ Status set_up_key(const console::Password& password, signed char mode, char key[
 Status take_password(signed char mode, const JobRequest& request, char key[cipher::kKeySize],
                      unsigned char check[cipher::kKeySize]);
 
-// The key setup of a password change: the current password verified
-// against `old_check` into `old_key`, its decryption tables built in table
-// set 1; then the new password taken (for a request without one) and its
-// new check block created in `new_check` (all blanks before), its
+// The key setup of a password change: the current password (the request's,
+// or taken now) verified against `old_check` into `old_key`, its decryption
+// tables built in table set 1; then the new password, taken at the first
+// file whose current password fits and kept for the others of the run, and
+// its new check block created in `new_check` (all blanks before), its
 // encryption tables built in set 0, which is selected after.
 Status take_passwords_for_change(const JobRequest& request, char old_key[cipher::kKeySize],
                                  unsigned char old_check[cipher::kKeySize], char new_key[cipher::kKeySize],

@@ -5,11 +5,15 @@
 #include "console/console.h"
 #include "console/terminal.h"
 #include "console/texts.h"
+#include "cipher/format.h"
+#include "console/summary.h"
 #include "files/args.h"
+#include "files/dir.h"
 #include "files/fs.h"
 #include "files/options.h"
 #include "files/units.h"
 #include "run/in_place.h"
+#include "run/many.h"
 #include "run/stdout_mode.h"
 
 namespace fcloak::run {
@@ -22,15 +26,14 @@ constexpr int kFieldSize = 500;
 // The file name's field also holds the GBK form of a Windows name of 259
 // UTF-16 units, each of which takes up to two bytes.
 constexpr int kNameFieldSize = 2 * 259;
-// Wider than any line a message is written over.
-constexpr int kMaxMessage = 64;
 
 constexpr Text kCarriageReturn("\r");
 
 char file_name[kNameFieldSize];
 char program_path[kFieldSize];
 char usage[kFieldSize + 64];
-char padded[kMaxMessage];
+// The lines at the end of a run over many files.
+char closing[128];
 
 // The usage message, with the program's name as argument 0 gives it after
 // its last backslash.
@@ -43,14 +46,6 @@ Text usage_text(int program_path_length, int last_backslash) {
     n += part.length;
   }
   return Text(usage, n);
-}
-
-// The message padded with blanks to `width` bytes.
-Text padded_to(Text message, int width) {
-  if (width <= message.length || width > kMaxMessage) return message;
-  std::memset(padded, ' ', sizeof padded);
-  std::memcpy(padded, message.bytes, static_cast<std::size_t>(message.length));
-  return Text(padded, width);
 }
 
 // The one way out of a job: its status's message, the kept scratch file
@@ -72,6 +67,70 @@ Text padded_to(Text message, int width) {
   }
   console::message_and_exit(padded_to(message_for(status), result.width), console::kExitRefused, kept,
                             kept_as_is);
+}
+
+// The end of a run over many files: why it stopped and what was left, the
+// summary, and the exit status (0 when no file failed).
+[[noreturn]] void end_many(const ManyResult& result) {
+  if (result.before_first) end(JobResult{result.stop, false, false, result.width});
+  const Text kept = result.stopped_in_rewrite ? files::scratch_path() : Text("", 0);
+  const bool kept_as_is = result.stopped_in_rewrite && files::scratch_path_as_is();
+  if (console::output_failed()) console::report_and_exit(texts::kOutputFailed, kept, kept_as_is);
+  if (reported_on_standard_error(result.stop)) console::report_and_exit(message_for(result.stop), kept, kept_as_is);
+  if (result.stopped_in_rewrite) write_record({kCarriageReturn, texts::kStoppedAfterFailure}, false);
+  int n = 0;
+  if (result.stop != Status::kOk) {
+    n = console::remaining_line(result.remaining, closing, sizeof closing);
+    if (n > 0) write_record({kCarriageReturn, Text(closing, n)}, false);
+  }
+  n = console::summary_line(result.action, result.tally, closing, sizeof closing);
+  const bool failed = result.tally.failed > 0 || result.stop != Status::kOk;
+  console::message_and_exit(Text(closing, n > 0 ? n : 0), failed ? console::kExitRefused : console::kExitDone);
+}
+
+// Whether argument 2 of a command line of old names a file or a directory
+// that exists.
+bool second_names_a_file() {
+  const Text second = files::command_line_argument(files::argument_count() > 2 ? 2 : -1);
+  if (second.length <= 0) return false;
+  fs::Identity identity{};
+  const fs::Kind kind = fs::inspect(second.bytes, second.length, true, identity);
+  return kind == fs::Kind::kFile || kind == fs::Kind::kDirectory;
+}
+
+// Several files dropped on the program (a console of its own): the first
+// file's kind decides the direction, asked once for all with the count;
+// then every file as -e or -d does it.
+[[noreturn]] void run_drop(Text first, int first_operand) {
+  int length = 0;
+  signed char mode = 0;
+  Status status = look_up(first, length);
+  unsigned char header[cipher::kMarkerSize];
+  std::memset(header, ' ', sizeof header);
+  if (status == Status::kOk) {
+    const fs::Status opened = files::open_user_file_for_reading(first.bytes, first.length);
+    if (!opened.ok()) status = opened.code == fs::Code::kInUse ? Status::kInUse : Status::kReadProtected;
+  }
+  if (status == Status::kOk) {
+    const fs::Status read = files::read_bytes(files::kUserUnit, header, cipher::kMarkerSize);
+    if (!read.ok() && read.code != fs::Code::kEndOfFile) status = Status::kReadFailed;
+  }
+  if (status == Status::kOk) status = classify(header, mode);
+  if (status != Status::kOk) end_run(status);
+  files::close_all_units();
+
+  const int n = console::count_line(files::argument_count() - first_operand, closing, sizeof closing);
+  if (n > 0) write_record({kCarriageReturn, Text(closing, n)}, false);
+  const Text question = mode == 1 ? texts::kAskEncrypt : texts::kAskDecrypt;
+  write_record({kCarriageReturn, question}, true);
+  if (console::output_failed()) end_run(Status::kOutputFailed);
+  char answer = static_cast<char>(console::read_key());
+  if (terminal::interrupted()) end_run(Status::kInterrupted, question.length);
+  if (answer == 'Y') answer = 'y';
+  if (answer != 'y') answer = 'n';
+  write_record({Text(&answer, 1)}, false);
+  if (answer == 'n') end_run(Status::kDeclined);
+  end_many(run_many(mode == 1 ? files::Mode::kEncrypt : files::Mode::kDecrypt, first_operand, false, Text("", -1)));
 }
 
 // The texts for scripts, whole lines and nothing else.
@@ -115,6 +174,9 @@ void run() {
   console::write_empty_record();
   if (console::output_failed()) end_run(Status::kOutputFailed);
 
+  // An operand left out would be a file left as it is without a word.
+  if (!files::all_arguments_loaded()) console::message_and_exit(texts::kTooManyArguments, console::kExitUsage);
+
   const int file_name_length = files::get_argument(1, file_name, kNameFieldSize);
   // With a password file there is no password operand: the argument after
   // the file is the sign, if any.
@@ -123,18 +185,31 @@ void run() {
   char sign = ' ';
   const int sign_length = files::get_argument(sign_argument, &sign, 1);
   const bool signed_ok = sign_length < 0 || (sign_length == 1 && (sign == '+' || sign == '-'));
+  // A mode that this build does not carry out is a usage error too.
+  const bool many = options.mode == files::Mode::kEncrypt || options.mode == files::Mode::kDecrypt ||
+                    options.mode == files::Mode::kTest || options.mode == files::Mode::kChangePassword;
+  const bool unwired = options.mode != files::Mode::kSingle && options.mode != files::Mode::kStdout && !many;
   // An option that does not exist, a sign after -c FILE PASSWORD (the
   // option is the answer), and a password operand beside a password file
-  // are usage errors. -x takes one file here.
-  const bool changing = options.mode == files::Mode::kChangePassword;
+  // are usage errors.
   char other = ' ';
-  const bool unwired = options.mode != files::Mode::kSingle && options.mode != files::Mode::kStdout && !changing;
   const bool misused = options.request == files::Request::kBadOption || options.request == files::Request::kMisused ||
                        unwired || (options.to_stdout && sign_length >= 0) ||
-                       (password_file && (files::get_argument(3, &other, 1) >= 0 || !signed_ok)) ||
-                       (changing && files::get_argument(2, &other, 1) >= 0);
+                       (!many && password_file && (files::get_argument(3, &other, 1) >= 0 || !signed_ok));
   if (file_name_length < 1 || misused) {
     console::message_and_exit(usage_text(program_path_length, last_backslash), console::kExitUsage);
+  }
+
+  if (many) end_many(run_many(options.mode, options.first_operand, options.recursive, options.password_file));
+
+  // A command line of old whose argument 2 is a file, not a password, and
+  // no sign: several files dropped on the program from the desktop, or,
+  // anywhere else, a mistake refused before anything is read or written.
+  const bool signed_line = files::get_argument(3, &other, 1) >= 0 && (other == '+' || other == '-');
+  if (!options.to_stdout && !password_file && !signed_line && second_names_a_file()) {
+    if (!terminal::console_of_its_own()) console::message_and_exit(texts::kSecondIsFile, console::kExitUsage);
+    run_drop(Text(file_name, file_name_length > kNameFieldSize ? kNameFieldSize : file_name_length),
+             options.first_operand);
   }
 
   // The look-up, the open and the time restore all take these same bytes,
@@ -146,11 +221,10 @@ void run() {
 
   // The sign after the password: the answer to the question.
   JobRequest request{Wanted::kAsk, password_file ? 0 : 2, options.password_file};
-  if (!options.to_stdout && !changing && sign_length >= 0) {
+  if (!options.to_stdout && sign_length >= 0) {
     if (sign == '+') request.wanted = Wanted::kEncrypt;
     if (sign == '-') request.wanted = Wanted::kDecrypt;
   }
-  if (changing) end(change_password(name, request));
   end(options.to_stdout ? run_to_stdout(name, request, data_to_terminal) : rewrite_in_place(name, request));
 }
 

@@ -10,6 +10,22 @@
 
 namespace fcloak::run {
 
+namespace {
+
+// Wider than any line a message is written over.
+constexpr int kMaxMessage = 64;
+
+char padded[kMaxMessage];
+
+}  // namespace
+
+Text padded_to(Text message, int width) {
+  if (width <= message.length || width > kMaxMessage) return message;
+  std::memset(padded, ' ', sizeof padded);
+  std::memcpy(padded, message.bytes, static_cast<std::size_t>(message.length));
+  return Text(padded, width);
+}
+
 Text message_for(Status status) {
   switch (status) {
     case Status::kOk:
@@ -45,8 +61,6 @@ Text message_for(Status status) {
       return texts::kPasswordsDiffer;
     case Status::kPasswordFileUnreadable:
       return texts::kPasswordFileUnreadable;
-    case Status::kNotEncrypted:
-      return texts::kSkipPlain;
     case Status::kInterrupted:
       return texts::kInterrupted;
     case Status::kReadFailed:
@@ -63,9 +77,21 @@ Text message_for(Status status) {
       return texts::kLineTooLong;
     case Status::kOutputFailed:
       return texts::kOutputFailed;
+    case Status::kSkipEncrypted:
+      return texts::kSkipEncrypted;
+    case Status::kSkipPlain:
+      return texts::kSkipPlain;
+    case Status::kIsDirectory:
+      return texts::kIsDirectory;
+    case Status::kNameNotGbk:
+      return texts::kNameNotGbk;
+    case Status::kDirectoryUnreadable:
+      return texts::kDirectoryUnreadable;
   }
   return Text(" ");
 }
+
+bool skipped(Status status) { return status == Status::kSkipEncrypted || status == Status::kSkipPlain; }
 
 bool reported_on_standard_error(Status status) {
   return status == Status::kInputEnded || status == Status::kLineTooLong || status == Status::kOutputFailed;

@@ -31,7 +31,6 @@ enum class [[nodiscard]] Status {
   kPasswordNotGbk,  // a character of the password has no GBK form
   kPasswordsDiffer,         // the new password typed twice, two different lines
   kPasswordFileUnreadable,  // the file of -k cannot be read
-  kNotEncrypted,            // -x on a file that is not encrypted: skipped
   // Endings on the way.
   kInterrupted,
   kReadFailed,
@@ -44,11 +43,26 @@ enum class [[nodiscard]] Status {
   kInputEnded,    // the console input ended before a line
   kLineTooLong,   // a typed line too long for the console's line buffer
   kOutputFailed,  // console text could not be written
+  // A run over many files: a file left as it is, and items that are not
+  // files to process.
+  kSkipEncrypted,        // -e: the file is encrypted already
+  kSkipPlain,            // -d, -t: the file is not encrypted
+  kIsDirectory,          // a directory named without -r
+  kNameNotGbk,           // a name in a walk that GBK cannot hold
+  kDirectoryUnreadable,  // a directory whose entries could not be read
 };
+
+// True for the statuses of a file left as it is on purpose (not failed).
+bool skipped(Status status);
 
 // The message that ends a run with this status (blank for kOk and
 // kDeclined).
 Text message_for(Status status);
+
+// The message padded with blanks to `width` bytes (to cover the line it is
+// written over), in a field that the next call reuses; as it is when it is
+// that wide already or the width is more than the field holds.
+Text padded_to(Text message, int width);
 
 // Whether the status is reported on standard error, as a run-time error:
 // the console itself failed.
@@ -74,10 +88,11 @@ struct JobRequest {
   // -1 when none was given. Its first line is the password (for -x the
   // current one, the second line the new one); nothing is asked then.
   Text password_file = Text("", -1);
-  // A password taken once for all the files of a run, and -x's new one;
-  // null: the job takes its own from the sources above.
+  // A run over many files: the option is the answer (no question; a file
+  // already in the wanted form is skipped), and this is the password, taken
+  // once for all (for -x the current one). Null: the job takes its own from
+  // the sources above.
   const console::Password* password = nullptr;
-  const console::Password* new_password = nullptr;
 };
 
 // How a job ended.
