@@ -389,5 +389,29 @@ TEST(PasswordFilePipeline, DescriptorAsTheFile) {
   EXPECT_TRUE(read_file(in(dir, kPlainName)) == kPlainText);
 }
 
+// Over many files: one password file for all, and -x over them, the new
+// password from its second line; afterwards every file opens under the new
+// password only.
+TEST(PasswordFileManyFiles, EncryptChangeDecrypt) {
+  const Program p = program();
+  ASSERT_FALSE(p.bin.empty()) << "FCLOAK_BIN names the program to test";
+  TempDir dir;
+  for (const char* name : {"a.txt", "b.txt"}) write_file(in(dir, name), kPlainText);
+  write_file(in(dir, "pw.txt"), "old\r\nnew\r\n");
+  write_file(in(dir, "new.txt"), "new\n");
+  write_file(in(dir, "old.txt"), "old\n");
+  const Outcome encrypted = run_in(p, {"-e", "-k", "pw.txt", "a.txt", "b.txt"}, dir.path(), {}, "C");
+  ASSERT_EQ(encrypted.status, 0) << show(encrypted.out);
+  const Outcome changed = run_in(p, {"-x", "-k", "pw.txt", "a.txt", "b.txt"}, dir.path(), {}, "C");
+  ASSERT_EQ(changed.status, 0) << show(changed.out);
+  EXPECT_NE(changed.out.find(gbk(u8"更改 2 个文件, 跳过 0 个, 失败 0 个."_t)), std::string::npos) << show(changed.out);
+  const Outcome old = run_in(p, {"-t", "-k", "old.txt", "a.txt", "b.txt"}, dir.path(), {}, "C");
+  EXPECT_EQ(old.status, 1) << "the old password still fits: " << show(old.out);
+  const Outcome decrypted = run_in(p, {"-d", "--password-file=new.txt", "a.txt", "b.txt"}, dir.path(), {}, "C");
+  EXPECT_EQ(decrypted.status, 0) << show(decrypted.out);
+  for (const char* name : {"a.txt", "b.txt"}) EXPECT_TRUE(read_file(in(dir, name)) == kPlainText) << name;
+  EXPECT_EQ(names_in(dir.path()).size(), 5u) << "a scratch file is left";
+}
+
 }  // namespace
 }  // namespace e2e

@@ -485,6 +485,24 @@ TEST_F(AtTheTerminal, PasswordChangeAsksTheCurrentOnceAndTheNewTwice) {
   EXPECT_TRUE(read_file(path()) == kPlainText);
 }
 
+// -e over many files: the new password is typed twice once, for all of
+// them.
+TEST_F(AtTheTerminal, ManyFilesAskTheNewPasswordTwiceOnce) {
+  write_file(dir_.path() + "/second.txt", kPlainText);
+  Terminal t = start({"-e", kName, "second.txt"});
+  ASSERT_TRUE(t.wait_for(gbk(kAskPassword))) << show(t.screen());
+  ASSERT_NO_FATAL_FAILURE(type_new_password(t, "pw2", "pw2"));
+  EXPECT_EQ(t.finish(), 0) << show(t.screen());
+  const std::string again = gbk(kAskAgain);
+  const auto first = t.screen().find(again);
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_EQ(t.screen().find(again, first + 1), std::string::npos) << "asked again for a second file";
+  write_file(dir_.path() + "/pw.txt", "pw2\n");
+  EXPECT_EQ(run_through({"-d", "-k", "pw.txt", kName, "second.txt"}), 0);
+  EXPECT_TRUE(read_file(path()) == kPlainText);
+  EXPECT_TRUE(read_file(dir_.path() + "/second.txt") == kPlainText);
+}
+
 // A request to stop while the password is typed: a signal, or Ctrl+C typed
 // (the terminal sends the interrupt). The message starts on the line below
 // the prompt, and the terminal echoes again.
