@@ -117,6 +117,8 @@ std::vector<Case> many_file_cases() {
                 {.args = {"a", "dir"},
                  .out = refused(u8"第二个参数是已有的文件; 要处理多个文件请用 -e 或 -d, 要用它作密码请加上 + 或 -."_t),
                  .status = 2},
+                // After "--", argument 2 is still the operand after the file.
+                {.args = {"--", "a", "pw"}, .out = kBanner + kAskEncrypt + kDeclined},
                 {.args = {"a", "b", "+"}, .out = encrypting(), .effect = kE},
                 {.args = {"a", "b", "-"}, .out = decrypting(), .effect = kD}}},
   };

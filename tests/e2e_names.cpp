@@ -200,6 +200,24 @@ std::vector<Case> name_cases() {
                  }()}},
        .native_only = true},
 
+      // The scratch file goes beside the file, wherever the current directory
+      // is, also in a directory whose name GBK cannot hold or that is no
+      // UTF-8: its name is built on the directory as it was given.
+      {.name = "file_in_a_directory_gbk_cannot_name",
+       .setup =
+           [](const Dir& d) {
+             d.file(u8"密码한글😀/data.bin"_t, pattern(3000));
+             d.file("bad\xFF/data.bin", pattern(2000));
+           },
+       .runs = {{.args = {u8"<dir>/密码한글😀/data.bin"_t, "pw", "+"},
+                 .out = encrypting(),
+                 .effect = Effect::kEncrypted,
+                 .locale = "C.UTF-8"},
+                {.args = {"<dir>/bad\xFF/data.bin", "pw", "+"},
+                 .out = encrypting(),
+                 .effect = Effect::kEncrypted,
+                 .locale = "C.UTF-8"}},
+       .native_only = true},
       // The scratch file goes beside the file, wherever the current directory is.
       {.name = "file_in_a_subdirectory",
        .setup = one_file("sub/data.bin", pattern(3000)),

@@ -78,22 +78,49 @@ void remember_argument(const char* gbk, int gbk_length, const char* original, in
 }
 
 int native_name(const char* name, int length, char* out, int capacity) {
+  // The argument found last: a scratch file's name begins with its
+  // directory.
+  static const console::Original<char>* last = nullptr;
   const char* source = name;
   int n = length;
   bool as_is = !utf8;
+  int head = 0;  // bytes of out that come as given, before the rest converted
   if (const console::Original<char>* original = console::find(originals, name, length)) {
+    last = original;
     source = original->text;
     n = original->length;
     as_is = true;
+  } else if (utf8) {
+    // A name in the directory of an argument: that directory as given
+    // (a '/' is never part of a GBK character).
+    int directory = 0;
+    int separators = 0;
+    for (int i = 0; i < length; ++i) {
+      if (name[i] == '/') {
+        directory = i + 1;
+        ++separators;
+      }
+    }
+    int text_directory = 0;
+    const auto* in_directory = console::find_directory(originals, last, name, directory, separators,
+                                                       [](char c) { return c == '/'; }, text_directory);
+    if (in_directory != nullptr) {
+      if (text_directory >= capacity) return -1;
+      std::memcpy(out, in_directory->text, static_cast<std::size_t>(text_directory));
+      head = text_directory;
+      source = name + directory;
+      n = length - directory;
+    }
   }
   int written;
   if (as_is) {
-    if (n >= capacity) return -1;
-    std::memcpy(out, source, static_cast<std::size_t>(n));
-    written = n;
+    if (head + n >= capacity) return -1;
+    std::memcpy(out + head, source, static_cast<std::size_t>(n));
+    written = head + n;
   } else {
-    written = gbk_to_utf8(source, n, out, capacity - 1);
+    written = gbk_to_utf8(source, n, out + head, capacity - 1 - head);
     if (written < 0) return -1;
+    written += head;
   }
   out[written] = '\0';
   return written;

@@ -65,4 +65,35 @@ const Original<Char>* find(const Originals<Char>& originals, const char* gbk, in
   return nullptr;
 }
 
+
+// A name made in the directory of a file named on the command line (the
+// scratch file beside it): the argument whose GBK form begins with the
+// name's first `directory` bytes, which hold `separators` separators; then
+// `text_directory` is the length of that argument's own form up to as many
+// separators, the same directory as given. `hint` (the argument found
+// last, the file just opened) is tried first, then every one in order.
+template <typename Char, typename IsSeparator>
+const Original<Char>* find_directory(const Originals<Char>& originals, const Original<Char>* hint, const char* gbk,
+                                     int directory, int separators, IsSeparator is_separator, int& text_directory) {
+  const auto holds = [&](const Original<Char>& o) {
+    if (separators <= 0 || o.gbk_length <= directory ||
+        std::memcmp(o.gbk, gbk, static_cast<std::size_t>(directory)) != 0) {
+      return false;
+    }
+    int seen = 0;
+    for (int j = 0; j < o.length; ++j) {
+      if (is_separator(o.text[j]) && ++seen == separators) {
+        text_directory = j + 1;
+        return true;
+      }
+    }
+    return false;
+  };
+  if (hint != nullptr && holds(*hint)) return hint;
+  for (int i = 0; i < originals.count; ++i) {
+    if (holds(originals.kept[i])) return &originals.kept[i];
+  }
+  return nullptr;
+}
+
 }  // namespace fcloak::console

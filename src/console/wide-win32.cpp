@@ -36,15 +36,45 @@ void remember_argument(const char* gbk, int gbk_length, const wchar_t* original,
 }
 
 int native_name(const char* name, int length, wchar_t* out, int capacity) {
+  // The argument found last: a scratch file's name begins with its
+  // directory.
+  static const console::Original<wchar_t>* last = nullptr;
   if (length < 0 || std::memchr(name, '\0', static_cast<std::size_t>(length)) != nullptr) return -1;
   int n;
   if (const console::Original<wchar_t>* original = console::find(originals, name, length)) {
+    last = original;
     if (original->length >= capacity) return -1;
     std::memcpy(out, original->text, static_cast<std::size_t>(original->length) * sizeof(wchar_t));
     n = original->length;
   } else {
-    n = from_gbk(name, length, out, capacity - 1);
+    // A name in the directory of an argument: that directory as given, so
+    // that a character GBK cannot hold still names it. Read as GBK from
+    // the start: a character's second byte may be '\\'.
+    int directory = 0;
+    int separators = 0;
+    for (int i = 0; i < length; ++i) {
+      const unsigned char c = static_cast<unsigned char>(name[i]);
+      if (c >= 0x81 && c <= 0xFE && i + 1 < length) {
+        ++i;
+      } else if (c == '\\' || c == '/') {
+        directory = i + 1;
+        ++separators;
+      }
+    }
+    int text_directory = 0;
+    const auto* in_directory = console::find_directory(
+        originals, last, name, directory, separators, [](wchar_t c) { return c == L'\\' || c == L'/'; },
+        text_directory);
+    int head = 0;
+    if (in_directory != nullptr) {
+      if (text_directory >= capacity) return -1;
+      std::memcpy(out, in_directory->text, static_cast<std::size_t>(text_directory) * sizeof(wchar_t));
+      head = text_directory;
+    }
+    const int skip = in_directory != nullptr ? directory : 0;
+    n = from_gbk(name + skip, length - skip, out + head, capacity - 1 - head);
     if (n < 0) return -1;
+    n += head;
   }
   if (std::wmemchr(out, L'\0', static_cast<std::size_t>(n)) != nullptr) return -1;
   out[n] = L'\0';

@@ -88,10 +88,10 @@ Text usage_text(int program_path_length, int last_backslash) {
   console::message_and_exit(Text(closing, n > 0 ? n : 0), failed ? console::kExitRefused : console::kExitDone);
 }
 
-// Whether argument 2 of a command line of old names a file or a directory
-// that exists.
-bool second_names_a_file() {
-  const Text second = files::command_line_argument(files::argument_count() > 2 ? 2 : -1);
+// Whether argument 2 of a command line of old (the operand after the file
+// name) names a file or a directory that exists.
+bool second_names_a_file(int first_operand) {
+  const Text second = files::command_line_argument(first_operand + 1);
   if (second.length <= 0) return false;
   fs::Identity identity{};
   const fs::Kind kind = fs::inspect(second.bytes, second.length, true, identity);
@@ -206,7 +206,7 @@ void run() {
   // no sign: several files dropped on the program from the desktop, or,
   // anywhere else, a mistake refused before anything is read or written.
   const bool signed_line = files::get_argument(3, &other, 1) >= 0 && (other == '+' || other == '-');
-  if (!options.to_stdout && !password_file && !signed_line && second_names_a_file()) {
+  if (!options.to_stdout && !password_file && !signed_line && second_names_a_file(options.first_operand)) {
     if (!terminal::console_of_its_own()) console::message_and_exit(texts::kSecondIsFile, console::kExitUsage);
     run_drop(Text(file_name, file_name_length > kNameFieldSize ? kNameFieldSize : file_name_length),
              options.first_operand);
