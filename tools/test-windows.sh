@@ -342,9 +342,14 @@ typed_password() {
     fi
   fi
   on_terminal in_locale en windows "$arch" f "" +
+  # A new password typed at the console is typed twice.
   if wait_for "输入16位密码:"; then
     tm send-keys -l "$pw"
     tm send-keys Enter
+    if wait_for "再次输入密码:"; then
+      tm send-keys -l "$pw"
+      tm send-keys Enter
+    fi
   fi
   status=1
   end_pause && wait_for "[exit 0]" && run out in_locale en linux f "$pw" -
@@ -474,6 +479,7 @@ dropped_files() {
   else
     tm send-keys y
     if wait_for "输入16位密码:"; then tm send-keys "dropped" Enter; fi
+    if wait_for "再次输入密码:"; then tm send-keys "dropped" Enter; fi
     if end_pause && wait_for "[exit 0]" && screen_text | grep -qF "加密 3 个文件, 跳过 0 个, 失败 0 个." &&
       encrypted d1 d1.orig && encrypted d3 d3.orig &&
       printf 'dropped\n' | linux -d d1 d2 d3 >out 2>&1 && cmp -s d1 d1.orig && cmp -s d2 d2.orig && cmp -s d3 d3.orig; then
