@@ -12,8 +12,9 @@
 // line's first bytes up to its line end (a carriage return before the line
 // feed is no part of the line; Ctrl+Z ends the line and the rest of it is
 // dropped; a line of 132 bytes or more is refused at a console and cut to
-// 132 bytes otherwise), padded with blanks; the end of the input before a
-// line is reported; at a console a line end is written first when a record
+// 132 bytes otherwise; a line that starts with a UTF-16 byte-order mark
+// ends with the unit of a line feed), padded with blanks; the end of the
+// input before a line is reported; at a console a line end is written first when a record
 // ended the line before; nothing else is written.
 #include <cstddef>
 #include <cstdint>
@@ -53,15 +54,27 @@ Expected expect(const std::string& input, std::size_t at, int size, bool console
     e.ending = console::LineRead::kEnded;
     return e;
   }
-  std::size_t end = at;
-  while (end < input.size() && input[end] != '\n' && input[end] != kCtrlZ) ++end;
-  std::string line = input.substr(at, end - at);
-  e.next = end;
-  if (end < input.size() && input[end] == kCtrlZ) {
-    // The rest of a line cut by Ctrl+Z goes with it.
-    while (e.next < input.size() && input[e.next] != '\n') ++e.next;
+  std::string line;
+  const std::string mark = input.substr(at, 2);
+  if (mark == "\xFF\xFE" || mark == "\xFE\xFF") {
+    // UTF-16: up to the unit of the line feed, or the end of the input.
+    const std::string line_feed = mark == "\xFF\xFE" ? std::string("\n\0", 2) : std::string("\0\n", 2);
+    std::size_t end = at + 2;
+    while (end + 1 < input.size() && input.compare(end, 2, line_feed) != 0) end += 2;
+    if (end + 1 >= input.size()) end = input.size();
+    line = input.substr(at, end - at);
+    e.next = end < input.size() ? end + 2 : end;
+  } else {
+    std::size_t end = at;
+    while (end < input.size() && input[end] != '\n' && input[end] != kCtrlZ) ++end;
+    line = input.substr(at, end - at);
+    e.next = end;
+    if (end < input.size() && input[end] == kCtrlZ) {
+      // The rest of a line cut by Ctrl+Z goes with it.
+      while (e.next < input.size() && input[e.next] != '\n') ++e.next;
+    }
+    if (e.next < input.size()) ++e.next;  // the line feed
   }
-  if (e.next < input.size()) ++e.next;  // the line feed
   if (!line.empty() && line.size() <= kLineBuffer && line.back() == '\r') line.pop_back();
   if (line.size() >= kLineBuffer) {
     if (console_input) {

@@ -173,6 +173,23 @@ TEST_F(ConsoleTest, CtrlZEndsTheLineOrTheInput) {
   }
 }
 
+// A UTF-16 line (after its byte-order mark) ends with the unit of its line
+// feed, not with a byte 0x0A or 0x1A inside a character (上 is 0A 4E, 业 1A 4E).
+TEST_F(ConsoleTest, Utf16LineEndsWithItsLineFeedUnit) {
+  char field[16];
+  fake::input = std::string("\xFF\xFE\x0A\x4E\x1A\x4E\r\0\n\0", 10) + "next\n";
+  EXPECT_EQ(console::read_line(field, 16), LineRead::kRead);
+  EXPECT_EQ(std::string(field, 16), std::string("\xFF\xFE\x0A\x4E\x1A\x4E\r\0", 8) + std::string(8, ' '));
+  EXPECT_EQ(console::read_line(field, 16), LineRead::kRead);
+  EXPECT_EQ(std::string(field, 4), "next");
+
+  fake::input = std::string("\xFE\xFF\x4E\x0A\0\n", 6) + "next\n";
+  EXPECT_EQ(console::read_line(field, 16), LineRead::kRead);
+  EXPECT_EQ(std::string(field, 16), std::string("\xFE\xFF\x4E\x0A", 4) + std::string(12, ' '));
+  EXPECT_EQ(console::read_line(field, 16), LineRead::kRead);
+  EXPECT_EQ(std::string(field, 4), "next");
+}
+
 // A console that takes text in Unicode reports a typed character that GBK
 // cannot hold; the password is refused, not taken with a stand-in. The
 // typed line has ended, so the message of the ending starts where the

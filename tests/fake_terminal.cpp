@@ -13,6 +13,8 @@ std::deque<std::string> keys;
 int key_reads = 0;
 int write_status = 0;
 bool interrupt_requested = false;
+bool lines_in_unicode = false;
+bool hidden = false;
 std::deque<clock::Time> clock_readings;
 
 void reset() {
@@ -26,6 +28,8 @@ void reset() {
   key_reads = 0;
   write_status = 0;
   interrupt_requested = false;
+  lines_in_unicode = false;
+  hidden = false;
   clock_readings.clear();
 }
 
@@ -70,7 +74,19 @@ int read_input_byte(unsigned char& byte) {
   return 1;
 }
 
-void input_line_to_gbk(char*, int&, int) {}
+bool lines_in_unicode() { return fake::lines_in_unicode; }
+
+void hide_typed_lines() {
+  if (!fake::stdin_console) return;
+  fake::hidden = true;
+  fake::output += fake::kHideMark;
+}
+
+void show_typed_lines() {
+  if (!fake::hidden) return;
+  fake::hidden = false;
+  fake::output += fake::kShowMark;
+}
 
 void discard_pending_input() {}
 

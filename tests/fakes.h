@@ -27,6 +27,13 @@ extern int key_reads;
 // Set to make standard output writes fail as the platform reports it.
 extern int write_status;
 extern bool interrupt_requested;
+// Whether lines come in Unicode, already GBK (a Windows console).
+extern bool lines_in_unicode;
+// Whether typed lines are hidden. Hiding them and showing them again put
+// these marks into the output, where they happened among the records.
+extern bool hidden;
+inline constexpr const char* kHideMark = "<hide>";
+inline constexpr const char* kShowMark = "<show>";
 
 // Thrown by the fake exit_process, so a test can see the end of a run.
 struct Exit {

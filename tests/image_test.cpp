@@ -5,6 +5,9 @@
 // free. Pass 2 overwrites the file's own blocks, and its copy in the kernel
 // never lets them go for blocks shared with the scratch file.
 //
+// A password change must not leave the plaintext either: it never writes
+// it anywhere, not even for a moment.
+//
 // And on the file systems that people carry files on, through FUSE (exFAT),
 // and on copy-on-write ones (btrfs): the last-write time comes back, a change
 // that the times cannot tell is found by the content, a rewrite that would
@@ -23,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -190,12 +194,28 @@ class ImageTest : public MountedImage, public testing::WithParamInterface<Filesy
   }
 };
 
-TEST_P(ImageTest, EncryptionLeavesNoPlaintextOnTheDisk) {
-  // About 1 MiB of lines, not a whole number of blocks.
+// About 1 MiB of lines, not a whole number of blocks.
+std::string plaintext() {
   std::string plain;
   for (int line = 0; plain.size() < (1u << 20) + 12345; ++line) {
     plain += std::string(kMarker) + " " + std::to_string(line) + ": the quick brown fox jumps over the lazy dog\n";
   }
+  return plain;
+}
+
+void write_whole(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << path;
+}
+
+std::string read_whole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_P(ImageTest, EncryptionLeavesNoPlaintextOnTheDisk) {
+  const std::string plain = plaintext();
   const std::string file = mount_ + "/secret.txt";
   {
     std::ofstream out(file, std::ios::binary);
@@ -217,6 +237,31 @@ TEST_P(ImageTest, EncryptionLeavesNoPlaintextOnTheDisk) {
 
   ASSERT_TRUE(unmount()) << "cannot unmount " << mount_;
   EXPECT_EQ(count_marker(image_), 0) << "plaintext lines are left in the image after the encryption";
+}
+
+// The encrypted file reaches the image without its plaintext (made on
+// another file system, standard output into the image); after -x it opens
+// under the new password, and still no line of the plaintext is anywhere in
+// the image.
+TEST_P(ImageTest, PasswordChangeLeavesNoPlaintextOnTheDisk) {
+  const std::string plain = plaintext();
+  ASSERT_NO_FATAL_FAILURE(write_whole(dir_ + "/plain.txt", plain));
+  ASSERT_NO_FATAL_FAILURE(write_whole(dir_ + "/pw.txt", std::string(kPassword) + "\nnew-" + kPassword + "\n"));
+  const std::string binary = env_or("FCLOAK_BIN", "");
+  ASSERT_FALSE(binary.empty()) << "FCLOAK_BIN is not set";
+  const std::string file = mount_ + "/secret.txt";
+  // (In a subshell: run_quietly sends the outer standard output away.)
+  ASSERT_TRUE(run_quietly("(" + binary + " -c " + dir_ + "/plain.txt " + kPassword + " >" + file + " </dev/null)"));
+  ASSERT_TRUE(run_quietly("sync"));
+  ASSERT_EQ(count_marker(image_), 0) << "the encrypted file brought plaintext into the image";
+
+  ASSERT_TRUE(run_quietly("cd " + mount_ + " && " + binary + " -x -k " + dir_ + "/pw.txt secret.txt </dev/null"))
+      << "the password change failed";
+  ASSERT_TRUE(run_quietly("(" + binary + " -c " + file + " new-" + kPassword + " >" + dir_ + "/back.txt </dev/null)"));
+  EXPECT_TRUE(read_whole(dir_ + "/back.txt") == plain) << "the file does not open under the new password";
+
+  ASSERT_TRUE(unmount()) << "cannot unmount " << mount_;
+  EXPECT_EQ(count_marker(image_), 0) << "plaintext lines are left in the image after the password change";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -47,7 +47,7 @@ class KeySetupTest : public ::testing::Test {
   // exit status, or -1 when it returned.
   int run() {
     try {
-      const Status status = run::take_password(mode, 2, key, check);
+      const Status status = run::take_password(mode, request, key, check);
       if (status != Status::kOk) run::end_run(status);
     } catch (const fake::Exit& e) {
       return e.status;
@@ -74,6 +74,7 @@ class KeySetupTest : public ::testing::Test {
   char key[kKeySize];
   unsigned char check[kKeySize];
   signed char mode = 0;
+  run::JobRequest request{run::Wanted::kAsk, 2};
 };
 
 TEST_F(KeySetupTest, ArgumentTwoIsTheKeyWithoutAPrompt) {
@@ -178,6 +179,148 @@ TEST_F(KeySetupTest, DecryptingVerifiesEvenABlankStoredBlock) {
   mode = 0;
   EXPECT_EQ(status, console::kExitRefused);
   EXPECT_NE(fake::output.find(str(texts::kWrongPassword)), std::string::npos) << fake::output;
+  EXPECT_EQ(check_text(), std::string(kKeySize, ' '));
+}
+
+std::string u8s(const char8_t* s) { return std::string(reinterpret_cast<const char*>(s)); }
+
+const std::string kMimaGbk = "\xC3\xDC\xC2\xEB";  // 密码 in GBK
+
+std::string padded(const std::string& s) { return (s + std::string(kKeySize, ' ')).substr(0, kKeySize); }
+
+// A Unicode password is its GBK form, whatever the locale; a file that an
+// earlier version encrypted under the bytes as given opens too. The key
+// that opens it is the one the passes use.
+TEST_F(KeySetupTest, DecryptionTriesTheConvertedKeyThenTheBytesAsGiven) {
+  const struct {
+    std::string password, stored_under;
+  } cases[] = {
+      {u8s(u8"密码"), kMimaGbk},
+      {u8s(u8"密码"), u8s(u8"密码")},
+      {u8s(u8"pässwort😀"), u8s(u8"pässwort😀")},
+      // In a UTF-8 locale earlier versions turned what GBK holds into GBK.
+      {u8s(u8"密码😀"), kMimaGbk + u8s(u8"😀")},
+      {kMimaGbk, kMimaGbk},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    std::int32_t state;
+    const std::string stored = expected_check(padded(c.stored_under), 777, &state);
+    set_command_line({c.password});
+    std::memcpy(check, stored.data(), kKeySize);
+    mode = -1;
+    EXPECT_EQ(run(), -1) << c.stored_under;
+    EXPECT_EQ(key_text(), padded(c.stored_under));
+    EXPECT_EQ(generator_state(), state);
+  }
+  // Neither fits: a wrong password, and no key is left.
+  SetUp();
+  std::int32_t state;
+  const std::string stored = expected_check(padded("other"), 777, &state);
+  set_command_line({u8s(u8"密码")});
+  std::memcpy(check, stored.data(), kKeySize);
+  mode = -1;
+  EXPECT_EQ(run(), console::kExitRefused);
+  EXPECT_NE(fake::output.find(str(texts::kWrongPassword)), std::string::npos) << fake::output;
+  EXPECT_EQ(key_text(), std::string(kKeySize, '\0'));
+}
+
+TEST_F(KeySetupTest, EncryptionTakesTheGbkFormAndRefusesWhatGbkCannotHold) {
+  set_command_line({u8s(u8"密码")});
+  fake::clock_readings = {clock::Time{0, 0, 7, 0}};
+  EXPECT_EQ(run(), -1);
+  EXPECT_EQ(key_text(), padded(kMimaGbk));
+
+  SetUp();
+  set_command_line({});
+  fake::input = "\xEF\xBB\xBF" + u8s(u8"密码") + "\r\n";  // a line with a UTF-8 byte-order mark
+  fake::clock_readings = {clock::Time{0, 0, 7, 0}};
+  EXPECT_EQ(run(), -1);
+  EXPECT_EQ(key_text(), padded(kMimaGbk));
+
+  for (bool typed : {false, true}) {
+    SetUp();
+    set_command_line(typed ? std::vector<std::string>{} : std::vector<std::string>{u8s(u8"pässwort😀")});
+    fake::input = u8s(u8"pässwort😀") + "\n";
+    EXPECT_EQ(run(), console::kExitRefused);
+    EXPECT_NE(fake::output.find(str(texts::kPasswordNotGbk)), std::string::npos) << fake::output;
+    EXPECT_EQ(check_text(), std::string(kKeySize, ' ')) << "a check block was made";
+  }
+}
+
+// The password argument is not kept once taken, in any form.
+TEST_F(KeySetupTest, ArgumentIsWipedOnceTaken) {
+  set_command_line({"secret", "+"});
+  fake::clock_readings = {clock::Time{0, 0, 7, 0}};
+  EXPECT_EQ(run(), -1);
+  EXPECT_EQ(args[2], std::string(6, '\0'));
+  char field[8];
+  EXPECT_EQ(files::get_argument(2, field, sizeof field), 0);
+  EXPECT_EQ(files::get_argument(3, field, 1), 1) << "the sign stays";
+}
+
+// Typed at a console, the line is hidden from before the prompt to its
+// end (a new password's second prompt alike); from a pipe nothing changes.
+TEST_F(KeySetupTest, TypedLineIsHiddenAroundThePrompt) {
+  for (bool console : {true, false}) {
+    SetUp();
+    set_command_line({});
+    fake::stdin_console = fake::stdout_console = console;
+    fake::input = "pw\npw\n";
+    fake::clock_readings = {clock::Time{0, 0, 7, 0}};
+    EXPECT_EQ(run(), -1);
+    const std::string prompt = str(texts::kAskPassword);
+    const std::string again = str(texts::kAskPasswordAgain);
+    EXPECT_EQ(fake::output, console ? fake::kHideMark + prompt + fake::kShowMark + fake::kHideMark + again + fake::kShowMark
+                                    : prompt);
+    EXPECT_FALSE(fake::hidden);
+  }
+}
+
+// A new password typed at a terminal is typed twice, each time at its own
+// hidden prompt; two different lines refuse it before any key is made. A
+// line from a pipe, and the password of an encrypted file, are taken once.
+TEST_F(KeySetupTest, NewPasswordTypedAtATerminalIsAskedTwice) {
+  const std::string again = str(texts::kAskPasswordAgain);
+  const struct {
+    const char* name;
+    bool typed;
+    signed char mode;
+    std::string input;
+    int status;
+    bool asked_again;
+  } cases[] = {
+      {"typed_twice", true, 0, "pw\npw\n", -1, true},
+      {"typed_differently", true, 0, "pw\npx\n", console::kExitRefused, true},
+      {"second_line_missing", true, 0, "pw\n", console::kExitRefused, true},
+      {"piped_once", false, 0, "pw\npx\n", -1, false},
+      {"decryption_once", true, -1, "pw\npx\n", -1, false},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    set_command_line({});
+    fake::stdin_console = fake::stdout_console = c.typed;
+    fake::input = c.input;
+    fake::clock_readings = {clock::Time{0, 0, 7, 0}};
+    mode = c.mode;
+    std::int32_t state;
+    const std::string stored = expected_check(padded("pw"), 777, &state);
+    if (c.mode == -1) std::memcpy(check, stored.data(), kKeySize);
+    EXPECT_EQ(run(), c.status) << c.name;
+    EXPECT_EQ(fake::output.find(again) != std::string::npos, c.asked_again) << c.name << ": " << fake::output;
+    if (c.status == -1) {
+      EXPECT_EQ(key_text(), padded("pw")) << c.name;
+    }
+  }
+  // Two different lines: refused with its own message before a check
+  // block is made.
+  SetUp();
+  mode = 0;
+  set_command_line({});
+  fake::stdin_console = fake::stdout_console = true;
+  fake::input = "pw\npx\n";
+  EXPECT_EQ(run(), console::kExitRefused);
+  EXPECT_NE(fake::output.find(str(texts::kPasswordsDiffer)), std::string::npos) << fake::output;
   EXPECT_EQ(check_text(), std::string(kKeySize, ' '));
 }
 

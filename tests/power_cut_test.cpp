@@ -801,6 +801,8 @@ TEST(PowerCutModel, BoundsTheCombinations) {
 // The runs of the program.
 
 constexpr char kPassword[] = "PowerCut-2013";
+// -x's new password; the file "pw" of every run's directory holds both.
+constexpr char kNewPassword[] = "PowerCut-2026";
 
 // kKeptCopy: the file as an encryption interrupted in pass 2 left it (its
 // first blocks encrypted, the rest plain), its complete encrypted form in a
@@ -811,6 +813,7 @@ enum class Bytes { kPlain, kEncrypted, kKeptCopy };
 enum class After {
   kEncrypted,  // an encryption of its plaintext (checked by decrypting it)
   kPlain,      // its plaintext
+  kRekeyed,    // an encryption of its plaintext under the new password, refused under the old
   kUnchanged,  // its bytes before; nothing on the device may change at all
   kRestored,   // the kept copy's bytes, the scratch file and its note gone
 };
@@ -862,6 +865,9 @@ const std::vector<CheckedRun> kRuns = {
     {"decrypt 1 MiB", {"d/f", kPassword, "-"}, {{"d/f", 1 << 20, Bytes::kEncrypted, After::kPlain}}},
     {"-c encrypt 100000 B", {"-c", "d/f", kPassword}, {{"d/f", 100000, Bytes::kPlain, After::kUnchanged}}},
     {"-c decrypt 100000 B", {"-c", "d/f", kPassword}, {{"d/f", 100000, Bytes::kEncrypted, After::kUnchanged}}},
+    {"change password 0 B", {"-x", "-k", "pw", "d/f"}, {{"d/f", 0, Bytes::kEncrypted, After::kRekeyed}}},
+    {"change password 100000 B", {"-x", "-k", "pw", "d/f"}, {{"d/f", 100000, Bytes::kEncrypted, After::kRekeyed}}},
+    {"change password 1 MiB", {"-x", "-k", "pw", "d/f"}, {{"d/f", 1 << 20, Bytes::kEncrypted, After::kRekeyed}}},
     many_files("-e 20 small and 3 large files", "-e", Bytes::kPlain, After::kEncrypted),
     many_files("-d 20 small and 3 large files", "-d", Bytes::kEncrypted, After::kPlain),
     {"--restore 100000 B", {"--restore", "d/f"}, {{"d/f", 100000, Bytes::kKeptCopy, After::kRestored}}},
@@ -938,15 +944,23 @@ Ran run_program(const std::string& binary, const std::string& dir, const std::ve
   return ran;
 }
 
-// What the normal program writes to standard output with -c for these bytes:
-// their encryption, or their decryption.
-std::string through_stdout(const std::string& bytes) {
+// What the normal program writes to standard output with -c for these bytes
+// under the password: their encryption, or their decryption; nothing when
+// it refuses (the status in `status`).
+std::string through_stdout(const std::string& bytes, const char* password, int* status) {
   e2e::TempDir dir;
   e2e::write_file(dir.path() + "/in", bytes);
-  const Ran ran = run_program(e2e::program_binary(), dir.path(), {"-c", "in", kPassword}, dir.path() + "/out",
+  const Ran ran = run_program(e2e::program_binary(), dir.path(), {"-c", "in", password}, dir.path() + "/out",
                               dir.path() + "/err");
-  EXPECT_EQ(ran.status, 0) << "fcloak -c (FCLOAK_BIN=" << e2e::program_binary() << ")";
+  *status = ran.status;
   return ran.out;
+}
+
+std::string through_stdout(const std::string& bytes) {
+  int status = 0;
+  std::string out = through_stdout(bytes, kPassword, &status);
+  EXPECT_EQ(status, 0) << "fcloak -c (FCLOAK_BIN=" << e2e::program_binary() << ")";
+  return out;
 }
 
 const std::string& encrypted(std::size_t plain_size) {
@@ -1048,6 +1062,7 @@ TEST(PowerCut, EveryRunRecoversAtEveryPoint) {
     e2e::TempDir temp;
     const std::string root = stdfs::canonical(temp.path()).string() + "/run";
     stdfs::create_directories(root + "/d");
+    e2e::write_file(root + "/pw", std::string(kPassword) + "\n" + kNewPassword + "\n");
     Check check;
     check.root = root;
     check.current_directory = root;
@@ -1091,6 +1106,14 @@ TEST(PowerCut, EveryRunRecoversAtEveryPoint) {
         case After::kPlain:
           ASSERT_TRUE(user.final == plain) << user.path << " is not its plaintext";
           break;
+        case After::kRekeyed: {
+          ASSERT_EQ(user.final.size(), plain.size() + 19);
+          int status = 0;
+          ASSERT_TRUE(through_stdout(user.final, kNewPassword, &status) == plain) << user.path << " under the new password";
+          through_stdout(user.final, kPassword, &status);
+          ASSERT_EQ(status, 1) << user.path << " still opens under the old password";
+          break;
+        }
         case After::kUnchanged:
           ASSERT_TRUE(user.final == user.before) << user.path << " changed";
           break;

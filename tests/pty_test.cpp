@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -15,7 +16,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +29,8 @@
 
 namespace e2e {
 namespace {
+
+namespace stdfs = std::filesystem;
 
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
@@ -107,6 +112,30 @@ class Terminal {
       read_some(Clock::now() + milliseconds(10));
     }
   }
+
+  // Waits until the program reads a typed line with the echo off: the
+  // terminal is in line mode and does not echo.
+  bool wait_for_hidden_line() {
+    const auto deadline = Clock::now() + kWait;
+    for (;;) {
+      termios mode{};
+      if (tcgetattr(master_, &mode) == 0 && (mode.c_lflag & ICANON) != 0 && (mode.c_lflag & ECHO) == 0) return true;
+      if (Clock::now() >= deadline) return false;
+      read_some(Clock::now() + milliseconds(10));
+    }
+  }
+
+  // The terminal's mode as the program left it.
+  termios mode() const {
+    termios m{};
+    tcgetattr(master_, &m);
+    return m;
+  }
+
+  pid_t pid() const { return pid_; }
+
+  // The status as waitpid gave it, once the program has ended.
+  int wait_status() const { return status_; }
 
   void signal(int number) { kill(pid_, number); }
 
@@ -335,6 +364,9 @@ TEST_F(AtTheTerminal, UsageShowsTheNameAfterTheLastBackslashAndPauses) {
 // ---------------------------------------------------------------------------
 // A terminal of a UTF-8 locale shows the texts in UTF-8.
 
+// A new password's second prompt.
+const std::string kAskAgain = u8"再次输入密码: "_t;
+
 bool have_utf8_locale() {
   locale_t l = newlocale(LC_ALL_MASK, "C.UTF-8", nullptr);
   if (l == nullptr) return false;
@@ -361,6 +393,10 @@ TEST_F(AtTheTerminal, PasswordTypedInUtf8IsItsGbkBytes) {
   ASSERT_TRUE(t.wait_for_key_read());
   t.type("y");
   ASSERT_TRUE(t.wait_for(kAskPassword)) << show(t.screen());
+  ASSERT_TRUE(t.wait_for_hidden_line());
+  t.type(u8"密码\r"_t);
+  ASSERT_TRUE(t.wait_for(kAskAgain)) << show(t.screen());
+  ASSERT_TRUE(t.wait_for_hidden_line());
   t.type(u8"密码\r"_t);
   ASSERT_EQ(t.finish(), 0) << t.screen();
   std::string screen;
@@ -373,6 +409,15 @@ TEST_F(AtTheTerminal, PasswordTypedInUtf8IsItsGbkBytes) {
 
 const std::string kUpToThePassword = kBanner + kAskEncrypt + "y\r\n" + kAskPassword;
 
+// Types a new password at its hidden prompt, and again at the second one.
+void type_new_password(Terminal& t, const std::string& first, const std::string& second) {
+  ASSERT_TRUE(t.wait_for_hidden_line());
+  t.type(first + "\r");
+  ASSERT_TRUE(t.wait_for(gbk(kAskAgain))) << show(t.screen());
+  ASSERT_TRUE(t.wait_for_hidden_line());
+  t.type(second + "\r");
+}
+
 // Confirms with "y" and waits for the password prompt.
 void reach_the_password(Terminal& t) {
   ASSERT_TRUE(t.wait_for(gbk(kAskEncrypt)));
@@ -381,35 +426,198 @@ void reach_the_password(Terminal& t) {
   ASSERT_TRUE(t.wait_for(gbk(kUpToThePassword))) << show(t.screen());
 }
 
-// The typed password follows the prompt, and after Enter the progress
-// starts at the beginning of the line below.
-TEST_F(AtTheTerminal, TypedPasswordFollowsThePromptAndProgressStartsBelow) {
+// The typed password is shown nowhere; after Enter the progress starts at
+// the beginning of the line below, where it stood when the line was echoed.
+TEST_F(AtTheTerminal, TypedPasswordIsHiddenAndProgressStartsBelow) {
   const FileState before = state_of(path());
   Terminal t = start({kName});
   ASSERT_NO_FATAL_FAILURE(reach_the_password(t));
-  t.type("secret\r");
+  ASSERT_NO_FATAL_FAILURE(type_new_password(t, "secret", "secret"));
   EXPECT_EQ(t.finish(), 0);
   const std::string head =
-      gbk(kUpToThePassword) + "secret\n" + gbk(progress_line(kLabelEncrypt, "  0", "99", "##"));
+      gbk(kUpToThePassword) + "\n" + gbk(kAskAgain) + "\n" + gbk(progress_line(kLabelEncrypt, "  0", "99", "##"));
   EXPECT_TRUE(same_bytes(head, mask_progress(t.screen()).substr(0, head.size())));
+  EXPECT_EQ(t.screen().find("secret"), std::string::npos) << show(t.screen());
   EXPECT_TRUE(t.screen().ends_with(gbk(kEncrypted))) << show(t.screen());
   expect_encrypted(before, path());
+  EXPECT_NE(t.mode().c_lflag & ECHO, 0u) << "the echo is not back";
 
   std::string screen;
   EXPECT_EQ(run_through({kName, "secret", "-"}, &screen), 0) << show(screen);
   EXPECT_TRUE(read_file(path()) == kPlainText) << "does not decrypt with the typed password";
 }
 
-TEST_F(AtTheTerminal, TerminationRequestWhileThePasswordIsTyped) {
+// Two different lines for a new password: refused, the file byte for byte
+// as it was, no scratch file left.
+TEST_F(AtTheTerminal, NewPasswordTypedDifferentlyChangesNothing) {
   const FileState before = state_of(path());
   Terminal t = start({kName});
   ASSERT_NO_FATAL_FAILURE(reach_the_password(t));
-  t.type("sec");
-  ASSERT_TRUE(t.wait_for(gbk(kUpToThePassword) + "sec"));
-  t.signal(SIGTERM);
+  ASSERT_NO_FATAL_FAILURE(type_new_password(t, "secret", "secreT"));
   EXPECT_EQ(t.finish(), 1);
-  EXPECT_TRUE(same_bytes(gbk(kUpToThePassword) + "sec" + gbk(u8"\r\n程序被中断.\r\n"_t + kStop), t.screen()));
+  EXPECT_TRUE(same_bytes(gbk(kUpToThePassword) + "\n" + gbk(kAskAgain) + "\n" +
+                             gbk(u8"两次输入的密码不一致.\r\n"_t + kStop),
+                         t.screen()));
   expect_unchanged(before, path());
+  EXPECT_EQ(names_in(dir_.path()), std::vector<std::string>{kName});
+}
+
+// A password change at the terminal: the current password once, the new one
+// twice, none of them shown; the file then opens under the new one only.
+TEST_F(AtTheTerminal, PasswordChangeAsksTheCurrentOnceAndTheNewTwice) {
+  ASSERT_EQ(run_through({kName, "old", "+"}), 0);
+  Terminal t = start({"-x", kName});
+  ASSERT_TRUE(t.wait_for(gbk(kAskPassword))) << show(t.screen());
+  ASSERT_TRUE(t.wait_for_hidden_line());
+  t.type("old\r");
+  ASSERT_TRUE(t.wait_for(gbk(u8"输入新密码: "_t))) << show(t.screen());
+  ASSERT_TRUE(t.wait_for_hidden_line());
+  t.type("new\r");
+  ASSERT_TRUE(t.wait_for(gbk(u8"再次输入新密码: "_t))) << show(t.screen());
+  ASSERT_TRUE(t.wait_for_hidden_line());
+  t.type("new\r");
+  EXPECT_EQ(t.finish(), 0) << show(t.screen());
+  EXPECT_EQ(t.screen().find("old"), std::string::npos) << show(t.screen());
+  EXPECT_EQ(t.screen().find("new"), std::string::npos) << show(t.screen());
+  EXPECT_NE(t.screen().find(gbk(u8"文件密码已更改."_t)), std::string::npos) << show(t.screen());
+  EXPECT_EQ(run_through({kName, "old", "-"}), 1);
+  EXPECT_EQ(run_through({kName, "new", "-"}), 0);
+  EXPECT_TRUE(read_file(path()) == kPlainText);
+}
+
+// -e over many files: the new password is typed twice once, for all of
+// them.
+TEST_F(AtTheTerminal, ManyFilesAskTheNewPasswordTwiceOnce) {
+  write_file(dir_.path() + "/second.txt", kPlainText);
+  Terminal t = start({"-e", kName, "second.txt"});
+  ASSERT_TRUE(t.wait_for(gbk(kAskPassword))) << show(t.screen());
+  ASSERT_NO_FATAL_FAILURE(type_new_password(t, "pw2", "pw2"));
+  EXPECT_EQ(t.finish(), 0) << show(t.screen());
+  const std::string again = gbk(kAskAgain);
+  const auto first = t.screen().find(again);
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_EQ(t.screen().find(again, first + 1), std::string::npos) << "asked again for a second file";
+  write_file(dir_.path() + "/pw.txt", "pw2\n");
+  EXPECT_EQ(run_through({"-d", "-k", "pw.txt", kName, "second.txt"}), 0);
+  EXPECT_TRUE(read_file(path()) == kPlainText);
+  EXPECT_TRUE(read_file(dir_.path() + "/second.txt") == kPlainText);
+}
+
+// A request to stop while the password is typed: a signal, or Ctrl+C typed
+// (the terminal sends the interrupt). The message starts on the line below
+// the prompt, and the terminal echoes again.
+struct StopCase {
+  const char* name;
+  int signal;
+  std::string keys;
+};
+
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
+
+class StopWhileThePasswordIsTyped : public AtTheTerminal, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopWhileThePasswordIsTyped, EndsTheRunWithTheEchoBack) {
+  const FileState before = state_of(path());
+  Terminal t = start({kName});
+  ASSERT_NO_FATAL_FAILURE(reach_the_password(t));
+  ASSERT_TRUE(t.wait_for_hidden_line());
+  t.type("sec");
+  EXPECT_TRUE(t.still_running_after(milliseconds(100)));
+  if (GetParam().signal != 0) t.signal(GetParam().signal);
+  t.type(GetParam().keys);
+  EXPECT_EQ(t.finish(), 1);
+  EXPECT_TRUE(same_bytes(gbk(kUpToThePassword) + gbk(u8"\r\n程序被中断.\r\n"_t + kStop), t.screen()));
+  expect_unchanged(before, path());
+  const termios mode = t.mode();
+  EXPECT_NE(mode.c_lflag & ECHO, 0u) << "the echo is not back";
+  EXPECT_EQ(mode.c_lflag & ECHONL, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, StopWhileThePasswordIsTyped,
+                         ::testing::Values(StopCase{"SIGTERM", SIGTERM, ""}, StopCase{"CtrlC", 0, "\x03"}),
+                         [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
+
+// What is typed at the question after its key, or comes with it in one
+// write, is dropped: the password is the line typed at its prompt.
+class TypedAhead : public AtTheTerminal, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(TypedAhead, DoesNotBecomeThePassword) {
+  const FileState before = state_of(path());
+  Terminal t = start({kName});
+  ASSERT_TRUE(t.wait_for(gbk(kAskEncrypt)));
+  ASSERT_TRUE(t.wait_for_key_read());
+  t.type(GetParam());
+  ASSERT_TRUE(t.wait_for(gbk(kUpToThePassword))) << show(t.screen());
+  ASSERT_NO_FATAL_FAILURE(type_new_password(t, "pw1", "pw1"));
+  EXPECT_EQ(t.finish(), 0) << show(t.screen());
+  expect_encrypted(before, path());
+  std::string screen;
+  EXPECT_EQ(run_through({kName, "pw1", "-"}, &screen), 0) << show(screen);
+  EXPECT_TRUE(read_file(path()) == kPlainText) << "not encrypted under the password typed at its prompt";
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, TypedAhead, ::testing::Values("yes\r", "y\r"),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           return info.param == "y\r" ? std::string("YAndEnter") : std::string("YesAndEnter");
+                         });
+
+// While the program waits at the prompt, the storage for the password is
+// locked into memory, and a crash leaves no core file.
+TEST_F(AtTheTerminal, AtThePromptTheSecretIsLockedAndNoCoreIsDumped) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer makes mlock a no-op and takes SIGSEGV itself";
+#endif
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_CORE, &saved), 0);
+  rlimit unlimited = saved;
+  unlimited.rlim_cur = saved.rlim_max;
+  if (unlimited.rlim_cur != RLIM_INFINITY) GTEST_SKIP() << "core dumps are limited for this user";
+  ASSERT_EQ(setrlimit(RLIMIT_CORE, &unlimited), 0);
+  struct Restore {
+    rlimit limit;
+    ~Restore() { setrlimit(RLIMIT_CORE, &limit); }
+  } restore{saved};
+  const auto cores = [&] {
+    int n = 0;
+    for (const auto& entry : stdfs::directory_iterator(dir_.path())) n += entry.path().filename().string().starts_with("core");
+    return n;
+  };
+
+  // A process that does not forbid it dumps core here, or the system
+  // writes none at all and there is nothing to show.
+  const pid_t control = fork();
+  if (control == 0) {
+    if (chdir(dir_.path().c_str()) != 0) _exit(126);
+    signal(SIGSEGV, SIG_DFL);
+    raise(SIGSEGV);
+    _exit(0);
+  }
+  int control_status = 0;
+  waitpid(control, &control_status, 0);
+  const bool system_dumps = WIFSIGNALED(control_status) && WCOREDUMP(control_status);
+  for (const auto& entry : stdfs::directory_iterator(dir_.path())) {
+    if (entry.path().filename().string().starts_with("core")) stdfs::remove(entry.path());
+  }
+
+  Terminal t = start({kName});
+  ASSERT_NO_FATAL_FAILURE(reach_the_password(t));
+  ASSERT_TRUE(t.wait_for_hidden_line());
+  const std::string status = read_file("/proc/" + std::to_string(t.pid()) + "/status");
+  const auto at = status.find("VmLck:");
+  ASSERT_NE(at, std::string::npos) << status;
+  const long locked_kb = std::strtol(status.c_str() + at + 6, nullptr, 10);
+  rlimit memlock{};
+  getrlimit(RLIMIT_MEMLOCK, &memlock);
+  if (geteuid() == 0 || memlock.rlim_cur >= 64 * 1024) {
+    EXPECT_GT(locked_kb, 0) << "nothing locked into memory";
+  }
+
+  t.signal(SIGSEGV);
+  t.finish();
+  EXPECT_TRUE(WIFSIGNALED(t.wait_status()));
+  EXPECT_FALSE(WCOREDUMP(t.wait_status())) << "a core was dumped";
+  EXPECT_EQ(cores(), 0);
+  if (!system_dumps) GTEST_SKIP() << "this system writes no core dumps";
 }
 
 TEST_F(AtTheTerminal, EmptyLineIsNoPassword) {
@@ -418,6 +626,7 @@ TEST_F(AtTheTerminal, EmptyLineIsNoPassword) {
   ASSERT_NO_FATAL_FAILURE(reach_the_password(t));
   t.type("\r");
   EXPECT_EQ(t.finish(), 1);
+  // The line end is shown as the echo showed it.
   EXPECT_TRUE(same_bytes(gbk(kUpToThePassword) + "\n" + gbk(u8"没有输入密码.\r\n"_t + kStop), t.screen()));
   expect_unchanged(before, path());
 }
@@ -431,7 +640,7 @@ TEST_F(AtTheTerminal, LongestTypedLine) {
     const FileState before = state_of(path());
     Terminal t = start({kName});
     ASSERT_NO_FATAL_FAILURE(reach_the_password(t));
-    t.type(line + "\r");
+    ASSERT_NO_FATAL_FAILURE(type_new_password(t, line, line));
     EXPECT_EQ(t.finish(), 0) << show(t.screen());
     expect_encrypted(before, path());
     EXPECT_EQ(run_through({kName, "0123456789abcdef", "-"}), 0);
@@ -474,7 +683,8 @@ TEST_F(AtTheTerminal, DecryptedDataIsShownWithoutProgress) {
 }
 
 // With the data on standard input, the password is typed at the terminal:
-// the prompt and the typed line are on the screen, the data in the output.
+// the prompt and the typed line's end are on the screen, the data in the
+// output.
 TEST_F(AtTheTerminal, PasswordOfDataOnStandardInputIsTyped) {
   ASSERT_EQ(run_through({kName, "secret", "+"}), 0);
   const std::string output = dir_.path() + "/out";
@@ -482,7 +692,7 @@ TEST_F(AtTheTerminal, PasswordOfDataOnStandardInputIsTyped) {
   ASSERT_TRUE(t.wait_for(gbk(kBanner + "\r\n" + kAskPassword))) << show(t.screen());
   t.type("secret\r");
   EXPECT_EQ(t.finish(), 0);
-  EXPECT_TRUE(same_bytes(gbk(kBanner + "\r\n" + kAskPassword) + "secret\n" + gbk(kDecrypted.substr(1)), t.screen()));
+  EXPECT_TRUE(same_bytes(gbk(kBanner + "\r\n" + kAskPassword) + "\n" + gbk(kDecrypted.substr(1)), t.screen()));
   EXPECT_TRUE(read_file(output) == kPlainText) << "the output is not the plaintext";
 }
 

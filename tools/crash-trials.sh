@@ -6,7 +6,10 @@
 #   encrypting: the original plaintext, or an encrypted file that decrypts to
 #               it (the finished file, or the scratch file of pass 2);
 #   decrypting: the untouched encrypted original (the file, or the scratch
-#               file of pass 2), or the finished plaintext.
+#               file of pass 2), or the finished plaintext;
+#   changing the password (-x): the untouched encrypted original, or a file
+#               of its size that decrypts to the plaintext under the new
+#               password (the finished file, or the scratch file of pass 2).
 # A scratch file that holds the complete data must have its note beside it
 # (ZZ*.fcloak, written before pass 2 writes the file). Then, with whatever
 # the kill left in the directory still there, the file is recovered as the
@@ -16,7 +19,8 @@
 # directory must work: they bring the file back to the plaintext and leave
 # no scratch file of their own.
 #
-#   tools/crash-trials.sh [TRIALS]     TRIALS per direction (default 200)
+#   tools/crash-trials.sh [TRIALS]     TRIALS per direction (default 200;
+#                                      a password change is a direction)
 #
 # The points, taken in turn: a random moment of the whole run; in pass 1,
 # once a random number of bytes has gone to the scratch file; before pass 2
@@ -268,19 +272,23 @@ head -c "$size" /dev/urandom >"$work/plain"
 printf 'pla' | dd of="$work/plain" conv=notrunc status=none
 mkdir "$work/check" "$work/t"
 password=crash-trial-pw
+new_password=crash-trial-new
+# The password file of a password change: the current password, the new one.
+printf '%s\r\n%s\r\n' "$password" "$new_password" >"$work/password-file"
 
-# run DIR FILE SIGN: one whole run, its output discarded; its status.
-run() { (cd "$1" && "$bin" "$2" "$password" "$3" </dev/null >/dev/null 2>&1); }
+# run DIR FILE SIGN [PASSWORD]: one whole run, its output discarded; its status.
+run() { (cd "$1" && "$bin" "$2" "${4:-$password}" "$3" </dev/null >/dev/null 2>&1); }
 
 cp "$work/plain" "$work/encrypted"
 run "$work" encrypted + || { echo "crash-trials: cannot encrypt the sample file" >&2; exit 1; }
 encrypted_size=$(stat -c %s "$work/encrypted")
 
-# Whether FILE decrypts to the plaintext (on a copy, elsewhere).
+# Whether FILE decrypts to the plaintext (on a copy, elsewhere), under
+# PASSWORD (default: the first password).
 decrypts_to_plain() {
   rm -f "$work/check/x"
   cp "$1" "$work/check/x"
-  run "$work/check" x - && cmp -s "$work/check/x" "$work/plain"
+  run "$work/check" x - "${2:-$password}" && cmp -s "$work/check/x" "$work/plain"
 }
 
 now_us() { echo $(($(date +%s%N) / 1000)); }
@@ -302,12 +310,16 @@ declare -A reached=()
 trial() {
   local direction=$1 mode=$2 n=$3
   local dir=$work/t sign original scratch_full final param
+  local command=()
   rm -rf "$dir"
   mkdir "$dir"
   if [ "$direction" = encrypt ]; then
     sign=+
     cp "$work/plain" "$dir/data.bin"
     original=$work/plain scratch_full=$encrypted_size final=$encrypted_size
+  elif [ "$direction" = change ]; then
+    cp "$work/encrypted" "$dir/data.bin"
+    original=$work/encrypted scratch_full=$encrypted_size final=$encrypted_size
   else
     sign=-
     cp "$work/encrypted" "$dir/data.bin"
@@ -321,9 +333,14 @@ trial() {
     mid2) param=$((1 + (RANDOM * 32768 + RANDOM) % (final - 1))) ;;
     *) param=0 ;;
   esac
+  if [ "$direction" = change ]; then
+    command=("$bin" -x -k "$work/password-file" data.bin)
+  else
+    command=("$bin" data.bin "$password" "$sign")
+  fi
   local point
   point=$(cd "$dir" && "$work/killer" "$mode" "$param" "$work/stop.so" data.bin "$original" "$scratch_full" "$final" -- \
-    "$bin" data.bin "$password" "$sign")
+    "${command[@]}")
   reached[$direction/$point]=$((${reached[$direction/$point]:-0} + 1))
 
   # Where the complete data is.
@@ -338,6 +355,16 @@ trial() {
     else
       for s in "${scratches[@]}"; do
         if [ "$(stat -c %s "$s")" = "$encrypted_size" ] && decrypts_to_plain "$s"; then where=$s; fi
+      done
+    fi
+  elif [ "$direction" = change ]; then
+    if cmp -s "$dir/data.bin" "$work/encrypted"; then
+      where=file-untouched
+    elif [ "$(stat -c %s "$dir/data.bin")" = "$encrypted_size" ] && decrypts_to_plain "$dir/data.bin" "$new_password"; then
+      where=file-done
+    else
+      for s in "${scratches[@]}"; do
+        if [ "$(stat -c %s "$s")" = "$encrypted_size" ] && decrypts_to_plain "$s" "$new_password"; then where=$s; fi
       done
     fi
   else
@@ -394,7 +421,10 @@ trial() {
     run "$dir" data.bin + || ok=0
     [ "$(stat -c %s "$dir/data.bin")" = "$encrypted_size" ] || ok=0
   fi
-  run "$dir" data.bin - || ok=0
+  # A changed file opens under the new password, an untouched one under the old.
+  local later=$password
+  if [ "$direction" = change ] && ! cmp -s "$dir/data.bin" "$work/encrypted"; then later=$new_password; fi
+  run "$dir" data.bin - "$later" || ok=0
   cmp -s "$dir/data.bin" "$work/plain" || ok=0
   leftovers_after=$(find "$dir" -maxdepth 1 -name 'ZZ*' ! -name '*.fcloak' | sort)
   [ "$leftovers_before" = "$leftovers_after" ] || ok=0
@@ -410,7 +440,7 @@ trial() {
 }
 
 echo "crash trials: $trials per direction, files of $size bytes, a whole run takes about $((whole_us / 1000)) ms"
-for direction in encrypt decrypt; do
+for direction in encrypt decrypt change; do
   for ((n = 0; n < trials; ++n)); do
     trial "$direction" "${modes[n % ${#modes[@]}]}" "$n"
     if (((n + 1) % 50 == 0)); then echo "  $direction: $((n + 1)) trials"; fi

@@ -10,7 +10,7 @@
 #   hands the password's bytes over as a Chinese Windows does);
 # - in an English locale (en_US.UTF-8: code pages 1252 and 437): accented
 #   and Chinese file names on the command line, a Chinese password given and
-#   typed, each interchanging with the Linux build, the Chinese text on a
+#   typed (and not shown as it is typed), each interchanging with the Linux build, the Chinese text on a
 #   wine console (a tmux window), and no pause where no one can answer it:
 #   on a console whose window is hidden (wine's console on a terminal),
 #   on one shared with cmd.exe, and on a console without a window (a
@@ -378,16 +378,31 @@ typed_password() {
     tm send-keys -l "$pw"
     tm send-keys Enter
     if ended_without_pause 0 && screen_text | grep -qF "文件已完成解密." && cmp -s original f; then
-      pass
+      # Typed, the password is shown nowhere; the line after the prompt's
+      # starts with the progress, where the echo's line end put it.
+      if screen_text | grep -qF -- "$pw"; then
+        fail "$what: the typed password is on the screen:"
+        show_screen
+      elif ! screen_text | grep -A1 -F "输入16位密码:" | tail -n 1 | grep -qE "^(解密进度|复制进度|文件已完成)"; then
+        fail "$what: the record after the password does not stand on the next line:"
+        show_screen
+      else
+        pass
+      fi
     else
       fail "$what: a file that the Linux build encrypted was not decrypted:"
       show_screen
     fi
   fi
   on_terminal in_locale en windows "$arch" f "" +
+  # A new password typed at the console is typed twice.
   if wait_for "输入16位密码:"; then
     tm send-keys -l "$pw"
     tm send-keys Enter
+    if wait_for "再次输入密码:"; then
+      tm send-keys -l "$pw"
+      tm send-keys Enter
+    fi
   fi
   status=1
   ended_without_pause 0 && run out in_locale en linux f "$pw" -
@@ -534,7 +549,8 @@ many_files() {
 
 # Several files given as a desktop drop: on a console of the program's own
 # (wine makes one for a program started alone on a terminal), every argument
-# a file, one question with the count, one password, the summary, the pause.
+# a file, one question with the count, one password, the summary (and no
+# pause: wine's console on a terminal has no visible window, see above).
 # What wine cannot show: Explorer's own drop, and a console window that
 # closes with the program.
 dropped_files() {
@@ -549,7 +565,8 @@ dropped_files() {
   else
     tm send-keys y
     if wait_for "输入16位密码:"; then tm send-keys "dropped" Enter; fi
-    if end_pause && wait_for "[exit 0]" && screen_text | grep -qF "加密 3 个文件, 跳过 0 个, 失败 0 个." &&
+    if wait_for "再次输入密码:"; then tm send-keys "dropped" Enter; fi
+    if ended_without_pause 0 && screen_text | grep -qF "加密 3 个文件, 跳过 0 个, 失败 0 个." &&
       encrypted d1 d1.orig && encrypted d3 d3.orig &&
       printf 'dropped\n' | linux -d d1 d2 d3 >out 2>&1 && cmp -s d1 d1.orig && cmp -s d2 d2.orig && cmp -s d3 d3.orig; then
       pass

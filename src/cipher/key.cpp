@@ -1,15 +1,25 @@
 #include "cipher/key.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "cipher/bits.h"
 #include "cipher/generator.h"
+#include "cipher/secret.h"
 
 namespace fcloak::cipher {
 
 namespace {
 
 constexpr unsigned char kBlank = 0x20;
+
+// The scrambled key and its copy while a check block is made: kept secret,
+// wiped once the key setup is done.
+struct Scratch {
+  unsigned char scrambled[kKeySize];
+  unsigned char original[kKeySize];
+};
+Scratch scratch;
 
 // The table value of the count-th draw as the key scramble keeps it, a
 // signed 16-bit integer: a draw of exactly 1.0 gives -32768.
@@ -43,9 +53,8 @@ std::int32_t key_seed(const char key[kKeySize]) {
 }
 
 void shift_bytes(unsigned char field[kKeySize], int places) {
-  unsigned char old[kKeySize];
-  std::memcpy(old, field, kKeySize);
-  for (int i = 0; i < kKeySize; ++i) field[i] = old[(i + places) % kKeySize];
+  // In place: no copy of the bytes is left anywhere.
+  std::rotate(field, field + places % kKeySize, field + kKeySize);
 }
 
 unsigned char scramble_byte(unsigned char byte) {
@@ -65,17 +74,19 @@ void scramble_key(unsigned char scrambled[kKeySize]) {
 }
 
 int create_check_block(unsigned char scrambled[kKeySize], int clock_value) {
-  unsigned char original[kKeySize];
+  unsigned char* original = scratch.original;
   std::memcpy(original, scrambled, kKeySize);
 
-  const int skip = clock_value % 512;
-  rotate_words(scrambled, skip / 16);
-  shift_bytes(scrambled, skip % 16);
+  const int clock_skip = clock_value % 512;
+  rotate_words(scrambled, clock_skip / 16);
+  shift_bytes(scrambled, clock_skip % 16);
 
   // Decryption takes the first match of its search. For a scrambled key of
   // repeating structure that can come before (skip / 16, skip % 16); the
   // skip it finds is the one both sides must use. It always finds one.
-  return find_check_block(original, scrambled);
+  const int skip = find_check_block(original, scrambled);
+  secret::wipe(original, kKeySize);
+  return skip;
 }
 
 int find_check_block(unsigned char scrambled[kKeySize],
@@ -104,7 +115,8 @@ int prepare_keystream(const char key[kKeySize], unsigned char check[kKeySize],
                       int clock_value, bool verify_only) {
   seed_generator(key_seed(key));
 
-  unsigned char scrambled[kKeySize];
+  secret::keep(&scratch, sizeof scratch);
+  unsigned char* scrambled = scratch.scrambled;
   std::memcpy(scrambled, key, kKeySize);
   scramble_key(scrambled);
 
@@ -114,8 +126,10 @@ int prepare_keystream(const char key[kKeySize], unsigned char check[kKeySize],
     std::memcpy(check, scrambled, kKeySize);
   } else {
     skip = find_check_block(scrambled, check);
-    if (skip < 0) return -1;
   }
+  // The check block is the scrambled key transformed: what is stored of it.
+  secret::wipe(&scratch, sizeof scratch);
+  if (skip < 0) return -1;
 
   for (int i = 0; i < skip; ++i) next_random();
   return skip;

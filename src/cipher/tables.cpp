@@ -8,8 +8,15 @@
 
 namespace fcloak::cipher {
 
-signed char shift_table[kTableSize];
-unsigned char add_table[kTableSize];
+TableSet table_sets[kTableSets];
+signed char* shift_table = table_sets[0].shift;
+unsigned char* add_table = table_sets[0].add;
+
+void select_tables(int set) {
+  TableSet& selected = table_sets[set == 1 ? 1 : 0];
+  shift_table = selected.shift;
+  add_table = selected.add;
+}
 
 namespace {
 

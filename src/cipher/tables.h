@@ -8,11 +8,26 @@ namespace fcloak::cipher {
 
 inline constexpr int kTableSize = 32768;
 
-extern signed char shift_table[kTableSize];
-extern unsigned char add_table[kTableSize];
+// Two sets of tables: a run that changes a file's password decrypts each
+// block under the old key's tables and encrypts it under the new key's,
+// without building either again.
+struct TableSet {
+  signed char shift[kTableSize];
+  unsigned char add[kTableSize];
+};
+inline constexpr int kTableSets = 2;
+extern TableSet table_sets[kTableSets];
 
-// Fills both tables, positions 1..32768 (indices 0..32767), continuing the
-// generator's sequence.
+// The tables of the selected set (set 0 until select_tables says otherwise):
+// the ones build_tables fills and transform_block uses.
+extern signed char* shift_table;
+extern unsigned char* add_table;
+
+// Selects set 0 or 1.
+void select_tables(int set);
+
+// Fills both tables of the selected set, positions 1..32768 (indices
+// 0..32767), continuing the generator's sequence.
 void build_tables(const char key[16], signed char mode);
 
 // Transforms bytes 0..count-1 of block in place; nothing when count <= 0.

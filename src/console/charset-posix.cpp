@@ -8,12 +8,15 @@
 #include <cstring>
 
 #include "console/originals.h"
+#include "console/unicode.h"
 
 namespace fcloak::charset {
 
 namespace {
 
 bool utf8 = false;
+// The locale's character set is GBK or one that GBK contains or extends.
+bool gbk = false;
 
 console::Originals<char> originals = {};
 
@@ -52,6 +55,8 @@ void start() {
   std::setlocale(LC_CTYPE, "");
   const char* codeset = nl_langinfo(CODESET);
   utf8 = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
+  gbk = codeset != nullptr && (std::strcmp(codeset, "GBK") == 0 || std::strcmp(codeset, "GB18030") == 0 ||
+                               std::strcmp(codeset, "GB2312") == 0);
 }
 
 bool utf8_locale() { return utf8; }
@@ -122,3 +127,11 @@ int native_name(const char* name, int length, char* out, int capacity) {
 }
 
 }  // namespace fcloak::charset
+
+namespace fcloak::unicode {
+
+bool system_text_is_gbk() { return charset::gbk; }
+
+int utf8_to_gbk(const char* in, int n, char* out, int capacity) { return charset::utf8_to_gbk_whole(in, n, out, capacity); }
+
+}  // namespace fcloak::unicode

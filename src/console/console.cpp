@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "cipher/secret.h"
 #include "console/terminal.h"
 #include "console/texts.h"
 
@@ -17,6 +18,9 @@ constexpr int kLineBufferSize = 132;
 constexpr unsigned char kCtrlZ = 0x1A;
 
 OutputState state{false, false};
+// The console line buffer. It holds a password: kept secret, wiped once the
+// line is taken.
+char line[kLineBufferSize];
 int pending_key = -1;
 bool failed = false;
 
@@ -38,10 +42,15 @@ bool all_blanks(Text text) {
 // Reads one line of standard input into line, its length into n. Bytes
 // past the buffer are read and dropped; kTooLong when there were 132 or
 // more before the end (the first 132 are in line).
-LineRead read_input_line(char (&line)[kLineBufferSize], int& n) {
+// A line that starts with a UTF-16 byte-order mark (a password file saved
+// so) is read in units of two bytes up to the unit of its line feed: bytes
+// 0x0A and 0x1A within its characters (上, 业) end nothing.
+LineRead read_input_line(int& n) {
   n = 0;
   int seen = 0;
   bool ended_by_ctrl_z = false;
+  enum { kBytes, kLittleEndian, kBigEndian } units = kBytes;
+  unsigned char previous = 0;
   for (;;) {
     unsigned char byte = 0;
     int got = terminal::read_input_byte(byte);
@@ -52,14 +61,28 @@ LineRead read_input_line(char (&line)[kLineBufferSize], int& n) {
       break;
     }
     ++seen;
-    if (byte == '\n') break;
-    if (byte == kCtrlZ) {
-      if (seen == 1) return LineRead::kEnded;
-      ended_by_ctrl_z = true;
-      break;
+    if (units == kBytes) {
+      if (byte == '\n') break;
+      if (byte == kCtrlZ) {
+        if (seen == 1) return LineRead::kEnded;
+        ended_by_ctrl_z = true;
+        break;
+      }
     }
     if (n < kLineBufferSize) line[n] = static_cast<char>(byte);
     ++n;
+    if (seen == 2 && previous == 0xFF && byte == 0xFE) {
+      units = kLittleEndian;
+    } else if (seen == 2 && previous == 0xFE && byte == 0xFF) {
+      units = kBigEndian;
+    } else if (units != kBytes && seen % 2 == 0) {
+      const unsigned unit = units == kBigEndian ? (previous << 8 | byte) : (byte << 8 | previous);
+      if (unit == '\n') {
+        n -= 2;
+        break;
+      }
+    }
+    previous = byte;
   }
   // The rest of a line cut by Ctrl+Z is not part of the next line.
   if (ended_by_ctrl_z) {
@@ -127,24 +150,56 @@ unsigned char read_key() {
   return key[0];
 }
 
-LineRead read_line(char* field, int size) {
+namespace {
+
+// Reads one console line into `line`, its length into n.
+LineRead read_console_line(int& n) {
+  secret::keep(line, sizeof line);
   const bool at_console = terminal::stdin_is_console() && terminal::stdout_is_console();
   if (at_console) {
     if (state.line_open && !state.continuation) end_line();
     state.continuation = false;
   }
-  char line[kLineBufferSize];
-  int n = 0;
-  LineRead read = read_input_line(line, n);
+  LineRead read = read_input_line(n);
   // Only a typed line has to fit the console's buffer.
   if (read == LineRead::kTooLong && !terminal::stdin_is_console()) read = LineRead::kRead;
   // A line typed to its end, taken or not, leaves the cursor at the start
   // of the next line.
   if (at_console && (read == LineRead::kRead || read == LineRead::kNotGbk)) state.line_open = false;
-  if (read != LineRead::kRead) return read;
-  terminal::input_line_to_gbk(line, n, kLineBufferSize);
-  for (int i = 0; i < size; ++i) field[i] = i < n ? line[i] : ' ';
-  return LineRead::kRead;
+  return read;
+}
+
+}  // namespace
+
+LineRead read_line(char* field, int size) {
+  int n = 0;
+  const LineRead read = read_console_line(n);
+  if (read == LineRead::kRead) {
+    for (int i = 0; i < size; ++i) field[i] = i < n ? line[i] : ' ';
+  }
+  secret::wipe(line, sizeof line);
+  return read;
+}
+
+LineRead read_password(Text prompt, Password& password) {
+  // Hidden before the prompt shows: a key typed once it is there is not
+  // echoed, and what was typed before it does not count.
+  terminal::hide_typed_lines();
+  write_record({Text("\r"), prompt}, true);
+  // Nobody is asked for what cannot be shown.
+  LineRead read = LineRead::kUnasked;
+  int n = 0;
+  if (!failed) read = read_console_line(n);
+  terminal::show_typed_lines();
+  if (read == LineRead::kRead) {
+    if (terminal::lines_in_unicode()) {
+      take_password_gbk(line, n, password);
+    } else {
+      take_password_bytes(line, n, password);
+    }
+  }
+  secret::wipe(line, sizeof line);
+  return read;
 }
 
 namespace {

@@ -13,6 +13,7 @@
 
 #include <initializer_list>
 
+#include "console/password_text.h"
 #include "console/text.h"
 
 namespace fcloak::console {
@@ -53,12 +54,22 @@ enum class [[nodiscard]] LineRead {
   kTooLong,      // a line typed at the console too long for its 132-byte buffer
   kNotGbk,       // a typed character has no GBK form (the line has been read)
   kInterrupted,  // a request to stop came while the line was awaited
+  kUnasked,      // the prompt could not be written (a password is not asked for)
 };
 
 // Reads one console line into a blank-padded field of `size` bytes: the
 // line's bytes up to its line end, at most `size` of them; the rest of the
 // line is read and discarded. The field is filled only for kRead.
 LineRead read_line(char* field, int size);
+
+// Asks for a password: the prompt as a record left open, then a console
+// line read as read_line reads it, taken as a password (password_text.h).
+// Typed at a console, the line is hidden: what was typed ahead is dropped
+// first, nothing of the line is shown, and its line end is shown as the
+// echo showed it. Lines from a pipe or a file are read as they come. Can be
+// called again for a second prompt. kUnasked when the prompt could not be
+// written (nothing is read then); `password` is filled only for kRead.
+LineRead read_password(Text prompt, Password& password);
 
 // The end-pause flag: when it holds 1, the exit asks for a key before the
 // program stops. Set at start, cleared by the run sequence.

@@ -55,6 +55,7 @@ int summary_line(Action action, const Tally& tally, char* out, int capacity) {
   Line line{out, capacity, 0};
   line.add(action == Action::kEncrypted   ? texts::kSummaryEncrypted
            : action == Action::kDecrypted ? texts::kSummaryDecrypted
+           : action == Action::kChanged   ? texts::kSummaryChanged
                                           : texts::kSummaryTested);
   line.add(tally.done);
   line.add(texts::kSummaryFiles);

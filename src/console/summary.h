@@ -14,6 +14,7 @@ enum class Action {
   kEncrypted,
   kDecrypted,
   kTested,
+  kChanged,  // -x: the password changed
 };
 
 struct Tally {

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "cipher/secret.h"
 #include "console/charset.h"
 #include "console/gbk.h"
 #include "console/keys.h"
@@ -27,6 +28,9 @@ int key_device = -1;
 int text_fd = STDOUT_FILENO;
 int line_fd = STDIN_FILENO;
 volatile std::sig_atomic_t stop_requested = 0;
+// While typed lines are hidden: the terminal mode to put back.
+bool hidden = false;
+termios shown_mode{};
 // A byte goes into this pipe with every request to stop, so that a wait for
 // the user's input ends too, whenever the request comes.
 int wake_pipe[2] = {-1, -1};
@@ -247,6 +251,8 @@ int read_multibyte(unsigned char first, unsigned char key[2]) {
 }  // namespace
 
 void start() {
+  // A crash leaves no core file with the password in it.
+  secret::no_core_dumps();
   hold_standard_streams();
   charset::start();
   stdin_console = isatty(STDIN_FILENO) == 1;
@@ -322,14 +328,25 @@ int read_input_byte(unsigned char& byte) {
   return got == 0 ? 0 : -1;
 }
 
-void input_line_to_gbk(char* line, int& n, int capacity) {
-  if (!charset::utf8_locale() || n <= 0) return;
-  char converted[512];
-  int m = charset::utf8_to_gbk(line, n, converted, sizeof converted);
-  if (m < 0) return;
-  if (m > capacity) m = capacity;
-  for (int i = 0; i < m; ++i) line[i] = converted[i];
-  n = m;
+bool lines_in_unicode() { return false; }
+
+void hide_typed_lines() {
+  if (line_fd < 0 || hidden || isatty(line_fd) != 1 || tcgetattr(line_fd, &shown_mode) != 0) return;
+  termios mode = shown_mode;
+  // A terminal that did not echo gives no line end either.
+  if ((mode.c_lflag & ECHO) != 0) {
+    // No echo of what is typed, but of the line end: the terminal writes it
+    // as its echo did, in its own output mode.
+    mode.c_lflag = (mode.c_lflag & static_cast<tcflag_t>(~(ECHO | ECHOE | ECHOK))) | ECHONL;
+  }
+  // TCSAFLUSH: what was typed ahead and not yet read goes.
+  if (tcsetattr(line_fd, TCSAFLUSH, &mode) == 0) hidden = true;
+}
+
+void show_typed_lines() {
+  if (!hidden) return;
+  tcsetattr(line_fd, TCSANOW, &shown_mode);
+  hidden = false;
 }
 
 void discard_pending_input() {
@@ -346,6 +363,10 @@ bool console_of_its_own() { return false; }
 
 bool interrupted() { return stop_requested != 0; }
 
-void exit_process(int status) { std::exit(status); }
+void exit_process(int status) {
+  show_typed_lines();
+  secret::wipe_all();
+  std::exit(status);
+}
 
 }  // namespace fcloak::terminal

@@ -12,7 +12,9 @@
 
 #include <atomic>
 #include <cstring>
+#include <cwchar>
 
+#include "cipher/secret.h"
 #include "console/gbk.h"
 #include "console/keys.h"
 #include "console/terminal.h"
@@ -51,6 +53,16 @@ constexpr int kTypedUnits = 256;
 char typed[2 * kTypedUnits];
 int typed_length = 0;
 int typed_at = 0;
+// What ReadConsoleW gives, a typed line's units.
+wchar_t typed_units[kTypedUnits];
+
+// While typed lines are hidden: the console mode to put back, and whether
+// the line end of a typed line is to be shown as the echo showed it, on
+// the console's screen.
+bool hidden = false;
+DWORD shown_mode = 0;
+bool echo_line_end = false;
+HANDLE echo_output = INVALID_HANDLE_VALUE;
 
 std::atomic<bool> stop_requested{false};
 // Signalled together with stop_requested.
@@ -259,11 +271,17 @@ int read_input_byte(unsigned char& byte) {
   DWORD got = 0;
   BOOL read = FALSE;
   if (input_is_console) {
-    wchar_t units[kTypedUnits];
-    read = ReadConsoleW(line_handle, units, kTypedUnits, &got, nullptr);
+    secret::keep(typed_units, sizeof typed_units);
+    secret::keep(typed, sizeof typed);
+    read = ReadConsoleW(line_handle, typed_units, kTypedUnits, &got, nullptr);
     if (read && got > 0) {
+      // The Enter of a hidden line moves to the next line, as its echo did.
+      if (hidden && echo_line_end && std::wmemchr(typed_units, L'\n', got) != nullptr) {
+        write_units(echo_output, L"\r\n", 2);
+      }
       bool complete = true;
-      typed_length = wide::to_gbk(units, static_cast<int>(got), typed, sizeof typed, complete);
+      typed_length = wide::to_gbk(typed_units, static_cast<int>(got), typed, sizeof typed, complete);
+      secret::wipe(typed_units, sizeof typed_units);
       typed_at = 0;
       if (typed_length < 0 || !complete) {
         typed_length = 0;
@@ -289,7 +307,31 @@ int read_input_byte(unsigned char& byte) {
 }
 
 // Typed lines are GBK already (read_input_byte).
-void input_line_to_gbk(char*, int&, int) {}
+bool lines_in_unicode() { return input_is_console; }
+
+void hide_typed_lines() {
+  if (!input_is_console || hidden) return;
+  echo_line_end = false;
+  typed_at = typed_length;
+  FlushConsoleInputBuffer(line_handle);
+  if (!GetConsoleMode(line_handle, &shown_mode)) return;
+  // Line input and Ctrl+C as before; only the echo goes.
+  if ((shown_mode & ENABLE_ECHO_INPUT) == 0 || SetConsoleMode(line_handle, shown_mode & ~ENABLE_ECHO_INPUT)) {
+    echo_line_end = (shown_mode & ENABLE_ECHO_INPUT) != 0;
+    hidden = true;
+  }
+  if (echo_line_end && echo_output == INVALID_HANDLE_VALUE) {
+    // The echo goes to the console's screen, wherever standard output goes.
+    echo_output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  }
+}
+
+void show_typed_lines() {
+  if (!hidden) return;
+  SetConsoleMode(line_handle, shown_mode);
+  hidden = false;
+}
 
 void discard_pending_input() {
   typed_at = typed_length;
@@ -298,24 +340,31 @@ void discard_pending_input() {
 }
 
 // The console closes with the program when the program is the only process
-// attached to it (started from the desktop: a double click, a file dropped
+// attached to it (started from the desktop: a double click, files dropped
 // on it; not from a command prompt or PowerShell, whose console stays).
-// It has to be a console that someone sees and types at: one with a
-// visible window, and standard input coming from it. A console without a
-// window (CREATE_NO_WINDOW, as programs that run others in the background
-// make it), one whose window is hidden (SW_HIDE, a hidden scheduled task),
-// or standard input from a file or a pipe has no one to answer it.
 bool console_of_its_own() {
   DWORD processes[2];
-  if (GetConsoleProcessList(processes, 2) != 1) return false;
+  return GetConsoleProcessList(processes, 2) == 1;
+}
+
+// The pause is for a person who reads that console before it closes: one
+// with a visible window, and standard input coming from it. A console
+// without a window (CREATE_NO_WINDOW, as programs that run others in the
+// background make it), one whose window is hidden (SW_HIDE, a hidden
+// scheduled task), or standard input from a file or a pipe has no one to
+// press a key, and the run ends at once with its status.
+bool pause_at_end(bool) {
+  if (!console_of_its_own()) return false;
   const HWND window = GetConsoleWindow();
   return window != nullptr && IsWindowVisible(window) && is_console(input_handle);
 }
 
-bool pause_at_end(bool) { return console_of_its_own(); }
-
 bool interrupted() { return stop_requested.load(); }
 
-[[noreturn]] void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }
+[[noreturn]] void exit_process(int status) {
+  show_typed_lines();
+  secret::wipe_all();
+  ExitProcess(static_cast<UINT>(status));
+}
 
 }  // namespace fcloak::terminal

@@ -53,11 +53,21 @@ int read_key_press(unsigned char key[2]);
 inline constexpr int kNotGbk = -2;
 int read_input_byte(unsigned char& byte);
 
-// Turns a line of standard input, typed at the console or coming from a
-// pipe or a file, into GBK in place (n bytes of at most capacity), as the
-// arguments are: one password gives one key however it is given. A system
-// that already delivers GBK leaves it as it is.
-void input_line_to_gbk(char* line, int& n, int capacity);
+// Whether the lines come from a console that takes text in Unicode and
+// hands it out as GBK (Windows): such a line needs no conversion. Lines of
+// bytes (a POSIX terminal, a pipe, a file) are taken by the password rule
+// (password_text.h).
+bool lines_in_unicode();
+
+// When lines come from a console: drops what was typed ahead and not yet
+// read, and shows nothing of the lines typed from now on but their line
+// end, where the console's echo would have shown it, so that what follows
+// stands where it stood. Lines from a pipe or a file: nothing.
+void hide_typed_lines();
+
+// Shows typed lines again as the console showed them before
+// hide_typed_lines(). Also done at every end of the process.
+void show_typed_lines();
 
 // Whether the run asks for a key before it ends. `through_path`: argument 0
 // holds a backslash, as it does for a program that the desktop started

@@ -3,7 +3,9 @@
 #include <cstring>
 #include <cwchar>
 
+#include "cipher/secret.h"
 #include "console/originals.h"
+#include "console/unicode.h"
 
 namespace fcloak::wide {
 
@@ -80,3 +82,33 @@ int native_name(const char* name, int length, wchar_t* out, int capacity) {
 }
 
 }  // namespace fcloak::wide
+
+namespace fcloak::unicode {
+
+namespace {
+
+// GB18030 contains GBK.
+constexpr UINT kGb18030 = 54936;
+
+bool gbk_page(UINT page) { return page == wide::kGbk || page == kGb18030; }
+
+// A password on its way: kept secret.
+wchar_t units[512];
+
+}  // namespace
+
+// The ANSI code page is what programs write into pipes and files; a
+// console's own input page is what it hands over as bytes.
+bool system_text_is_gbk() { return gbk_page(GetACP()) || gbk_page(GetConsoleCP()); }
+
+int utf8_to_gbk(const char* in, int n, char* out, int capacity) {
+  if (n == 0) return 0;
+  secret::keep(units, sizeof units);
+  const int m = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, in, n, units, 512);
+  bool complete = false;
+  const int length = m > 0 ? wide::to_gbk(units, m, out, capacity, complete) : -1;
+  secret::wipe(units, sizeof units);
+  return complete ? length : -1;
+}
+
+}  // namespace fcloak::unicode

@@ -17,6 +17,9 @@ constexpr int kPoolSize = 6 << 20;
 
 const char* pointers[kMaxArguments];
 int lengths[kMaxArguments];
+// The arguments as the shell gave them.
+const char* given[kMaxArguments];
+int given_lengths[kMaxArguments];
 char pool[kPoolSize];
 bool all_loaded = true;
 
@@ -34,6 +37,8 @@ void load_arguments(int argc, char** argv) {
     int length = static_cast<int>(std::strlen(arg));
     pointers[i] = arg;
     lengths[i] = length;
+    given[i] = arg;
+    given_lengths[i] = length;
     if (!charset::utf8_locale()) continue;
     int n = charset::utf8_to_gbk(arg, length, pool + used, kPoolSize - used);
     if (n < 0) continue;
@@ -45,8 +50,11 @@ void load_arguments(int argc, char** argv) {
     lengths[i] = n;
     used += n;
   }
-  set_arguments(count, pointers, lengths);
+  set_arguments(count, pointers, lengths, given, given_lengths);
 }
+
+// The shell's arguments are argv, which set_arguments has.
+void wipe_native_argument(int) {}
 
 bool all_arguments_loaded() { return all_loaded; }
 

@@ -7,6 +7,7 @@
 
 #include <cwchar>
 
+#include "cipher/secret.h"
 #include "console/wide-win32.h"
 #include "files/args.h"
 #include "files/cmdline.h"
@@ -78,7 +79,15 @@ void load_arguments(int, char**) {
     used += n;
   }
   loaded_count = count;
-  set_arguments(count, pointers, lengths);
+  set_arguments(count, pointers, lengths, nullptr, nullptr, true);
+}
+
+void wipe_native_argument(int n) {
+  if (n < 0 || n >= loaded_count) return;
+  secret::wipe(wide_arguments + starts[n], static_cast<std::size_t>(wide_lengths[n]) * sizeof(wchar_t));
+  secret::wipe(storage + starts[n], static_cast<std::size_t>(wide_lengths[n]) * sizeof(char16_t));
+  // The command line as it was split holds it too.
+  secret::wipe(line, sizeof line);
 }
 
 // The command line's limits hold every argument it can have.

@@ -6,9 +6,12 @@
 namespace fcloak::files {
 
 // Hands the arguments to this module: `count` byte strings with their
-// lengths, argument 0 first. The strings must live as long as the process.
-// Called once by the platform's load_arguments().
-void set_arguments(int count, const char* const* args, const int* lengths);
+// lengths, argument 0 first, and the forms the system gave them in (none:
+// the same strings). `unicode`: the system gave them in Unicode (UTF-16),
+// and the strings are their GBK forms. The strings must live as long as the
+// process. Called once by the platform's load_arguments().
+void set_arguments(int count, const char* const* args, const int* lengths, const char* const* given = nullptr,
+                   const int* given_lengths = nullptr, bool unicode = false);
 
 // Fills the platform's arguments (argv on POSIX, the process command line on
 // Windows) into this module. Defined in args-posix.cpp / args-win32.cpp.
@@ -35,6 +38,22 @@ bool command_line_argument_in_gbk(int n);
 // Argument 0 is the program; arguments 1 on are the operands (file name,
 // password, sign), counted from the first one after the options.
 int get_argument(int n, char* field, int size);
+
+// Argument n (counted as get_argument counts) as the system gave it: the
+// bytes of a POSIX command line before any conversion. A Windows command
+// line is UTF-16, so there it is its GBK form, and `unicode` tells so.
+// Length -1 when there is no argument n.
+Text argument_as_given(int n, bool& unicode);
+
+// Overwrites argument n (counted as get_argument counts) with zeros in
+// every form the program holds, the system's own included, and leaves it
+// empty: for the password, once it is taken.
+void wipe_argument(int n);
+
+// Overwrites the command line's argument n in the forms that only the
+// platform holds (the UTF-16 ones of Windows). Defined in args-posix.cpp /
+// args-win32.cpp.
+void wipe_native_argument(int n);
 
 // The arguments as the command line has them, options included: how many
 // (argument 0 counts), and argument n itself (length -1 when there is none).

@@ -532,6 +532,23 @@ Status full_path(const char* name, int length, char* path, int capacity, int& pa
   return kOk;
 }
 
+Status read_head(const char* name, int length, void* bytes, int capacity, int& got) {
+  got = 0;
+  char path[kNativeNameSize];
+  if (!native(name, length, path)) return Status{Code::kNameTooLong, ENAMETOOLONG};
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return failure(Code::kDenied);
+  Status status = kOk;
+  while (got < capacity) {
+    int n = 0;
+    status = read(File{fd}, static_cast<char*>(bytes) + got, capacity - got, n);
+    if (!status.ok() || n == 0) break;
+    got += n;
+  }
+  ::close(fd);
+  return status;
+}
+
 int process_id() { return static_cast<int>(getpid()); }
 
 }  // namespace fcloak::fs

@@ -424,6 +424,25 @@ Status full_path(const char* name, int length, char* path, int capacity, int& pa
   return kOk;
 }
 
+Status read_head(const char* name, int length, void* bytes, int capacity, int& got) {
+  got = 0;
+  wchar_t buf[kNameCapacity];
+  const int n = c_name(name, length, buf);
+  if (n < 0 || n > kMaxName) return kNameTooLongStatus;
+  HANDLE handle = CreateFileW(buf, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return last_status(Code::kDenied);
+  Status status = kOk;
+  while (got < capacity) {
+    int done = 0;
+    status = read(file_of(handle), static_cast<char*>(bytes) + got, capacity - got, done);
+    if (!status.ok() || done == 0) break;
+    got += done;
+  }
+  CloseHandle(handle);
+  return status;
+}
+
 int process_id() { return static_cast<int>(GetCurrentProcessId()); }
 
 }  // namespace fcloak::fs

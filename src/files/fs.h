@@ -218,6 +218,11 @@ Status remove(const char* name, int length);
 // form and holds the file system's own bytes, to be shown unchanged.
 Status full_path(const char* name, int length, char* path, int capacity, int& path_length, bool& as_is);
 
+// Reads the first bytes of the named file, at most `capacity`, into bytes,
+// their number into got: a small text such as a password file, which may be
+// a device or a pipe (/dev/fd/3 on Linux) as well as a file on disk.
+Status read_head(const char* name, int length, void* bytes, int capacity, int& got);
+
 int process_id();
 
 }  // namespace fcloak::fs

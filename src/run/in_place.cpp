@@ -33,6 +33,8 @@ constexpr Text kCarriageReturn("\r");
 struct Job {
   Job() {
     std::memset(header, ' ', sizeof header);
+    std::memset(new_key, ' ', sizeof new_key);
+    std::memset(new_check, ' ', sizeof new_check);
     std::memset(key, ' ', sizeof key);
     std::memset(check_block, ' ', sizeof check_block);
   }
@@ -42,6 +44,11 @@ struct Job {
   unsigned char check_block[cipher::kCheckBlockSize];
   // The direction: +1 encrypt, -1 decrypt.
   signed char mode = 0;
+  // A password change: the file stays encrypted, under a new key and check
+  // block (new_key, new_check); `key` and `check_block` are the old ones.
+  bool change = false;
+  char new_key[cipher::kKeySize];
+  unsigned char new_check[cipher::kCheckBlockSize];
   // The message of an ending covers this many bytes of its line: the
   // question's, or once a pass has shown its progress line, that line.
   int width = 0;
@@ -134,19 +141,24 @@ Status scratch_status(fs::Status scratch) {
   return scratch.ok() ? Status::kOk : Status::kNoSpace;
 }
 
-// One of many files: the option is the answer, a file already in the
-// wanted form is left as it is, and the key is the run's. The scratch file
-// is only made for a file to be rewritten.
+// One of many files, or a password change: the option is the answer (no
+// question), a file already in the wanted form is left as it is (a change
+// wants an encrypted file), and the password is the run's (a change takes
+// its own when the run has none). The scratch file is only made for a file
+// to be rewritten.
 Status prepare_one_of_many(Text name, const JobRequest& request, Job& job) {
   Status status = note_opened_file();
   if (status == Status::kOk) status = refuse_unrestored(name);
   if (status == Status::kOk) status = classify_file(job, false);
   if (status != Status::kOk) return status;
   if (request.wanted == Wanted::kEncrypt && job.mode == -1) return Status::kSkipEncrypted;
-  if (request.wanted == Wanted::kDecrypt && job.mode == 1) return Status::kSkipPlain;
+  if ((request.wanted == Wanted::kDecrypt || job.change) && job.mode == 1) return Status::kSkipPlain;
   status = scratch_status(files::open_scratch_file(name.bytes, name.length));
-  std::memcpy(job.key, request.key, sizeof job.key);
-  if (status == Status::kOk) status = prepare_key(job.mode, job.key, job.check_block);
+  if (status == Status::kOk && job.change) {
+    status = take_passwords_for_change(request, job.key, job.check_block, job.new_key, job.new_check);
+  } else if (status == Status::kOk) {
+    status = set_up_key(*request.password, job.mode, job.key, job.check_block);
+  }
   if (status == Status::kOk) status = console_ok();
   return status;
 }
@@ -158,7 +170,7 @@ Status prepare(Text name, const JobRequest& request, Job& job) {
   if (status != Status::kOk) return status;
 
   const fs::Status user = files::open_user_file(name.bytes, name.length);
-  if (request.key != nullptr) {
+  if (request.password != nullptr || job.change) {
     if (user.code == fs::Code::kInUse) return Status::kInUse;
     if (!user.ok()) return Status::kWriteProtected;
     status = prepare_one_of_many(name, request, job);
@@ -172,27 +184,37 @@ Status prepare(Text name, const JobRequest& request, Job& job) {
     if (status == Status::kOk) status = classify_file(job, true);
     if (status == Status::kOk) status = console_ok();
     if (status == Status::kOk) status = confirm(job, request.wanted);
-    if (status == Status::kOk) status = take_password(job.mode, request.password_argument, job.key, job.check_block);
+    if (status == Status::kOk) status = take_password(job.mode, request, job.key, job.check_block);
     if (status == Status::kOk) status = console_ok();
   }
   if (status != Status::kOk) return status;
 
+  // The scratch file starts with the header of the file it is to become:
+  // an encryption's, or a password change's with the new check block. A
+  // change reads the old body from after the file's header.
   status = write_status(files::rewind_unit(files::kUserUnit));
   if (status == Status::kOk) status = write_status(files::rewind_unit(files::kScratchUnit));
-  if (status == Status::kOk && job.mode == 1) {
+  if (status == Status::kOk && (job.mode == 1 || job.change)) {
     status = write_status(files::write_bytes(files::kScratchUnit, cipher::kCurrentMarker, cipher::kMarkerSize));
-    if (status == Status::kOk) {
-      status = write_status(files::write_bytes(files::kScratchUnit, job.check_block, cipher::kCheckBlockSize));
-    }
+    const unsigned char* check = job.change ? job.new_check : job.check_block;
+    if (status == Status::kOk) status = write_status(files::write_bytes(files::kScratchUnit, check, cipher::kCheckBlockSize));
+  }
+  if (status == Status::kOk && job.change) {
+    status = read_status(files::read_bytes(files::kUserUnit, job.header, cipher::kMarkerSize));
+    if (status == Status::kOk) status = read_status(files::read_bytes(files::kUserUnit, job.check_block, cipher::kCheckBlockSize));
   }
   if (status != Status::kOk) return status;
   job.width = progress::kLineLength;
+  if (job.change) return run_rekey_pass(job.length - cipher::kHeaderSize, watch_console);
   return run_pass(job.length, job.key, 1, job.mode, watch_console);
 }
 
 // Pass 2 over the user file and what makes it safe, up to the completion.
 Status rewrite(Text name, Job& job) {
-  const int length = job.length + (job.mode == 1 ? cipher::kHeaderSize : -cipher::kHeaderSize);
+  // A password change writes the file back as an encryption does, at the
+  // length it had.
+  const signed char mode = job.change ? 1 : job.mode;
+  const int length = job.change ? job.length : job.length + (mode == 1 ? cipher::kHeaderSize : -cipher::kHeaderSize);
 
   // The next pass writes over the user file: before that, the scratch file
   // must hold every byte, on the device.
@@ -215,7 +237,7 @@ Status rewrite(Text name, Job& job) {
   // have failed.
   if (status == Status::kOk) status = write_status(files::rewind_unit(files::kUserUnit));
   if (status == Status::kOk) status = write_status(files::rewind_unit(files::kScratchUnit));
-  if (status == Status::kOk && job.mode == -1) {
+  if (status == Status::kOk && mode == -1) {
     status = write_status(files::open_read_back());
     if (status == Status::kOk) {
       status = read_status(files::read_bytes(files::kReadBackUnit, job.header, cipher::kMarkerSize));
@@ -229,7 +251,7 @@ Status rewrite(Text name, Job& job) {
   // From here on console text that cannot be written is no reason to stop:
   // the top reports it once the file is whole. Pass 2 watches that nobody
   // cuts the file short or writes past its end meanwhile.
-  status = run_pass(length, job.key, 2, job.mode, check_while_rewriting);
+  status = run_pass(length, job.key, 2, mode, check_while_rewriting);
   if (status != Status::kOk) return status;
 
   // The file's new length is set once, here, after the last byte written;
@@ -243,7 +265,7 @@ Status rewrite(Text name, Job& job) {
   files::close_unit(files::kUserUnit);
   files::close_unit(files::kScratchUnit);
 
-  write_completion(job.mode);
+  write_completion(job.change ? 0 : job.mode);
   // The data is right all the same: a warning, and the job is done.
   if (!time_restored) write_record({kCarriageReturn, texts::kTimeNotRestored}, false);
   return Status::kOk;
@@ -258,11 +280,25 @@ JobResult end_job(Status status, int width) {
   return result;
 }
 
-JobResult rewrite_in_place(Text name, const JobRequest& request) {
-  Job job;
+namespace {
+
+// The job's storage: fixed, as the keys in it are kept secret (locked, and
+// wiped at every ending, when no job's frame is left to hold them).
+Job job_storage;
+
+JobResult run_job(Text name, const JobRequest& request, bool change) {
+  Job& job = job_storage;
+  job = Job();
+  job.change = change;
   Status status = prepare(name, request, job);
   if (status == Status::kOk) status = rewrite(name, job);
   return end_job(status, job.width);
 }
+
+}  // namespace
+
+JobResult rewrite_in_place(Text name, const JobRequest& request) { return run_job(name, request, false); }
+
+JobResult change_password(Text name, const JobRequest& request) { return run_job(name, request, true); }
 
 }  // namespace fcloak::run

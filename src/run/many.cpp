@@ -31,11 +31,15 @@ char file_line[kFileLineSize];
 console::Action action_of(files::Mode mode) {
   if (mode == files::Mode::kDecrypt) return console::Action::kDecrypted;
   if (mode == files::Mode::kTest) return console::Action::kTested;
+  if (mode == files::Mode::kChangePassword) return console::Action::kChanged;
   return console::Action::kEncrypted;
 }
 
-// -t: the file's check block against the key, the file only read.
-JobResult test_file(Text name, const char* key) {
+// -t's key: fixed storage, kept secret.
+char test_key[cipher::kKeySize];
+
+// -t: the file's check block against the password, the file only read.
+JobResult test_file(Text name, const console::Password& password) {
   int length = 0;
   Status status = look_up(name, length);
   if (status != Status::kOk) return end_job(status, 0);
@@ -52,13 +56,13 @@ JobResult test_file(Text name, const char* key) {
   if (status == Status::kOk && length < cipher::kHeaderSize) status = Status::kTruncatedEncrypted;
   unsigned char check[cipher::kCheckBlockSize];
   if (status == Status::kOk) status = read_status(files::read_bytes(files::kUserUnit, check, sizeof check));
-  if (status == Status::kOk) status = prepare_key(-1, key, check);
+  if (status == Status::kOk) status = set_up_key(password, -1, test_key, check);
   if (status == Status::kOk) write_record({kCarriageReturn, texts::kPasswordRight}, false);
   return end_job(status, 0);
 }
 
 // One item of the walk: the job for a file, or why it is none.
-JobResult process(const files::Item& item, files::Mode mode, const char* key) {
+JobResult process(const files::Item& item, files::Mode mode, const JobRequest& run_request) {
   switch (item.found) {
     case files::Found::kFile:
       break;
@@ -75,8 +79,10 @@ JobResult process(const files::Item& item, files::Mode mode, const char* key) {
   }
   // The look-up, the open and the time restore all take these same bytes.
   if (!fs::name_fits(item.name.bytes, item.name.length)) return JobResult{Status::kNameTooLong, false, false, 0};
-  if (mode == files::Mode::kTest) return test_file(item.name, key);
-  const JobRequest request{mode == files::Mode::kDecrypt ? Wanted::kDecrypt : Wanted::kEncrypt, kNoArgument, key};
+  if (mode == files::Mode::kTest) return test_file(item.name, *run_request.password);
+  if (mode == files::Mode::kChangePassword) return change_password(item.name, run_request);
+  JobRequest request = run_request;
+  request.wanted = mode == files::Mode::kDecrypt ? Wanted::kDecrypt : Wanted::kEncrypt;
   return rewrite_in_place(item.name, request);
 }
 
@@ -99,13 +105,17 @@ int count_remaining(const files::Item& last) {
   return remaining;
 }
 
+// The run's password: taken once, kept secret.
+console::Password password;
+
 }  // namespace
 
-ManyResult run_many(files::Mode mode, int first_operand, bool recursive) {
+ManyResult run_many(files::Mode mode, int first_operand, bool recursive, Text password_file) {
   ManyResult result{action_of(mode), {0, 0, 0}, Status::kOk, false, -1, false, 0};
-  // One password for all, asked before the first file.
-  char key[cipher::kKeySize];
-  result.stop = read_password(kNoArgument, key);
+  // One password for all, asked before the first file (a new one twice, when
+  // typed); -x's new one at the first file whose current password fits.
+  const JobRequest request{Wanted::kAsk, kNoArgument, password_file, &password};
+  result.stop = get_password(request, mode == files::Mode::kEncrypt ? Purpose::kEncrypt : Purpose::kOpen, password);
   if (result.stop != Status::kOk) {
     result.before_first = true;
     return result;
@@ -118,7 +128,7 @@ ManyResult run_many(files::Mode mode, int first_operand, bool recursive) {
   while (files::next_item(item)) {
     const int line = console::file_line(item.number, item.total, item.name, file_line, kFileLineSize);
     if (line > 0) write_record({kCarriageReturn, Text(file_line, line)}, false);
-    const JobResult job = process(item, mode, key);
+    const JobResult job = process(item, mode, request);
     if (job.status != Status::kOk) {
       const Text kept = job.scratch_kept ? files::scratch_path() : Text("", 0);
       console::write_message(padded_to(message_for(job.status), job.width), kept,

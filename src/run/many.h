@@ -1,4 +1,4 @@
-// A run over many files (-e, -d, -t): one password for all, then each file
+// A run over many files (-e, -d, -t, -x): one password for all, then each file
 // of the walk in turn, as a single run would do it, with the line that
 // names it before it and its ending after it; the tally for the summary.
 #pragma once
@@ -27,8 +27,10 @@ struct ManyResult {
   int width;
 };
 
-// Runs `mode` (kEncrypt, kDecrypt or kTest) over the operands from the
-// command line's `first_operand` on. The banner has been written.
-ManyResult run_many(files::Mode mode, int first_operand, bool recursive);
+// Runs `mode` (kEncrypt, kDecrypt, kTest or kChangePassword) over the
+// operands from the command line's `first_operand` on, the password from
+// `password_file` (-k; length -1: none) or the prompt. The banner has been
+// written.
+ManyResult run_many(files::Mode mode, int first_operand, bool recursive, Text password_file);
 
 }  // namespace fcloak::run

@@ -73,12 +73,33 @@ Status copy_in_kernel(int input, int output, std::int32_t count, bool& in_kernel
   return relay(input, output, count - copied);
 }
 
+// What a pass does to the bytes it moves: nothing, encrypt or decrypt
+// under the tables of set 0, or (a password change) decrypt under set 1 and
+// encrypt under set 0.
+enum class Transform { kCopy, kEncrypt, kDecrypt, kRekey };
+
+Transform transform_of(const char key[16], signed char mode) {
+  if (key == nullptr) return Transform::kCopy;
+  return mode == 1 ? Transform::kEncrypt : Transform::kDecrypt;
+}
+
+Status move(int input, int output, int length, Transform transform, progress::Label label, bool report,
+            Watch watch);
+
 // Transforms `count` bytes of the buffer block by block: every block
 // starts again at the tables' first position.
-void transform_blocks(std::int32_t count, signed char mode) {
+void transform_blocks(std::int32_t count, Transform transform) {
+  if (transform == Transform::kCopy) return;
   for (std::int32_t at = 0; at < count; at += kBlockSize) {
     const std::int32_t n = count - at < kBlockSize ? count - at : kBlockSize;
-    cipher::transform_block(buffer + at, n, mode);
+    if (transform == Transform::kRekey) {
+      cipher::select_tables(1);
+      cipher::transform_block(buffer + at, n, -1);
+      cipher::select_tables(0);
+      cipher::transform_block(buffer + at, n, 1);
+    } else {
+      cipher::transform_block(buffer + at, n, transform == Transform::kEncrypt ? 1 : -1);
+    }
   }
 }
 
@@ -100,14 +121,14 @@ void report_progress(std::int32_t total, int length, progress::Label label) {
 }
 
 // Moves the whole input, however long, to the output a buffer at a time,
-// transformed under the key when one is given (its tables built): a read
-// comes short only at the end of the input.
-Status move_to_the_end(int input, int output, const char key[16], signed char mode) {
+// transformed (the tables built): a read comes short only at the end of the
+// input.
+Status move_to_the_end(int input, int output, Transform transform) {
   for (;;) {
     if (terminal::interrupted()) return Status::kInterrupted;
     int got = 0;
     if (!files::read_some(input, buffer, kBufferSize, got).ok()) return Status::kReadFailed;
-    if (key != nullptr) transform_blocks(got, mode);
+    transform_blocks(got, transform);
     const Status written = write_status(files::write_bytes(output, buffer, got));
     if (written != Status::kOk) return written;
     if (got < kBufferSize) return Status::kOk;
@@ -140,12 +161,24 @@ Status run_pass(int length, const char key[16], unsigned char pass, signed char 
 
 Status move_blocks(int input, int output, int length, const char key[16], signed char mode,
                    progress::Label label, bool report, Watch watch) {
+  if (key != nullptr) cipher::build_tables(key, mode);
+  return move(input, output, length, transform_of(key, mode), label, report, watch);
+}
+
+Status run_rekey_pass(int length, Watch watch) {
+  return move(files::kUserUnit, files::kScratchUnit, length, Transform::kRekey, progress::Label::kEncrypt, true,
+              watch);
+}
+
+namespace {
+
+Status move(int input, int output, int length, Transform transform, progress::Label label, bool report,
+            Watch watch) {
   // An input read to its end has no length to measure progress against.
   report = report && length != kToTheEnd;
   if (report) progress::show_progress(0.0f, label);
-  const bool transforming = key != nullptr;
-  if (transforming) cipher::build_tables(key, mode);
-  if (length == kToTheEnd) return move_to_the_end(input, output, key, mode);
+  const bool transforming = transform != Transform::kCopy;
+  if (length == kToTheEnd) return move_to_the_end(input, output, transform);
 
   std::int32_t total = 0;
   // A multiple of the block size above length / 200: fewer than 200 reports
@@ -166,7 +199,7 @@ Status move_blocks(int input, int output, int length, const char key[16], signed
       if (read != Status::kOk) return read;
       total += remaining;
       if (report) report_progress(total, length, label);
-      if (transforming) transform_blocks(remaining, mode);
+      transform_blocks(remaining, transform);
       return write_status(files::write_bytes(output, buffer, remaining));
     }
 
@@ -184,7 +217,7 @@ Status move_blocks(int input, int output, int length, const char key[16], signed
       const Status copied = copy_in_kernel(input, output, count, in_kernel);
       if (copied != Status::kOk) return copied;
     } else {
-      if (transforming) transform_blocks(count, mode);
+      transform_blocks(count, transform);
       const Status written = write_status(files::write_bytes(output, buffer, count));
       if (written != Status::kOk) return written;
     }
@@ -194,5 +227,7 @@ Status move_blocks(int input, int output, int length, const char key[16], signed
     }
   }
 }
+
+}  // namespace
 
 }  // namespace fcloak::run

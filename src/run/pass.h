@@ -23,6 +23,12 @@ progress::Label pass_label(signed char mode, unsigned char pass);
 using Watch = Status (*)();
 Status run_pass(int length, const char key[16], unsigned char pass, signed char mode, Watch watch = nullptr);
 
+// Pass 1 of a password change: `length` bytes of the user file's body from
+// its position to the scratch file's, each block decrypted under the
+// tables of set 1 (the old key's) and encrypted under those of set 0 (the
+// new key's), both built before. It stops as run_pass does.
+Status run_rekey_pass(int length, Watch watch = nullptr);
+
 // A length for move_blocks: every byte up to the end of the input, however
 // many (an input of unknown length, such as a pipe).
 inline constexpr int kToTheEnd = -1;

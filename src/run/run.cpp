@@ -132,7 +132,7 @@ bool second_names_a_file(int first_operand) {
   if (answer != 'y') answer = 'n';
   write_record({Text(&answer, 1)}, false);
   if (answer == 'n') end_run(Status::kDeclined);
-  end_many(run_many(mode == 1 ? files::Mode::kEncrypt : files::Mode::kDecrypt, first_operand, false));
+  end_many(run_many(mode == 1 ? files::Mode::kEncrypt : files::Mode::kDecrypt, first_operand, false, Text("", -1)));
 }
 
 // The texts for scripts, whole lines and nothing else.
@@ -180,29 +180,36 @@ void run() {
   if (!files::all_arguments_loaded()) console::message_and_exit(texts::kTooManyArguments, console::kExitUsage);
 
   const int file_name_length = files::get_argument(1, file_name, kNameFieldSize);
-  // An option that does not exist, and a sign after -c FILE PASSWORD (the
-  // option is the answer), are usage errors.
+  // With a password file there is no password operand: the argument after
+  // the file is the sign, if any.
+  const bool password_file = options.password_file.length >= 0;
+  const int sign_argument = password_file ? 2 : 3;
   char sign = ' ';
-  // A mode that this build does not carry out yet is a usage error too.
-  // (-x, which walks its operands as -d does, joins run_many once its job
-  // is there.)
+  const int sign_length = files::get_argument(sign_argument, &sign, 1);
+  const bool signed_ok = sign_length < 0 || (sign_length == 1 && (sign == '+' || sign == '-'));
+  // A mode that this build does not carry out is a usage error too.
   const bool many = options.mode == files::Mode::kEncrypt || options.mode == files::Mode::kDecrypt ||
-                    options.mode == files::Mode::kTest;
+                    options.mode == files::Mode::kTest || options.mode == files::Mode::kChangePassword;
   const bool unwired = options.mode != files::Mode::kSingle && options.mode != files::Mode::kStdout &&
                        options.mode != files::Mode::kRestore && !many;
+  // An option that does not exist, a sign after -c FILE PASSWORD (the
+  // option is the answer), and a password operand beside a password file
+  // are usage errors.
+  char other = ' ';
   const bool misused = options.request == files::Request::kBadOption || options.request == files::Request::kMisused ||
-                       unwired || (options.to_stdout && files::get_argument(3, &sign, 1) >= 0);
+                       unwired || (options.to_stdout && sign_length >= 0) ||
+                       (!many && password_file && (files::get_argument(3, &other, 1) >= 0 || !signed_ok));
   if (file_name_length < 1 || misused) {
     console::message_and_exit(usage_text(program_path_length, last_backslash), console::kExitUsage);
   }
 
-  if (many) end_many(run_many(options.mode, options.first_operand, options.recursive));
+  if (many) end_many(run_many(options.mode, options.first_operand, options.recursive, options.password_file));
 
   // A command line of old whose argument 2 is a file, not a password, and
   // no sign: several files dropped on the program from the desktop, or,
   // anywhere else, a mistake refused before anything is read or written.
-  const bool signed_line = files::get_argument(3, &sign, 1) >= 0 && (sign == '+' || sign == '-');
-  if (options.mode == files::Mode::kSingle && !signed_line && second_names_a_file(options.first_operand)) {
+  const bool signed_line = files::get_argument(3, &other, 1) >= 0 && (other == '+' || other == '-');
+  if (options.mode == files::Mode::kSingle && !password_file && !signed_line && second_names_a_file(options.first_operand)) {
     if (!terminal::console_of_its_own()) console::message_and_exit(texts::kSecondIsFile, console::kExitUsage);
     run_drop(Text(file_name, file_name_length > kNameFieldSize ? kNameFieldSize : file_name_length),
              options.first_operand);
@@ -223,8 +230,8 @@ void run() {
   }
 
   // The sign after the password: the answer to the question.
-  JobRequest request{Wanted::kAsk, 2};
-  if (!options.to_stdout && files::get_argument(3, &sign, 1) >= 0) {
+  JobRequest request{Wanted::kAsk, password_file ? 0 : 2, options.password_file};
+  if (!options.to_stdout && sign_length >= 0) {
     if (sign == '+') request.wanted = Wanted::kEncrypt;
     if (sign == '-') request.wanted = Wanted::kDecrypt;
   }

@@ -71,6 +71,10 @@ Text message_for(Status status) {
       return texts::kWrongPassword;
     case Status::kPasswordNotGbk:
       return texts::kPasswordNotGbk;
+    case Status::kPasswordsDiffer:
+      return texts::kPasswordsDiffer;
+    case Status::kPasswordFileUnreadable:
+      return texts::kPasswordFileUnreadable;
     case Status::kInterrupted:
       return texts::kInterrupted;
     case Status::kReadFailed:
@@ -168,6 +172,11 @@ void write_over_progress(Text first, Text second) {
 }
 
 void write_completion(signed char mode) {
+  // A password change's line is a text of its own.
+  if (mode == 0) {
+    write_over_progress(texts::kPasswordChanged, Text("", 0));
+    return;
+  }
   write_over_progress(texts::kDone, mode == 1 ? texts::kDoneEncrypt : texts::kDoneDecrypt);
 }
 

@@ -5,6 +5,7 @@
 // its message and exit status.
 #pragma once
 
+#include "console/password_text.h"
 #include "console/text.h"
 #include "files/fs.h"
 
@@ -28,6 +29,8 @@ enum class [[nodiscard]] Status {
   kNoPassword,
   kWrongPassword,
   kPasswordNotGbk,  // a character of the password has no GBK form
+  kPasswordsDiffer,         // the new password typed twice, two different lines
+  kPasswordFileUnreadable,  // the file of -k cannot be read
   // Endings on the way.
   kInterrupted,
   kReadFailed,
@@ -94,13 +97,18 @@ enum class Wanted { kAsk, kEncrypt, kDecrypt };
 // What a job is to do with one file, as the caller decided it.
 struct JobRequest {
   Wanted wanted;
-  // The argument that holds the password; when it is blank or absent the
-  // password is asked for at the prompt.
+  // The argument that holds the password; when it is blank or absent (or
+  // 0: none) the password is asked for at the prompt.
   int password_argument;
+  // The password file (-k): GBK bytes as the argument holds them, length
+  // -1 when none was given. Its first line is the password (for -x the
+  // current one, the second line the new one); nothing is asked then.
+  Text password_file = Text("", -1);
   // A run over many files: the option is the answer (no question; a file
-  // already in the wanted form is skipped), and the password, taken once
-  // for all, is this key (16 bytes).
-  const char* key = nullptr;
+  // already in the wanted form is skipped), and this is the password, taken
+  // once for all (for -x the current one). Null: the job takes its own from
+  // the sources above.
+  const console::Password* password = nullptr;
 };
 
 // How a job ended.
@@ -127,8 +135,8 @@ Status classify(const unsigned char* header, signed char& mode);
 // end of the line it covers.
 void write_over_progress(Text first, Text second);
 
-// The completion line of an encryption (mode +1) or decryption (mode -1),
-// over the progress line.
+// The completion line of an encryption (mode +1), a decryption (mode -1) or
+// a password change (mode 0), over the progress line.
 void write_completion(signed char mode);
 
 }  // namespace fcloak::run

@@ -78,11 +78,20 @@ Status classify_input(Input& in, bool data_to_terminal) {
 
 }  // namespace
 
+namespace {
+
+// The job's storage: fixed, as the key in it is kept secret (locked, and
+// wiped at every ending, when no job's frame is left to hold it).
+Input input;
+
+}  // namespace
+
 JobResult run_to_stdout(Text name, const JobRequest& request, bool data_to_terminal) {
-  Input in;
+  Input& in = input;
+  in = Input();
   Status status = open_input(name, in);
   if (status == Status::kOk) status = classify_input(in, data_to_terminal);
-  if (status == Status::kOk) status = take_password(in.mode, request.password_argument, in.key, in.check_block);
+  if (status == Status::kOk) status = take_password(in.mode, request, in.key, in.check_block);
   if (status == Status::kOk && in.mode == 1) {
     status = output_status(files::write_bytes(files::kOutputUnit, cipher::kCurrentMarker, cipher::kMarkerSize));
     if (status == Status::kOk) {
