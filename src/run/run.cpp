@@ -13,6 +13,7 @@
 #include "files/options.h"
 #include "files/units.h"
 #include "progress/progress.h"
+#include "run/desktop.h"
 #include "run/guard.h"
 #include "run/pass.h"
 #include "run/password.h"
@@ -135,6 +136,11 @@ void run() {
   if (options.request == files::Request::kHelp || options.request == files::Request::kVersion) {
     console::write_lines(options.request == files::Request::kHelp ? texts::kHelp : texts::kVersion);
     terminal::exit_process(kExitDone);
+  }
+  // The desktop menus: a report of their own, no banner, no file.
+  if (options.request == files::Request::kRun &&
+      (options.mode == files::Mode::kInstallMenu || options.mode == files::Mode::kUninstallMenu)) {
+    terminal::exit_process(desktop_menus(options.mode == files::Mode::kInstallMenu));
   }
   // With -c standard output carries the data, and every text goes to
   // standard error.
