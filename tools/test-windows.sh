@@ -464,11 +464,12 @@ decrypt_key="$classes\\Directory\\shell\\fcloak.decrypt"
 # The registry under Software\Classes, as text in UTF-8, in FILE.
 classes_export() {
   rm -f "$work/export.reg"
-  "$wine64" reg export "$classes" "$work/export.reg" /y >/dev/null 2>&1
-  iconv -f UTF-16 -t UTF-8 "$work/export.reg" | tr -d '\r' >"$1"
+  "$wine64" reg export "$classes" "$work/export.reg" /y >/dev/null 2>&1 || true
+  iconv -f UTF-16 -t UTF-8 "$work/export.reg" 2>/dev/null | tr -d '\r' >"$1" || true
 }
-# The default value of a key as reg query shows it (ASCII only).
-default_of() { "$wine64" reg query "$1" /ve 2>/dev/null | tr -d '\r' | sed -n 's/^ *(Default) *REG_SZ *//p'; }
+# The default value of a key as reg query shows it (ASCII only); empty
+# when there is none.
+default_of() { { "$wine64" reg query "$1" /ve 2>/dev/null || true; } | tr -d '\r' | sed -n 's/^ *(Default) *REG_SZ *//p'; }
 # exported EXPORT KEY TEXT: the export shows the key with TEXT (UTF-8) as its
 # default value.
 exported() { grep -A1 -xF "[${2/HKCU/HKEY_CURRENT_USER}]" "$1" | grep -qxF "@=\"$3\""; }
@@ -502,7 +503,10 @@ desktop_menus() {
     cd "$root"
     return
   fi
-  # Bystanders: another program's shortcut and another verb under "*\shell".
+  # Software\Classes, which every Windows user has (a new wine prefix may
+  # not), and bystanders: another program's shortcut and another verb under
+  # "*\shell".
+  "$wine64" reg add "$classes" /f >/dev/null 2>&1
   echo "another shortcut" >"$sendto/other.lnk"
   "$wine64" reg add "$classes\\*\\shell\\other\\command" /ve /d 'notepad.exe "%1"' /f >/dev/null 2>&1
   classes_export before.reg
@@ -649,6 +653,26 @@ if [[ " ${arches[*]} " == *" i686 "* ]]; then
   if [ "$status" = 1 ] && cmp -s linux.out out && cmp -s f encrypted; then pass; else
     fail "32-bit wrong password (status $status): not the Linux build's refusal:"
     last_lines out
+  fi
+  cd "$root"
+  # The menus: an install from the 32-bit exe registers it, and the uninstall
+  # leaves the registry and the Send To folder as they were.
+  fresh_dir
+  exe_win=$("$wine64" winepath -w "$root/build-win-i686/fcloak.exe" 2>/dev/null | tr -d '\r')
+  sendto=$("$wine64" winepath -u "$sendto_win" 2>/dev/null | tr -d '\r')
+  classes_export before.reg
+  ls -A "$sendto" >before.list
+  run out windows i686 --install-menu
+  installed=$status
+  command=$(default_of "$files_key\\command")
+  run out2 windows i686 --uninstall-menu
+  classes_export after.reg
+  ls -A "$sendto" >after.list
+  if [ "$installed" = 0 ] && [ "$status" = 0 ] && [ "$command" = "\"$exe_win\" \"%1\"" ] &&
+    cmp -s before.reg after.reg && cmp -s before.list after.list; then pass; else
+    fail "32-bit menus: install (status $installed, command $command), uninstall (status $status):"
+    last_lines out
+    last_lines out2
   fi
   cd "$root"
   echo "== smoke set, 32-bit: $((passed - count)) checks passed"
