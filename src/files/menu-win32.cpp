@@ -186,7 +186,8 @@ void install_verb(const Verb& verb, Step& step) {
   LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, command_path, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                                    &command_key, &disposition);
   if (status != ERROR_SUCCESS) {
-    if (state == Outcome::kAbsent) prune_above(key_path);
+    // Whatever part of the path the failed call made goes again.
+    if (state == Outcome::kAbsent) remove_new_verb();
     fail(step, status);
     return;
   }
