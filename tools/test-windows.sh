@@ -10,10 +10,16 @@
 #   typed, each interchanging with the Linux build, the Chinese text on a
 #   wine console (a tmux window), and the pause on a console of the
 #   program's own but not on a shared one;
+# - the desktop menus of the 64-bit exe: --install-menu read back from the
+#   registry (wine reg) and the Send To shortcut (tests/windows/shell_probe.cpp,
+#   built here), the file entry's command run on a file, entries of the same
+#   names that are not fcloak's left alone, and --uninstall-menu leaving the
+#   registry under HKCU\Software\Classes and the Send To folder as before;
 # - the 32-bit exe, the primary target, under wine32 through qemu's i386
 #   user-mode emulator (this kernel runs no 32-bit programs itself): a smoke
 #   set, the usage message, files both ways at a few sizes, a wrong
-#   password, Chinese passwords and names, the console and the pause.
+#   password, Chinese passwords and names, the console and the pause, an
+#   install and uninstall of the menus.
 #
 # Run it after tools/test.sh (it uses that build's e2e_test and fcloak).
 #
