@@ -8,6 +8,7 @@ namespace {
 const std::string kVersionText = "fcloak " FCLOAK_VERSION
                                  "<nl>Copyright (c) 2026 the fcloak developers<nl>"
                                  u8"许可证: MIT. 本软件可自由使用、复制、修改和分发, 不提供任何担保.<nl>"_t;
+const std::string kMenusOnWindows = u8"--install-menu 和 --uninstall-menu 只能在Windows上使用.<nl>"_t;
 const std::vector<std::string> kHelpHolds = {
     u8"用法: fcloak [选项] 文件名 [密码 [+|-]]<nl>"_t, "<nl>  -c, --stdout ", "<nl>  -h, --help ",
     "<nl>  -e, --encrypt ", "<nl>  -d, --decrypt ", "<nl>  -t, --test ", "<nl>  -r, --recursive ",
@@ -47,6 +48,12 @@ std::vector<Case> option_cases() {
                 {.args = {"-", "-c", "+"}, .out = encrypting(), .effect = Effect::kEncrypted},
                 {.args = {"-", "-c", "-"}, .out = decrypting(), .effect = Effect::kDecrypted},
                 {.args = {"--", "--help", "--version", "+"}, .out = encrypting(), .effect = Effect::kEncrypted}}},
+      // The desktop menus are Windows' own; nothing is written or looked at.
+      {.name = "menus_only_on_windows",
+       .setup = one_file(kPlainName, kPlainText),
+       .runs = {{.args = {"--install-menu"}, .out = kMenusOnWindows, .status = 2},
+                {.args = {"--uninstall-menu"}, .out = kMenusOnWindows, .status = 2}},
+       .native_only = true},
   };
 }
 

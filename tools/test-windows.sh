@@ -16,10 +16,16 @@
 #   on one shared with cmd.exe, and on a console without a window (a
 #   launcher starts the program with CREATE_NO_WINDOW, its output to a
 #   file) the run ends with its status;
+# - the desktop menus of the 64-bit exe: --install-menu read back from the
+#   registry (wine reg) and the Send To shortcut (tests/windows/shell_probe.cpp,
+#   built here), the file entry's command run on a file, entries of the same
+#   names that are not fcloak's left alone, and --uninstall-menu leaving the
+#   registry under HKCU\Software\Classes and the Send To folder as before;
 # - the 32-bit exe, the primary target, under wine32 through qemu's i386
 #   user-mode emulator (this kernel runs no 32-bit programs itself): a smoke
 #   set, the usage message, files both ways at a few sizes, a wrong
-#   password, Chinese passwords and names, the console and the pause.
+#   password, Chinese passwords and names, the console and the pause, an
+#   install and uninstall of the menus.
 #
 # What wine cannot show here: the pause itself. Without a display, a
 # console that wine makes has no visible window (on a terminal its window
@@ -612,6 +618,181 @@ for arch in "${arches[@]}"; do
 done
 
 # ---------------------------------------------------------------------------
+# The desktop menus: what --install-menu writes, read back from the registry
+# and from the shortcut; the registered command run on a file; something of
+# the same name that is not fcloak's left alone; and --uninstall-menu leaving
+# the registry and the Send To folder as they were.
+
+probe=$work/shell_probe.exe
+x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -Wall -Wextra -Werror -municode -static -o "$probe" \
+  tests/windows/shell_probe.cpp -lole32 -luuid -lshell32
+classes='HKCU\Software\Classes'
+files_key="$classes\\*\\shell\\fcloak"
+encrypt_key="$classes\\Directory\\shell\\fcloak.encrypt"
+decrypt_key="$classes\\Directory\\shell\\fcloak.decrypt"
+# The registry under Software\Classes, as text in UTF-8, in FILE.
+classes_export() {
+  rm -f "$work/export.reg"
+  "$wine64" reg export "$classes" "$work/export.reg" /y >/dev/null 2>&1 || true
+  iconv -f UTF-16 -t UTF-8 "$work/export.reg" 2>/dev/null | tr -d '\r' >"$1" || true
+}
+# The default value of a key as reg query shows it (ASCII only); empty
+# when there is none.
+default_of() { { "$wine64" reg query "$1" /ve 2>/dev/null || true; } | tr -d '\r' | sed -n 's/^ *(Default) *REG_SZ *//p'; }
+# exported EXPORT KEY TEXT: the export shows the key with TEXT (UTF-8) as its
+# default value.
+exported() { grep -A1 -xF "[${2/HKCU/HKEY_CURRENT_USER}]" "$1" | grep -qxF "@=\"$3\""; }
+# menu_report OUT OUTCOME...: the report's four lines, in the order of the
+# entries, with these outcomes ("已添加", ...).
+menu_report() {
+  local out=$1 line
+  local entries=("\"发送到\"菜单的快捷方式: $sendto_win\\fcloak.lnk"
+    "文件的右键菜单 \"用 fcloak 加密/解密\": ${files_key/HKCU/HKEY_CURRENT_USER}"
+    "文件夹的右键菜单 \"用 fcloak 加密文件夹\": ${encrypt_key/HKCU/HKEY_CURRENT_USER}"
+    "文件夹的右键菜单 \"用 fcloak 解密文件夹\": ${decrypt_key/HKCU/HKEY_CURRENT_USER}")
+  shift
+  for line in "${entries[@]}"; do
+    holds "$out" "${1}$line"$'\r\n' || return 1
+    shift
+  done
+}
+
+desktop_menus() {
+  local what="64-bit menus" exe_win moved_win
+  fresh_dir
+  sendto_win=$("$wine64" "$probe" sendto | tr -d '\r')
+  local sendto
+  sendto=$("$wine64" winepath -u "$sendto_win" 2>/dev/null | tr -d '\r')
+  exe_win=$("$wine64" winepath -w "$root/build-win-x86_64/fcloak.exe" 2>/dev/null | tr -d '\r')
+  mkdir -p moved
+  cp "$root/build-win-x86_64/fcloak.exe" moved/
+  moved_win=$("$wine64" winepath -w "$PWD/moved/fcloak.exe" 2>/dev/null | tr -d '\r')
+  if [ -z "$sendto_win" ] || ! [ -d "$sendto" ] || [ -z "$exe_win" ]; then
+    fail "$what: no Send To folder ($sendto_win) or no Windows path of the exe"
+    cd "$root"
+    return
+  fi
+  # Software\Classes, which every Windows user has (a new wine prefix may
+  # not), and bystanders: another program's shortcut and another verb under
+  # "*\shell".
+  "$wine64" reg add "$classes" /f >/dev/null 2>&1
+  echo "another shortcut" >"$sendto/other.lnk"
+  "$wine64" reg add "$classes\\*\\shell\\other\\command" /ve /d 'notepad.exe "%1"' /f >/dev/null 2>&1
+  classes_export before.reg
+  ls -A "$sendto" >before.list
+
+  # Something of fcloak's names that is not fcloak's: an install keeps away
+  # from it (status 1), an uninstall leaves it; the rest is added and removed.
+  echo "not a shortcut" >"$sendto/fcloak.lnk"
+  cp "$sendto/fcloak.lnk" foreign.lnk
+  "$wine64" reg add "$encrypt_key" /ve /d "someone else's verb" /f >/dev/null 2>&1
+  run out windows x86_64 --install-menu
+  if [ "$status" = 1 ] && menu_report out 保留不是\ fcloak\ 添加的 已添加 保留不是\ fcloak\ 添加的 已添加 &&
+    cmp -s foreign.lnk "$sendto/fcloak.lnk" && [ "$(default_of "$encrypt_key")" = "someone else's verb" ]; then pass; else
+    fail "$what: an install over entries that are not fcloak's (status $status):"
+    last_lines out
+  fi
+  run out windows x86_64 --uninstall-menu
+  if [ "$status" = 0 ] && menu_report out 保留不是\ fcloak\ 添加的 已删除 保留不是\ fcloak\ 添加的 已删除 &&
+    cmp -s foreign.lnk "$sendto/fcloak.lnk" && [ "$(default_of "$encrypt_key")" = "someone else's verb" ]; then pass; else
+    fail "$what: an uninstall beside entries that are not fcloak's (status $status):"
+    last_lines out
+  fi
+  rm "$sendto/fcloak.lnk"
+  "$wine64" reg delete "$classes\\Directory" /f >/dev/null 2>&1
+  classes_export after.reg
+  if cmp -s before.reg after.reg; then pass; else
+    fail "$what: after the install and uninstall beside foreign entries the registry differs:"
+    diff before.reg after.reg | head -n 20 | sed 's/^/    /' || true
+  fi
+
+  # The install: the four entries, the texts, the commands and the shortcut.
+  run out windows x86_64 --install-menu
+  classes_export installed.reg
+  local link_target
+  link_target=$("$wine64" "$probe" link "$sendto_win\\fcloak.lnk" | tr -d '\r')
+  if [ "$status" = 0 ] && menu_report out 已添加 已添加 已添加 已添加 &&
+    holds out "菜单只为当前用户添加; 用 fcloak --uninstall-menu 删除."; then pass; else
+    fail "$what: the install (status $status):"
+    last_lines out
+  fi
+  if exported installed.reg "$files_key" "用 fcloak 加密/解密" &&
+    exported installed.reg "$encrypt_key" "用 fcloak 加密文件夹" &&
+    exported installed.reg "$decrypt_key" "用 fcloak 解密文件夹" &&
+    [ "$(default_of "$files_key\\command")" = "\"$exe_win\" \"%1\"" ] &&
+    [ "$(default_of "$encrypt_key\\command")" = "\"$exe_win\" -e -r \"%1\"" ] &&
+    [ "$(default_of "$decrypt_key\\command")" = "\"$exe_win\" -d -r \"%1\"" ]; then pass; else
+    fail "$what: the registry after the install:"
+    grep -A1 'fcloak' installed.reg | sed 's/^/    /' || true
+  fi
+  if [ "$link_target" = "$exe_win"$'\n\n'"用 fcloak 加密或解密文件" ]; then pass; else
+    fail "$what: the shortcut's target, arguments and description:"
+    printf '%s\n' "$link_target" | sed 's/^/    /'
+  fi
+  # Again: nothing to do. From another place: every entry now leads there.
+  run out windows x86_64 --install-menu
+  if [ "$status" = 0 ] && menu_report out 已有 已有 已有 已有; then pass; else
+    fail "$what: a second install (status $status):"
+    last_lines out
+  fi
+  run out "$wine64" moved/fcloak.exe --install-menu
+  link_target=$("$wine64" "$probe" link "$sendto_win\\fcloak.lnk" | tr -d '\r' | head -n 1)
+  if [ "$status" = 0 ] && menu_report out 已更新 已更新 已更新 已更新 && [ "$link_target" = "$moved_win" ] &&
+    [ "$(default_of "$files_key\\command")" = "\"$moved_win\" \"%1\"" ]; then pass; else
+    fail "$what: an install from another folder (status $status, shortcut to $link_target):"
+    last_lines out
+  fi
+
+  # The file verb's command run as the shell runs it, on a file with a
+  # blank and a Chinese character in its name: the question and the password
+  # at the console, the file encrypted; the Linux build decrypts it.
+  head -c 40000 /dev/urandom >"my 文件.bin"
+  cp "my 文件.bin" original
+  local command file_win
+  command=$(default_of "$files_key\\command")
+  file_win=$("$wine64" winepath -w "$PWD/my 文件.bin" 2>/dev/null | tr -d '\r')
+  on_terminal in_locale en "$wine64" "$probe" run "${command//"%1"/"$file_win"}"
+  if wait_for "加密否 ? (Yes/No):"; then tm send-keys y; fi
+  if wait_for "输入16位密码:"; then
+    tm send-keys -l "菜单 pw"
+    tm send-keys Enter
+  fi
+  if wait_for "[exit 0]" && screen_text | grep -qF "文件已完成加密." && encrypted "my 文件.bin" original &&
+    run out2 in_locale en linux "my 文件.bin" "菜单 pw" - && [ "$status" = 0 ] && cmp -s "my 文件.bin" original; then pass; else
+    fail "$what: the registered command ($command) did not encrypt the file:"
+    show_screen
+  fi
+
+  # The uninstall, run from where the exe first stood: the registry and the
+  # Send To folder as they were before.
+  run out windows x86_64 --uninstall-menu
+  classes_export after.reg
+  ls -A "$sendto" >after.list
+  if [ "$status" = 0 ] && menu_report out 已删除 已删除 已删除 已删除; then pass; else
+    fail "$what: the uninstall (status $status):"
+    last_lines out
+  fi
+  if cmp -s before.reg after.reg && cmp -s before.list after.list; then pass; else
+    fail "$what: after the uninstall the registry or the Send To folder differs:"
+    diff before.reg after.reg | head -n 20 | sed 's/^/    /' || true
+    diff before.list after.list | sed 's/^/    /' || true
+  fi
+  run out windows x86_64 --uninstall-menu
+  if [ "$status" = 0 ] && menu_report out 没有找到 没有找到 没有找到 没有找到; then pass; else
+    fail "$what: a second uninstall (status $status):"
+    last_lines out
+  fi
+  rm -f "$sendto/other.lnk"
+  "$wine64" reg delete "$classes\\*" /f >/dev/null 2>&1
+  cd "$root"
+}
+
+echo "== desktop menus, 64-bit fcloak.exe"
+count=$passed
+desktop_menus
+echo "== desktop menus, 64-bit: $((passed - count)) checks passed"
+
+# ---------------------------------------------------------------------------
 # The 32-bit exe's smoke set.
 
 if [[ " ${arches[*]} " == *" i686 "* ]]; then
@@ -642,6 +823,26 @@ if [[ " ${arches[*]} " == *" i686 "* ]]; then
   if [ "$status" = 1 ] && cmp -s linux.out out && cmp -s f encrypted; then pass; else
     fail "32-bit wrong password (status $status): not the Linux build's refusal:"
     last_lines out
+  fi
+  cd "$root"
+  # The menus: an install from the 32-bit exe registers it, and the uninstall
+  # leaves the registry and the Send To folder as they were.
+  fresh_dir
+  exe_win=$("$wine64" winepath -w "$root/build-win-i686/fcloak.exe" 2>/dev/null | tr -d '\r')
+  sendto=$("$wine64" winepath -u "$sendto_win" 2>/dev/null | tr -d '\r')
+  classes_export before.reg
+  ls -A "$sendto" >before.list
+  run out windows i686 --install-menu
+  installed=$status
+  command=$(default_of "$files_key\\command")
+  run out2 windows i686 --uninstall-menu
+  classes_export after.reg
+  ls -A "$sendto" >after.list
+  if [ "$installed" = 0 ] && [ "$status" = 0 ] && [ "$command" = "\"$exe_win\" \"%1\"" ] &&
+    cmp -s before.reg after.reg && cmp -s before.list after.list; then pass; else
+    fail "32-bit menus: install (status $installed, command $command), uninstall (status $status):"
+    last_lines out
+    last_lines out2
   fi
   cd "$root"
   echo "== smoke set, 32-bit: $((passed - count)) checks passed"

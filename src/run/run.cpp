@@ -12,6 +12,7 @@
 #include "files/fs.h"
 #include "files/options.h"
 #include "files/units.h"
+#include "run/desktop.h"
 #include "run/in_place.h"
 #include "run/many.h"
 #include "run/restore.h"
@@ -164,6 +165,13 @@ void run() {
   const files::Options options = files::parse_options();
   if (options.request == files::Request::kHelp) write_and_leave(texts::kHelp);
   if (options.request == files::Request::kVersion) write_and_leave(texts::kVersion);
+  // The desktop menus: a report of their own, no banner, no file.
+  if (options.request == files::Request::kRun &&
+      (options.mode == files::Mode::kInstallMenu || options.mode == files::Mode::kUninstallMenu)) {
+    const int status = desktop_menus(options.mode == files::Mode::kInstallMenu);
+    if (console::output_failed()) console::report_and_exit(texts::kOutputFailed);
+    console::leave(status);
+  }
   // With -c standard output carries the data, and every text goes to
   // standard error.
   const bool data_to_terminal = terminal::stdout_is_console();
