@@ -61,6 +61,8 @@ struct KeyCase {
   std::vector<std::string> decrypt_args = {};
   // The password through a pipe, for a decryption with no password argument.
   std::optional<std::string> input = {};
+  // The content of pw.txt in the run's directory, for -k (none when empty).
+  std::string password_file = {};
   std::string locale = "C";
   bool native_only = false;
 };
@@ -86,6 +88,7 @@ TEST_P(PasswordKey, OpensTheFile) {
   } else {
     write_file(file, encrypted_under(kPlainText, c.stored_under));
   }
+  if (!c.password_file.empty()) write_file(dir.path() + "/pw.txt", c.password_file);
   const Outcome decrypted = run_in(p, c.decrypt_args, dir.path(), c.input, c.locale);
   EXPECT_EQ(decrypted.status, 0) << show(decrypted.out);
   EXPECT_TRUE(read_file(file) == kPlainText) << show(decrypted.out);
@@ -152,6 +155,15 @@ INSTANTIATE_TEST_SUITE_P(
                 .input = kMima + "\n"},
         // A password file in UTF-8 (with and without its mark) or UTF-16,
         // as Notepad saves it, through a pipe: the key of the GBK form.
+        // The same as a password file given with -k, as Notepad saves it.
+        KeyCase{.name = "utf8_password_file",
+                .stored_under = gbk(kMima),
+                .decrypt_args = {"-k", "pw.txt", kPlainName, "-"},
+                .password_file = kMima + "\r\n"},
+        KeyCase{.name = "utf8_password_file_with_its_mark",
+                .stored_under = gbk(kMima),
+                .decrypt_args = {"-k", "pw.txt", kPlainName, "-"},
+                .password_file = "\xEF\xBB\xBF" + kMima + "\r\n"},
         KeyCase{.name = "utf8_line_piped",
                 .stored_under = gbk(kMima),
                 .decrypt_args = {kPlainName, "", "-"},
