@@ -767,6 +767,11 @@ desktop_menus() {
   if wait_for "输入16位密码:"; then
     tm send-keys -l "菜单 pw"
     tm send-keys Enter
+    # A new password typed at the console is typed twice.
+    if wait_for "再次输入密码:"; then
+      tm send-keys -l "菜单 pw"
+      tm send-keys Enter
+    fi
   fi
   if wait_for "[exit 0]" && screen_text | grep -qF "文件已完成加密." && encrypted "my 文件.bin" original &&
     run out2 in_locale en linux "my 文件.bin" "菜单 pw" - && [ "$status" = 0 ] && cmp -s "my 文件.bin" original; then pass; else
