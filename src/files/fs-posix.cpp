@@ -296,6 +296,10 @@ Status room_to_overwrite(File file, std::int64_t bytes) {
   // come free only after the rewrite, so room for all of it is needed.
   if (kind_of(fd) != kBtrfs && !shares_blocks(fd)) return kOk;
   const std::int64_t needed = bytes + bytes / kMetadataShare + kMetadataRoom;
+  // A copy-on-write file system counts the blocks just written (the scratch
+  // file's) as used only once its transaction is committed: commit it first,
+  // so that the free space read is the space there is.
+  ::syncfs(fd);
   struct statvfs about {};
   if (fstatvfs(fd, &about) != 0) return kOk;
   const auto free = static_cast<std::int64_t>(about.f_bavail) * static_cast<std::int64_t>(about.f_frsize);
