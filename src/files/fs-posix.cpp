@@ -335,14 +335,6 @@ Status create_new(const char* name, int length, File& file) {
   // decrypted.
   int fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600);
   if (fd < 0) return failure();
-  // The new name must survive a power loss as well as the data synced into
-  // the file later: the directory that holds it goes to the device now.
-  const Status synced = sync_directory_of(path);
-  if (!synced.ok()) {
-    ::close(fd);
-    ::unlink(path);
-    return synced;
-  }
   read_ahead(fd);
   file.handle = fd;
   return kOk;

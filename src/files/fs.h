@@ -137,8 +137,8 @@ Status room_to_overwrite(File file, std::int64_t bytes);
 Status sync_directory(const char* name, int length);
 
 // Creates a new file for reading and writing; kExists when the name is
-// taken. The directory that holds the new name is synced to the device
-// (POSIX), so that the name outlasts a power cut as its data will.
+// taken. The new name outlasts a power cut only once its directory is
+// synced (sync_directory): one sync can serve several names made in it.
 Status create_new(const char* name, int length, File& file);
 
 // How many bytes of the name are its directory, with the separator after

@@ -124,6 +124,10 @@ fs::Status write_note(const fs::Identity& identity, fs::Time write_time, Text fi
   status = fs::write(file, text, n);
   if (status.ok()) status = fs::sync(file);
   fs::close(file);
+  // The note's name and the scratch file's, both in this directory, go to
+  // the device together: from here on the scratch file is found, and known
+  // for the complete copy it is.
+  if (status.ok()) status = fs::sync_directory(name, length);
   return status;
 }
 

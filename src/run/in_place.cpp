@@ -229,7 +229,8 @@ Status rewrite(Text name, Job& job) {
   // them must be there before it starts, or it would run out midway.
   if (status == Status::kOk) status = write_status(files::room_to_overwrite(files::kUserUnit, length));
   // From the first write on, the scratch file is the complete copy: its
-  // note says of which file.
+  // note says of which file. Only a scratch file already on the device gets
+  // one, and its name goes to the device with the note's.
   if (status == Status::kOk) status = write_note(name);
   // Pass 2 writes the user file from where this rewind leaves it, and reads
   // the body from where the header skip leaves it: of the scratch file when
