@@ -626,6 +626,36 @@ TEST(ManyFiles, RewriteFailureStopsTheRun) {
   }
 }
 
+// An interrupt before the second file's rewrite (in its pass 1) stops the
+// run between files: the first done, the second and third untouched, no
+// scratch file or note left, the summary saying what remains, status 1.
+TEST(ManyFiles, InterruptBeforeARewriteStopsBetweenFiles) {
+  const Originals& o = originals();
+  ASSERT_FALSE(o.encrypted.empty());
+  TempDir dir;
+  for (const char* name : {"a", "b", "c"}) write_file(dir.path() + "/" + name, o.plain);
+  e2e::Launch launch;
+  launch.program = faulty_binary();
+  launch.args = {launch.program, "-e", "a", "b", "c"};
+  launch.cwd = dir.path();
+  launch.input_from = e2e::Input::kBytes;
+  launch.input = std::string(kPassword) + "\n";
+  // Scratch files are counted together: a's pass 1 writes its scratch file
+  // 7 times (as at InterruptAtFlush), so the 9th write is b's second.
+  launch.env = {"FCLOAK_FAULT=signal:scratch:9", "FCLOAK_FAULT_USER=" + dir.path() + "/b",
+                "FCLOAK_FAULT_COPIES=refused"};
+  const e2e::Outcome run = e2e::run(launch);
+  ASSERT_TRUE(run.exited);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(is_encrypted_form(read_file(dir.path() + "/a"), kPlainSize)) << "the first file is not done";
+  EXPECT_TRUE(read_file(dir.path() + "/b") == o.plain) << "the interrupted file was touched";
+  EXPECT_TRUE(read_file(dir.path() + "/c") == o.plain) << "the third file was touched";
+  EXPECT_EQ(all_files(dir.path()), (std::vector<std::string>{"a", "b", "c"})) << "a scratch file or a note was left";
+  const std::string lines = over_progress(kInterrupted) + "\r\n" + e2e::gbk(u8"还有 1 个文件未处理."_t) + "\r\n" +
+                            e2e::gbk(u8"加密 1 个文件, 跳过 0 个, 失败 1 个."_t) + kStop;
+  EXPECT_TRUE(run.out.ends_with(lines)) << e2e::show(run.out);
+}
+
 // The scratch file goes beside the file, not to the current directory:
 // with the current directory on a tmpfs (its content lost at a power cut),
 // a kill in pass 2 leaves the complete scratch file on the file's own disk;
