@@ -77,17 +77,17 @@ constexpr char kFileName[] = "data.bin";
 // ---------------------------------------------------------------------------
 // Texts, files and runs.
 
-const std::string kNoSpace = e2e::gbk(u8"驱动器没有足够空间."_t);
-const std::string kReadFailed = e2e::gbk(u8"读文件出错."_t);
-const std::string kFileChanged = e2e::gbk(u8"文件在处理过程中被改变."_t);
-const std::string kInterrupted = e2e::gbk(u8"程序被中断."_t);
-const std::string kScratchKept = e2e::gbk(u8"完整的文件保存在临时文件中: "_t);
+using e2e::in_gbk::kNoSpace;
+using e2e::in_gbk::kReadFailed;
+using e2e::in_gbk::kFileChanged;
+using e2e::in_gbk::kInterrupted;
+using e2e::in_gbk::kScratchKept;
 // The line after the kept scratch file's path.
 const std::string kRestoreHint = "\r\n" + e2e::gbk(u8"用 fcloak --restore 文件名 可以把它放回."_t);
-const std::string kDoneEncrypt = e2e::gbk(u8"文件已完成加密."_t);
-const std::string kDoneDecrypt = e2e::gbk(u8"文件已完成解密."_t);
-const std::string kTimeNotRestored = e2e::gbk(u8"文件的修改时间未能恢复."_t);
-const std::string kOutputFailed = e2e::gbk(u8"控制台输出失败."_t);
+using e2e::in_gbk::kDoneEncrypt;
+using e2e::in_gbk::kDoneDecrypt;
+using e2e::in_gbk::kTimeNotRestored;
+using e2e::in_gbk::kOutputFailed;
 // What follows the last message of a run here: the end of the message's
 // line, then the stop of the program's one exit.
 const std::string kStop = "\r\n" + e2e::kStop;

@@ -89,11 +89,11 @@ using e2e::operator""_t;
 using e2e::read_file;
 using e2e::write_file;
 
-const std::string kFileChanged = e2e::gbk(u8"文件在处理过程中被改变."_t);
-const std::string kNoSpace = e2e::gbk(u8"驱动器没有足够空间."_t);
-const std::string kCopyNotRestored = e2e::gbk(u8"这个文件有未恢复的完整副本: "_t);
-const std::string kRestored = e2e::gbk(u8"文件已恢复."_t);
-const std::string kTimeNotRestored = e2e::gbk(u8"文件的修改时间未能恢复."_t);
+using e2e::in_gbk::kFileChanged;
+using e2e::in_gbk::kNoSpace;
+using e2e::in_gbk::kCopyNotRestored;
+using e2e::in_gbk::kRestored;
+using e2e::in_gbk::kTimeNotRestored;
 const std::string kEncrypting = e2e::gbk(u8"加密进度 100 %"_t);
 const std::string kCopying = e2e::gbk(u8"复制进度"_t);
 constexpr char kFileName[] = "data.bin";

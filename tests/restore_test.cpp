@@ -34,14 +34,14 @@ constexpr char kFileName[] = "data.bin";
 // Whole pages: an encrypted form of it takes one page more.
 constexpr std::size_t kPlainSize = 40 * 4096;
 
-const std::string kRestored = e2e::gbk(u8"文件已恢复."_t);
-const std::string kCopyNotRestored = e2e::gbk(u8"这个文件有未恢复的完整副本: "_t);
+using e2e::in_gbk::kRestored;
+using e2e::in_gbk::kCopyNotRestored;
 const std::string kNotScratchFile = e2e::gbk(u8"这不是本程序的临时文件."_t);
 const std::string kNoKeptCopy = e2e::gbk(u8"找不到这个文件的完整副本."_t);
-const std::string kScratchKept = e2e::gbk(u8"完整的文件保存在临时文件中: "_t);
-const std::string kNoSpace = e2e::gbk(u8"驱动器没有足够空间."_t);
+using e2e::in_gbk::kScratchKept;
+using e2e::in_gbk::kNoSpace;
 const std::string kWriteProtected = e2e::gbk(u8"文件禁止写入."_t);
-const std::string kDoneDecrypt = e2e::gbk(u8"文件已完成解密."_t);
+using e2e::in_gbk::kDoneDecrypt;
 
 std::string faulty_binary() {
   const char* faulty = std::getenv("FCLOAK_FAULTY");

@@ -52,6 +52,22 @@ inline const std::string kDeclined = "n\r\n " + kStop;
 inline const std::string kEncrypted = u8"\r文件已完成加密."_t + kTwentyThreeBlanks + "\r\n " + kStop;
 inline const std::string kDecrypted = u8"\r文件已完成解密."_t + kTwentyThreeBlanks + "\r\n " + kStop;
 
+// The messages that the tests of faults, file systems and restores look
+// for, in GBK as the program writes them.
+namespace in_gbk {
+inline const std::string kNoSpace = gbk(u8"驱动器没有足够空间."_t);
+inline const std::string kReadFailed = gbk(u8"读文件出错."_t);
+inline const std::string kFileChanged = gbk(u8"文件在处理过程中被改变."_t);
+inline const std::string kInterrupted = gbk(u8"程序被中断."_t);
+inline const std::string kScratchKept = gbk(u8"完整的文件保存在临时文件中: "_t);
+inline const std::string kDoneEncrypt = gbk(u8"文件已完成加密."_t);
+inline const std::string kDoneDecrypt = gbk(u8"文件已完成解密."_t);
+inline const std::string kTimeNotRestored = gbk(u8"文件的修改时间未能恢复."_t);
+inline const std::string kOutputFailed = gbk(u8"控制台输出失败."_t);
+inline const std::string kCopyNotRestored = gbk(u8"这个文件有未恢复的完整副本: "_t);
+inline const std::string kRestored = gbk(u8"文件已恢复."_t);
+}  // namespace in_gbk
+
 // A progress line is this many bytes in GBK.
 inline constexpr std::size_t kProgressLine = 38;
 
