@@ -123,6 +123,22 @@ TEST_F(NoteTest, FoundInTheFilesDirectoryAndStaleNotesGo) {
   EXPECT_FALSE(exists("e/ZZb00001.fcloak")) << "a note without its copy was left";
 }
 
+// A directory listed without notes is not listed again while the notes the
+// run writes there go again; one that stays (its copy kept) is found.
+TEST_F(NoteTest, AKeptNoteIsFoundInADirectoryListedBefore) {
+  put("d/g", "another");
+  Note found{};
+  ASSERT_FALSE(find_note(text_of("d/g"), identity_of("d/g"), found));
+  const fs::Identity file = identity_of("d/f");
+  for (const bool keep : {false, true}) {
+    ASSERT_EQ(open_scratch_file("d/f", 3), fs::Code::kOk);
+    ASSERT_EQ(write_note(file, fs::Time{5, 6}, text_of(dir_ + "/d/f")), fs::Code::kOk);
+    end_note(keep);
+    EXPECT_EQ(find_note(text_of("d/f"), file, found), keep) << (keep ? "kept" : "removed");
+    if (!keep) close_all_units();
+  }
+}
+
 // What is not a note is none: another first line, numbers missing or out
 // of range.
 TEST_F(NoteTest, MalformedNotesAreNone) {

@@ -23,10 +23,11 @@ int written_note_length = 0;
 
 char text[kNoteSize];
 
-// Directories found without any note in them since the last note was
-// written: a run over many files in one directory lists it once, not once
-// a file. (A note that another run puts there meanwhile goes unseen by
-// this run: its file was held by that run until it ended.)
+// Directories found without any note in them since this run last left a
+// note behind: a run over many files in one directory lists it once, not
+// once a file (a note of its own that it removed again changes nothing).
+// (A note that another run puts there meanwhile goes unseen by this run:
+// its file was held by that run until it ended.)
 struct Searched {
   char directory[kNoteNameCapacity];
   int length;  // -1: none
@@ -93,7 +94,6 @@ bool number_after(const char* key, int n, std::int64_t& value, std::uint64_t* un
 
 fs::Status write_note(const fs::Identity& identity, fs::Time write_time, Text file_path) {
   written_note_length = 0;
-  for (Searched& s : without_notes) s.length = -1;
   char name[kNoteNameCapacity + kSuffixLength];
   int length = 0;
   if (!note_name(scratch_file_name(), name, length)) return fs::Status{fs::Code::kNameTooLong, 0};
@@ -134,7 +134,10 @@ fs::Status write_note(const fs::Identity& identity, fs::Time write_time, Text fi
 void end_note(bool keep) {
   // A note that cannot be removed guards nothing once its scratch file has
   // gone: the next run on the file removes it.
-  if (!keep && written_note_length > 0) static_cast<void>(fs::remove(written_note, written_note_length));
+  const bool removed = !keep && written_note_length > 0 && fs::remove(written_note, written_note_length).ok();
+  if (written_note_length > 0 && !removed) {
+    for (Searched& s : without_notes) s.length = -1;
+  }
   written_note_length = 0;
 }
 
