@@ -575,6 +575,20 @@ TEST(KeptScratchPath, ShownSoThatItCanBeCopied) {
   }
 }
 
+// `fcloak -e a b c` of the faulty build in `dir`, over three plain files
+// made there, with the fault on b; the launch, to run again.
+e2e::Launch encrypt_three(const TempDir& dir, const std::string& plain, const std::string& fault) {
+  for (const char* name : {"a", "b", "c"}) write_file(dir.path() + "/" + name, plain);
+  e2e::Launch launch;
+  launch.program = faulty_binary();
+  launch.args = {launch.program, "-e", "a", "b", "c"};
+  launch.cwd = dir.path();
+  launch.input_from = e2e::Input::kBytes;
+  launch.input = std::string(kPassword) + "\n";
+  launch.env = {"FCLOAK_FAULT=" + fault, "FCLOAK_FAULT_USER=" + dir.path() + "/b", "FCLOAK_FAULT_COPIES=refused"};
+  return launch;
+}
+
 // Many files in one run (-e a b c): a failure or an interrupt in the
 // second file's rewrite keeps and names its complete scratch file and
 // stops the run there: the first file done, the third untouched, the
@@ -589,15 +603,7 @@ TEST(ManyFiles, RewriteFailureStopsTheRun) {
   for (const Row& row : {Row{"write:user:3", &kNoSpace}, Row{"signal:user:2", &kInterrupted}}) {
     SCOPED_TRACE(row.fault);
     TempDir dir;
-    for (const char* name : {"a", "b", "c"}) write_file(dir.path() + "/" + name, o.plain);
-    e2e::Launch launch;
-    launch.program = faulty_binary();
-    launch.args = {launch.program, "-e", "a", "b", "c"};
-    launch.cwd = dir.path();
-    launch.input_from = e2e::Input::kBytes;
-    launch.input = std::string(kPassword) + "\n";
-    launch.env = {std::string("FCLOAK_FAULT=") + row.fault, "FCLOAK_FAULT_USER=" + dir.path() + "/b",
-                  "FCLOAK_FAULT_COPIES=refused"};
+    e2e::Launch launch = encrypt_three(dir, o.plain, row.fault);
     const e2e::Outcome run = e2e::run(launch);
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.status, 1);
@@ -633,18 +639,9 @@ TEST(ManyFiles, InterruptBeforeARewriteStopsBetweenFiles) {
   const Originals& o = originals();
   ASSERT_FALSE(o.encrypted.empty());
   TempDir dir;
-  for (const char* name : {"a", "b", "c"}) write_file(dir.path() + "/" + name, o.plain);
-  e2e::Launch launch;
-  launch.program = faulty_binary();
-  launch.args = {launch.program, "-e", "a", "b", "c"};
-  launch.cwd = dir.path();
-  launch.input_from = e2e::Input::kBytes;
-  launch.input = std::string(kPassword) + "\n";
   // Scratch files are counted together: a's pass 1 writes its scratch file
   // 7 times (as at InterruptAtFlush), so the 9th write is b's second.
-  launch.env = {"FCLOAK_FAULT=signal:scratch:9", "FCLOAK_FAULT_USER=" + dir.path() + "/b",
-                "FCLOAK_FAULT_COPIES=refused"};
-  const e2e::Outcome run = e2e::run(launch);
+  const e2e::Outcome run = e2e::run(encrypt_three(dir, o.plain, "signal:scratch:9"));
   ASSERT_TRUE(run.exited);
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(is_encrypted_form(read_file(dir.path() + "/a"), kPlainSize)) << "the first file is not done";
