@@ -53,12 +53,16 @@ constexpr Jumps kJumps = [] {
 // to nearest, ties to even, as the stored files require.
 float real_of(std::uint32_t t) { return static_cast<float>(static_cast<double>(t) * 0x1p-31); }
 
-}  // namespace
-
-float next_random() {
-  state = static_cast<std::int32_t>(multiply(static_cast<std::uint32_t>(state), kMultiplier));
+// Moves the state on by the steps that `factor` stands for; returns the new
+// state's real.
+float advance(std::uint32_t factor) {
+  state = static_cast<std::int32_t>(multiply(static_cast<std::uint32_t>(state), factor));
   return real_of(static_cast<std::uint32_t>(state));
 }
+
+}  // namespace
+
+float next_random() { return advance(kMultiplier); }
 
 std::int32_t generator_state() { return state; }
 
@@ -71,12 +75,8 @@ int draw_table_value(int count) {
   if (count <= 0) return 0;
   // Only the last of the draws is kept: the ones before it are steps of the
   // state, taken together.
-  while (count > kLongestJump) {
-    state = static_cast<std::int32_t>(multiply(static_cast<std::uint32_t>(state), kJumps.factor[kLongestJump]));
-    count -= kLongestJump;
-  }
-  state = static_cast<std::int32_t>(multiply(static_cast<std::uint32_t>(state), kJumps.factor[count]));
-  return table_value(real_of(static_cast<std::uint32_t>(state)));
+  for (; count > kLongestJump; count -= kLongestJump) advance(kJumps.factor[kLongestJump]);
+  return table_value(advance(kJumps.factor[count]));
 }
 
 }  // namespace fcloak::cipher
