@@ -342,6 +342,52 @@ TEST(CipherGolden, SmallBodies) {
   }
 }
 
+// Tables filled as the transforms reach them give the bytes that tables
+// drawn in full give, however the block lengths grow, with a second set
+// prepared in between (as a password change has it) and the generator drawn
+// elsewhere meanwhile.
+TEST(PrepareTables, FilledOnDemandMatchesFilledInFull) {
+  const std::string old_key = "old \x9D\xA0 key      ";
+  const std::string new_key = "the new one\x01\xFF  !";
+  ASSERT_EQ(old_key.size(), 16u);
+  ASSERT_EQ(new_key.size(), 16u);
+  static unsigned char plain[kTableSize];
+  static unsigned char want[kTableSize];
+  static unsigned char got[kTableSize];
+  for (int i = 0; i < kTableSize; ++i) plain[i] = static_cast<unsigned char>(i * 7 + i / 300);
+  // The same bytes under the old key's decryption, then the new key's
+  // encryption: once with every table drawn at once, once on demand.
+  std::memcpy(want, plain, kTableSize);
+  seed_generator(11111);
+  build_tables(old_key.data(), -1);
+  transform_block(want, kTableSize, -1);
+  seed_generator(22222);
+  build_tables(new_key.data(), 1);
+  transform_block(want, kTableSize, 1);
+
+  seed_generator(11111);
+  select_tables(1);
+  prepare_tables(old_key.data(), -1);
+  seed_generator(22222);
+  select_tables(0);
+  prepare_tables(new_key.data(), 1);
+  EXPECT_EQ(generator_state(), 22222) << "preparing draws nothing";
+  std::memcpy(got, plain, kTableSize);
+  for (const int length : {1, 17, 4096, 4095, 30000, kTableSize}) {
+    SCOPED_TRACE(length);
+    static unsigned char part[kTableSize];
+    std::memcpy(part, plain, kTableSize);
+    select_tables(1);
+    transform_block(part, length, -1);
+    next_random();
+    select_tables(0);
+    transform_block(part, length, 1);
+    EXPECT_EQ(std::memcmp(part, want, static_cast<std::size_t>(length)), 0);
+    EXPECT_EQ(std::memcmp(part + length, plain + length, static_cast<std::size_t>(kTableSize - length)), 0);
+  }
+  select_tables(0);
+}
+
 // A whole block, so every table position counts, kept as a digest.
 TEST(CipherGolden, WholeBlock) {
   static unsigned char block[kTableSize];

@@ -12,10 +12,14 @@ TableSet table_sets[kTableSets];
 signed char* shift_table = table_sets[0].shift;
 unsigned char* add_table = table_sets[0].add;
 
+namespace {
+TableSet* selected = &table_sets[0];
+}  // namespace
+
 void select_tables(int set) {
-  TableSet& selected = table_sets[set == 1 ? 1 : 0];
-  shift_table = selected.shift;
-  add_table = selected.add;
+  selected = &table_sets[set == 1 ? 1 : 0];
+  shift_table = selected->shift;
+  add_table = selected->add;
 }
 
 namespace {
@@ -112,23 +116,43 @@ int fastest_path() {
 
 }  // namespace
 
-void build_tables(const char key[16], signed char mode) {
-  std::int16_t draw_counts[kKeyLength];
+void prepare_tables(const char key[16], signed char mode) {
+  TableSet& set = *selected;
   for (int i = 0; i < kKeyLength; ++i) {
-    draw_counts[i] = static_cast<std::int16_t>((static_cast<unsigned char>(key[i]) & 15) + 1);
+    set.draw_counts[i] = static_cast<signed char>((static_cast<unsigned char>(key[i]) & 15) + 1);
   }
+  set.mode = mode;
+  set.filled = 0;
+  set.next_state = generator_state();
+}
 
+void fill_tables(int positions) {
+  TableSet& set = *selected;
+  if (positions > kTableSize) positions = kTableSize;
+  // A set no key was prepared for (mode 0) has nothing to draw.
+  if (set.mode == 0 || positions <= set.filled) return;
+  const std::int32_t outside = generator_state();
+  seed_generator(set.next_state);
   // Position p (1-based) uses key character (p mod 16) + 1, that is index
   // p mod 16; its shift entry and then its add entry each take that many
   // draws, strictly interleaved.
-  for (int p = 1; p <= kTableSize; ++p) {
-    const int count = draw_counts[p % kKeyLength];
+  for (int p = set.filled + 1; p <= positions; ++p) {
+    const int count = set.draw_counts[p % kKeyLength];
     const int shift_value = draw_table_value(count);
-    shift_table[p - 1] = static_cast<signed char>((shift_value % 8) * mode);
+    set.shift[p - 1] = static_cast<signed char>((shift_value % 8) * set.mode);
     const int add_value = draw_table_value(count);
     // Negative products wrap modulo 256: decryption adds the negated byte.
-    add_table[p - 1] = static_cast<unsigned char>((add_value % 255 + 1) * mode);
+    set.add[p - 1] = static_cast<unsigned char>((add_value % 255 + 1) * set.mode);
   }
+  set.filled = positions;
+  set.next_state = generator_state();
+  seed_generator(outside);
+}
+
+void build_tables(const char key[16], signed char mode) {
+  prepare_tables(key, mode);
+  fill_tables(kTableSize);
+  seed_generator(selected->next_state);
 }
 
 int transform_path_count() { return 1 + processor_path_count(); }
@@ -141,6 +165,7 @@ void transform_block_on(int path, unsigned char* block, int count, signed char m
   // The tables cover one block; a longer count would read past them.
   if (count > kTableSize) count = kTableSize;
   if (count <= 0) return;
+  fill_tables(count);
   const TransformPath& way = path_at(path);
   if (mode > 0) {
     // Encrypt: add, then rotate left.

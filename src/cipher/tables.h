@@ -4,6 +4,8 @@
 // encrypts (+1) or undoes the encryption (-1).
 #pragma once
 
+#include <cstdint>
+
 namespace fcloak::cipher {
 
 inline constexpr int kTableSize = 32768;
@@ -11,9 +13,18 @@ inline constexpr int kTableSize = 32768;
 // Two sets of tables: a run that changes a file's password decrypts each
 // block under the old key's tables and encrypts it under the new key's,
 // without building either again.
+//
+// A set is filled on demand: the positions a transform reaches are drawn
+// when it first reaches them, so a small file draws only for its own
+// length. The set keeps what the next positions need: the key's draw
+// counts, the mode and the generator state where its draws stopped.
 struct TableSet {
   signed char shift[kTableSize];
   unsigned char add[kTableSize];
+  int filled;  // positions 1..filled are drawn
+  signed char mode;
+  signed char draw_counts[16];
+  std::int32_t next_state;
 };
 inline constexpr int kTableSets = 2;
 extern TableSet table_sets[kTableSets];
@@ -26,12 +37,22 @@ extern unsigned char* add_table;
 // Selects set 0 or 1.
 void select_tables(int set);
 
-// Fills both tables of the selected set, positions 1..32768 (indices
-// 0..32767), continuing the generator's sequence.
+// Makes the selected set the tables of a key, continuing the generator's
+// sequence where it stands, and draws nothing yet: the transforms fill the
+// positions they reach. The generator is left where it was.
+void prepare_tables(const char key[16], signed char mode);
+
+// Fills the selected set up to position `positions` (at most 32768), if it
+// is not filled so far.
+void fill_tables(int positions);
+
+// prepare_tables and every position filled (indices 0..32767): the
+// generator is left after the last draw, as the tables' sequence ends.
 void build_tables(const char key[16], signed char mode);
 
-// Transforms bytes 0..count-1 of block in place; nothing when count <= 0.
-// Runs on the fastest path this processor has.
+// Transforms bytes 0..count-1 of block in place (filling the tables as far
+// as count first); nothing when count <= 0. Runs on the fastest path this
+// processor has.
 void transform_block(unsigned char* block, int count, signed char mode);
 
 // The paths transform_block can take, all with the same result: path 0 is

@@ -161,7 +161,7 @@ Status run_pass(int length, const char key[16], unsigned char pass, signed char 
 
 Status move_blocks(int input, int output, int length, const char key[16], signed char mode,
                    progress::Label label, bool report, Watch watch) {
-  if (key != nullptr) cipher::build_tables(key, mode);
+  if (key != nullptr) cipher::prepare_tables(key, mode);
   return move(input, output, length, transform_of(key, mode), label, report, watch);
 }
 

@@ -177,7 +177,7 @@ Status take_passwords_for_change(const JobRequest& request, char old_key[kKeySiz
   Status status = take_password(-1, request, old_key, old_check);
   if (status != Status::kOk) return status;
   cipher::select_tables(1);
-  cipher::build_tables(old_key, -1);
+  cipher::prepare_tables(old_key, -1);
   cipher::select_tables(0);
   if (!new_taken) {
     status = get_password(request, Purpose::kNew, storage.change_new);
@@ -185,7 +185,7 @@ Status take_passwords_for_change(const JobRequest& request, char old_key[kKeySiz
     new_taken = true;
   }
   status = set_up_key(storage.change_new, 1, new_key, new_check);
-  if (status == Status::kOk) cipher::build_tables(new_key, 1);
+  if (status == Status::kOk) cipher::prepare_tables(new_key, 1);
   return status;
 }
 
