@@ -49,6 +49,8 @@ WriteStatus write_out(const char* bytes, int n, bool) {
   return kWritten;
 }
 
+WriteStatus write_name(const char* bytes, int n) { return write_out(bytes, n, false); }
+
 void write_error(const char* bytes, int n, bool) { fake::errors.append(bytes, static_cast<std::size_t>(n)); }
 
 const char* line_end() { return "\n"; }

@@ -366,6 +366,24 @@ TEST_F(UnitsTest, ScratchGoesBesideTheUserFile) {
   }
 }
 
+// The path of a scratch file in a directory whose name GBK cannot hold is
+// still the directory's own: on Windows in UTF-8 (to be shown as it is),
+// on POSIX the file system's bytes, which are UTF-8 here. Never "?".
+TEST_F(UnitsTest, ScratchPathKeepsANameThatGbkCannotHold) {
+  const std::u8string directory = u8"S\u00f8ren \ub370\uc774\ud130\U0001F600";
+  const stdfs::path dir = stdfs::current_path() / directory;
+  ASSERT_TRUE(stdfs::create_directory(dir));
+  stdfs::current_path(dir);
+  put("f", "x");
+  ASSERT_EQ(open_scratch_file("f", 1), fs::Code::kOk);
+  const std::string path(scratch_path().bytes, static_cast<std::size_t>(scratch_path().length));
+  const std::string want(directory.begin(), directory.end());
+  EXPECT_NE(path.find(want + (path.find('\\') != std::string::npos ? "\\" : "/") + scratch_), std::string::npos)
+      << path;
+  EXPECT_EQ(path.find('?'), std::string::npos) << path;
+  close_unit(kScratchUnit);
+}
+
 TEST_F(UnitsTest, ScratchIsKeptOnceTheUserFileIsWritten) {
   put("f", "plain");
   ASSERT_EQ(open_user("f"), fs::Code::kOk);

@@ -597,6 +597,38 @@ many_files() {
   cd "$root"
 }
 
+# Names shown as they are: a name is shown before fcloak refuses it for a
+# character that GBK cannot hold, and must be readable there. Redirected, a
+# name that GBK cannot hold goes out in UTF-8 and one that it can in GBK; on
+# a console, in Unicode.
+shown_names() {
+  local arch=$1 what
+  what="$(label "$arch") names shown"
+  fresh_dir
+  mkdir -p "Søren/데이터😀" "Søren/데이터"
+  head -c 3000 /dev/urandom >"Søren/데이터😀/a.txt"
+  head -c 3000 /dev/urandom >"Søren/데이터/c.txt"
+  head -c 3000 /dev/urandom >文件.txt
+  cp 文件.txt 文件.orig
+  status=0
+  printf 'secret\n' | in_locale en windows "$arch" -e "Søren/데이터😀/a.txt" 文件.txt >out 2>&1 || status=$?
+  if [ "$status" = 1 ] && [[ " $(hex <out) " == *" $(printf '] Søren/데이터😀/a.txt' | hex) "* ]] &&
+    holds out "] 文件.txt" && encrypted 文件.txt 文件.orig; then
+    pass
+  else
+    fail "$what: redirected, the names are not in UTF-8 and in GBK as they can be (status $status):"
+    tr -d '\r' <out | grep -aF '[' | sed 's/^/    /'
+  fi
+  on_terminal in_locale en windows "$arch" -e "Søren/데이터/c.txt"
+  if wait_for "输入16位密码:"; then tm send-keys secret Enter; fi
+  if wait_for "再次输入密码:"; then tm send-keys secret Enter; fi
+  if ended_without_pause 1 && screen_text | grep -qF "] Søren/데이터/c.txt"; then pass; else
+    fail "$what: on the console the name is not shown in Unicode:"
+    show_screen
+  fi
+  cd "$root"
+}
+
 # Several files given as a desktop drop: on a console of the program's own
 # (wine makes one for a program started alone on a terminal), every argument
 # a file, one question with the count, one password, the summary (and no
@@ -641,6 +673,7 @@ for arch in "${arches[@]}"; do
   if [ "$arch" = x86_64 ]; then
     many_files "$arch"
     dropped_files "$arch"
+    shown_names "$arch"
   fi
   if [ "$arch" = x86_64 ]; then
     # A typed character that GBK cannot hold is refused, the file untouched.

@@ -120,6 +120,12 @@ void write_record(std::initializer_list<Text> items, bool left_open) {
   state.continuation = left_open;
 }
 
+void write_name(Text name) {
+  if (name.length > 0 && terminal::write_name(name.bytes, name.length) == terminal::kFatal) failed = true;
+  state.line_open = true;
+  state.continuation = false;
+}
+
 void write_empty_record() { write_record({Text(" ")}, false); }
 
 void write_lines(Text text) {

@@ -33,6 +33,10 @@ const OutputState& output_state();
 void write_record(std::initializer_list<Text> items, bool left_open);
 void write_empty_record();
 
+// Writes a file's name (terminal::write_name) at the end of the open record,
+// which it ends.
+void write_name(Text name);
+
 // Writes a text of whole lines to standard output as it is, outside the
 // records (the output state does not change), each "\n" as the platform's
 // line end: for texts that scripts read, the help and the version.

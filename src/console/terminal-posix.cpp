@@ -285,6 +285,8 @@ WriteStatus write_out(const char* bytes, int n, bool as_is) {
   return write_text(text_fd, stdout_console && !as_is, bytes, n);
 }
 
+WriteStatus write_name(const char* bytes, int n) { return write_out(bytes, n); }
+
 void write_error(const char* bytes, int n, bool as_is) { write_text(STDERR_FILENO, stderr_console && !as_is, bytes, n); }
 
 const char* line_end() { return "\n"; }

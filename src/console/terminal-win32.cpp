@@ -137,6 +137,19 @@ WriteStatus write_text(Stream& stream, const char* bytes, int n) {
   return stream.console ? write_console(stream, bytes, n) : write_bytes(stream.handle, bytes, n);
 }
 
+// A name or a path in Unicode: the longest the file functions take, and its
+// UTF-8 or GBK form (at most three bytes a unit).
+constexpr int kNameUnits = 32768;
+wchar_t name_units[kNameUnits];
+char name_bytes[3 * kNameUnits];
+
+// UTF-8 text (a path that GBK cannot hold), to a console in Unicode.
+WriteStatus write_utf8(Stream& stream, const char* bytes, int n) {
+  if (!stream.console) return write_bytes(stream.handle, bytes, n);
+  const int k = wide::from_utf8(bytes, n, name_units, kNameUnits);
+  return k < 0 ? write_bytes(stream.handle, bytes, n) : write_units(stream.handle, name_units, k);
+}
+
 // Runs on a thread of its own that the system starts for each event. For
 // Ctrl+C and Ctrl+Break it only raises the flag: the run checks it between
 // blocks and ends in order. When the console is closed, or the user logs
@@ -241,10 +254,30 @@ void lines_from_console() {
   input_is_console = is_console(console_input);
 }
 
-// Text printed "as is" is GBK here like all other text.
-WriteStatus write_out(const char* bytes, int n, bool) { return write_text(*text_stream, bytes, n); }
+// A path "as is" is UTF-8: a console shows it in Unicode, a file or a pipe
+// takes the bytes.
+WriteStatus write_out(const char* bytes, int n, bool as_is) {
+  return as_is ? write_utf8(*text_stream, bytes, n) : write_text(*text_stream, bytes, n);
+}
 
-void write_error(const char* bytes, int n, bool) { write_text(err_stream, bytes, n); }
+WriteStatus write_name(const char* bytes, int n) {
+  Stream& stream = *text_stream;
+  const int k = wide::native_name(bytes, n, name_units, kNameUnits);
+  if (k < 0) return write_text(stream, bytes, n);
+  if (stream.console) return write_units(stream.handle, name_units, k);
+  bool complete = false;
+  int m = wide::to_gbk(name_units, k, name_bytes, sizeof name_bytes, complete);
+  if (m < 0 || !complete) m = wide::to_utf8(name_units, k, name_bytes, sizeof name_bytes);
+  return m < 0 ? write_text(stream, bytes, n) : write_bytes(stream.handle, name_bytes, m);
+}
+
+void write_error(const char* bytes, int n, bool as_is) {
+  if (as_is) {
+    write_utf8(err_stream, bytes, n);
+  } else {
+    write_text(err_stream, bytes, n);
+  }
+}
 
 const char* line_end() { return "\r\n"; }
 

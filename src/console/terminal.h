@@ -27,12 +27,20 @@ void lines_from_console();
 
 enum WriteStatus { kWritten = 0, kShortfall = 1, kFatal = 2 };
 
-// Writes n bytes of GBK text to standard output (with `as_is`: bytes of
-// the file system's own, such as a path that has no GBK form, which go out
-// unchanged). kShortfall: some bytes did not arrive for a reason that is
+// Writes n bytes of GBK text to standard output (with `as_is`: the file
+// system's own form of a path that has no GBK form, which goes out as it
+// is: the locale's bytes on POSIX, UTF-8 on Windows, where a console shows
+// it in Unicode). kShortfall: some bytes did not arrive for a reason that is
 // ignored (closed stream, reader gone); kFatal: the device is full or
 // access is denied.
 WriteStatus write_out(const char* bytes, int n, bool as_is = false);
+
+// Writes a file's name, as the run was given it or found it, to standard
+// output so that it can be read and copied: on POSIX as GBK text; on
+// Windows from the name's own UTF-16 form (wide::native_name), in Unicode
+// on a console, and elsewhere in GBK where every character has a GBK form,
+// else in UTF-8.
+WriteStatus write_name(const char* bytes, int n);
 
 // Writes a run-time error report (GBK text, or with `as_is` bytes to go
 // out unchanged) to standard error.

@@ -31,6 +31,18 @@ int to_gbk(const wchar_t* in, int n, char* out, int capacity, bool& complete) {
   return m;
 }
 
+int to_utf8(const wchar_t* in, int n, char* out, int capacity) {
+  if (n == 0) return 0;
+  const int m = WideCharToMultiByte(CP_UTF8, 0, in, n, out, capacity, nullptr, nullptr);
+  return m > 0 ? m : -1;
+}
+
+int from_utf8(const char* in, int n, wchar_t* out, int capacity) {
+  if (n == 0) return 0;
+  const int m = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, in, n, out, capacity);
+  return m > 0 ? m : -1;
+}
+
 void remember_argument(const char* gbk, int gbk_length, const wchar_t* original, int original_length) {
   console::remember(originals, gbk, gbk_length, original, original_length);
 }

@@ -20,6 +20,11 @@ int from_gbk(const char* in, int n, wchar_t* out, int capacity);
 // conversion fails.
 int to_gbk(const wchar_t* in, int n, char* out, int capacity, bool& complete);
 
+// UTF-16 units into UTF-8 bytes, and back; the number written, -1 when out
+// is too small or the conversion fails.
+int to_utf8(const wchar_t* in, int n, char* out, int capacity);
+int from_utf8(const char* in, int n, wchar_t* out, int capacity);
+
 // Records that `gbk` is the GBK form of the command-line argument `original`
 // (UTF-16), so that a file name goes to the file system as it was given.
 // Both must live as long as the process.

@@ -70,12 +70,6 @@ int c_name(const char* name, int length, wchar_t (&buf)[kNameCapacity]) {
   return wide::native_name(name, length, buf, kNameCapacity);
 }
 
-// The GBK form of UTF-16 units in out (capacity bytes); its length, or -1.
-int gbk_of(const wchar_t* units, int n, char* out, int capacity) {
-  bool complete = true;
-  return wide::to_gbk(units, n, out, capacity, complete);
-}
-
 HANDLE handle_of(File file) { return reinterpret_cast<HANDLE>(file.handle); }
 
 File file_of(HANDLE handle) { return File{reinterpret_cast<std::intptr_t>(handle)}; }
@@ -409,7 +403,8 @@ Status remove(const char* name, int length) {
 }
 
 Status full_path(const char* name, int length, char* path, int capacity, int& path_length, bool& as_is) {
-  // The path is shown in GBK like every other text.
+  // The path is shown in GBK like every other text, unless GBK cannot hold
+  // it: then in UTF-8, as it is, so that it can still be read and copied.
   as_is = false;
   path_length = 0;
   wchar_t buf[kNameCapacity];
@@ -418,7 +413,12 @@ Status full_path(const char* name, int length, char* path, int capacity, int& pa
   static wchar_t whole[32768];
   DWORD n = GetFullPathNameW(buf, sizeof whole / sizeof whole[0], whole, nullptr);
   if (n == 0 || n >= sizeof whole / sizeof whole[0] || static_cast<int>(n) > kMaxName) return kNameTooLongStatus;
-  const int converted = gbk_of(whole, static_cast<int>(n), path, capacity);
+  bool complete = false;
+  int converted = wide::to_gbk(whole, static_cast<int>(n), path, capacity, complete);
+  if (converted >= 0 && !complete) {
+    converted = wide::to_utf8(whole, static_cast<int>(n), path, capacity);
+    as_is = true;
+  }
   if (converted < 0) return kNameTooLongStatus;
   path_length = converted;
   return kOk;

@@ -66,7 +66,9 @@ Status refuse_unrestored(Text name) {
   if (!files::find_note(name, opened_file().identity, kept_copy)) return Status::kOk;
   int length = 0;
   bool as_is = false;
-  if (fs::full_path(kept_copy.scratch, kept_copy.scratch_length, path, sizeof path, length, as_is).ok()) {
+  // The message is GBK text: a full path that GBK cannot hold gives way to
+  // the name the copy was found by.
+  if (fs::full_path(kept_copy.scratch, kept_copy.scratch_length, path, sizeof path, length, as_is).ok() && !as_is) {
     set_kept_copy_path(Text(path, length));
   } else {
     set_kept_copy_path(Text(kept_copy.scratch, kept_copy.scratch_length));

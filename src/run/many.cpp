@@ -126,8 +126,13 @@ ManyResult run_many(files::Mode mode, int first_operand, bool recursive, Text pa
   files::start_walk(first_operand, recursive);
   files::Item item{files::Found::kFile, Text("", 0), 0, 0};
   while (files::next_item(item)) {
-    const int line = console::file_line(item.number, item.total, item.name, file_line, kFileLineSize);
-    if (line > 0) write_record({kCarriageReturn, Text(file_line, line)}, false);
+    // The name goes out in a form that can be read and copied, which on
+    // some consoles is not the program's GBK.
+    const int line = console::file_line(item.number, item.total, Text("", 0), file_line, kFileLineSize);
+    if (line > 0) {
+      write_record({kCarriageReturn, Text(file_line, line)}, true);
+      console::write_name(item.name);
+    }
     const JobResult job = process(item, mode, request);
     if (job.status != Status::kOk) {
       const Text kept = job.scratch_kept ? files::scratch_path() : Text("", 0);
