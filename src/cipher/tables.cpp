@@ -114,18 +114,8 @@ int fastest_path() {
   return path;
 }
 
-}  // namespace
-
-void prepare_tables(const char key[16], signed char mode) {
-  TableSet& set = *selected;
-  for (int i = 0; i < kKeyLength; ++i) {
-    set.draw_counts[i] = static_cast<signed char>((static_cast<unsigned char>(key[i]) & 15) + 1);
-  }
-  set.mode = mode;
-  set.filled = 0;
-  set.next_state = generator_state();
-}
-
+// Fills the selected set up to position `positions` (at most 32768), where
+// it is not filled so far; the generator is left where it was.
 void fill_tables(int positions) {
   TableSet& set = *selected;
   if (positions > kTableSize) positions = kTableSize;
@@ -147,6 +137,18 @@ void fill_tables(int positions) {
   set.filled = positions;
   set.next_state = generator_state();
   seed_generator(outside);
+}
+
+}  // namespace
+
+void prepare_tables(const char key[16], signed char mode) {
+  TableSet& set = *selected;
+  for (int i = 0; i < kKeyLength; ++i) {
+    set.draw_counts[i] = static_cast<signed char>((static_cast<unsigned char>(key[i]) & 15) + 1);
+  }
+  set.mode = mode;
+  set.filled = 0;
+  set.next_state = generator_state();
 }
 
 void build_tables(const char key[16], signed char mode) {

@@ -42,10 +42,6 @@ void select_tables(int set);
 // positions they reach. The generator is left where it was.
 void prepare_tables(const char key[16], signed char mode);
 
-// Fills the selected set up to position `positions` (at most 32768), if it
-// is not filled so far.
-void fill_tables(int positions);
-
 // prepare_tables and every position filled (indices 0..32767): the
 // generator is left after the last draw, as the tables' sequence ends.
 void build_tables(const char key[16], signed char mode);
