@@ -399,6 +399,45 @@ TEST_F(UnitsTest, ScratchIsKeptOnceTheUserFileIsWritten) {
   EXPECT_EQ(contents("f"), "whain");  // closed at the length it has
 }
 
+// Files in flight at once each have a slot: their own units, scratch file
+// and write state. A slot starts its scratch name where no other slot of
+// the group will have taken one, and leaving a slot loses nothing of it.
+TEST_F(UnitsTest, SlotsKeepTheirFilesApart) {
+  put("f", "first");
+  put("g", "second");
+  ASSERT_EQ(open_user("f"), fs::Code::kOk);
+  ASSERT_EQ(open_scratch_file("f", 1), fs::Code::kOk);
+  EXPECT_EQ(write_bytes(kScratchUnit, "ONE", 3), fs::Code::kOk);
+  EXPECT_EQ(flush_unit(kScratchUnit), fs::Code::kOk);
+  select_slot(1);
+  EXPECT_EQ(selected_slot(), 1);
+  EXPECT_EQ(scratch_file_name().length, 0) << "a new slot has no scratch file";
+  ASSERT_EQ(open_user("g"), fs::Code::kOk);
+  ASSERT_EQ(open_scratch_file("g", 1), fs::Code::kOk);
+  std::string second = scratch_;
+  second[2] = 'b';
+  EXPECT_EQ(std::string(scratch_file_name().bytes, static_cast<std::size_t>(scratch_file_name().length)), second);
+  EXPECT_EQ(write_bytes(kScratchUnit, "TWO", 3), fs::Code::kOk);
+  EXPECT_EQ(rewind_unit(kUserUnit), fs::Code::kOk);
+  EXPECT_EQ(write_bytes(kUserUnit, "S", 1), fs::Code::kOk);
+  EXPECT_TRUE(scratch_must_be_kept());
+
+  select_slot(0);
+  EXPECT_FALSE(scratch_must_be_kept()) << "slot 0's user file was not written";
+  char read[5] = {};
+  EXPECT_EQ(read_bytes(kUserUnit, read, 5), fs::Code::kOk);
+  EXPECT_EQ(std::string(read, 5), "first");
+  close_all_units();
+  EXPECT_FALSE(stdfs::exists(scratch_));
+
+  select_slot(1);
+  EXPECT_EQ(flush_unit(kUserUnit), fs::Code::kOk);
+  close_all_units();  // kept: its user file was written
+  EXPECT_EQ(contents(second), "TWO");
+  EXPECT_EQ(contents("g"), "Second");
+  select_slot(0);
+}
+
 TEST_F(UnitsTest, UserFileMustBeARegularWritableFile) {
   put("ro", "x");
   make_read_only("ro");

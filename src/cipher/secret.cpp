@@ -12,8 +12,9 @@ struct Kept {
   std::size_t n;
 };
 
-// The password, its line, the key and the program's copies: a handful.
-constexpr int kRoom = 16;
+// The password, its line, the program's copies and a key for each file in
+// flight (32 at most).
+constexpr int kRoom = 64;
 Kept kept[kRoom];
 int kept_count = 0;
 

@@ -205,6 +205,14 @@ void write_behind(File file, std::int64_t offset, std::int64_t length);
 // Flushes the file's data to the device.
 Status sync(File file);
 
+// Flushes everything written on the file system that holds the file to the
+// device: the data and sizes of all its files, their names, its journal;
+// and reports a failure to write any of it back. Only where the platform
+// and the file system promise all of that (Linux from 5.8 on, for ext2-4,
+// xfs, btrfs, f2fs and tmpfs); elsewhere kWriteFailed, and each file is to
+// be synced on its own.
+Status sync_file_system(File file);
+
 void close(File& file);
 
 Status remove(const char* name, int length);

@@ -18,8 +18,14 @@ constexpr int kScratchNameLength = 8;
 // A note is small: a line for people with a path, and two of numbers.
 constexpr int kNoteSize = 2048;
 
-char written_note[kNoteNameCapacity + kSuffixLength];
-int written_note_length = 0;
+// The note written for each slot's scratch file (see units.h).
+struct Written {
+  char name[kNoteNameCapacity + kSuffixLength];
+  int length;
+};
+Written written[kFilesInFlight] = {};
+
+Written& written_note() { return written[selected_slot()]; }
 
 char text[kNoteSize];
 
@@ -92,8 +98,9 @@ bool number_after(const char* key, int n, std::int64_t& value, std::uint64_t* un
 
 }  // namespace
 
-fs::Status write_note(const fs::Identity& identity, fs::Time write_time, Text file_path) {
-  written_note_length = 0;
+fs::Status write_note(const fs::Identity& identity, fs::Time write_time, Text file_path, bool sync) {
+  Written& note = written_note();
+  note.length = 0;
   char name[kNoteNameCapacity + kSuffixLength];
   int length = 0;
   if (!note_name(scratch_file_name(), name, length)) return fs::Status{fs::Code::kNameTooLong, 0};
@@ -119,26 +126,38 @@ fs::Status write_note(const fs::Identity& identity, fs::Time write_time, Text fi
     status = fs::create_new(name, length, file);
   }
   if (!status.ok()) return status;
-  std::memcpy(written_note, name, static_cast<std::size_t>(length));
-  written_note_length = length;
+  std::memcpy(note.name, name, static_cast<std::size_t>(length));
+  note.length = length;
   status = fs::write(file, text, n);
-  if (status.ok()) status = fs::sync(file);
+  if (status.ok() && sync) status = fs::sync(file);
   fs::close(file);
   // The note's name and the scratch file's, both in this directory, go to
   // the device together: from here on the scratch file is found, and known
   // for the complete copy it is.
-  if (status.ok()) status = fs::sync_directory(name, length);
+  if (status.ok() && sync) status = fs::sync_directory(name, length);
+  return status;
+}
+
+fs::Status sync_note() {
+  const Written& note = written_note();
+  if (note.length == 0) return fs::Status{fs::Code::kNotOpen, 0};
+  fs::File file = fs::kNoFile;
+  fs::Status status = fs::open_for_reading(note.name, note.length, file);
+  if (status.ok()) status = fs::sync(file);
+  fs::close(file);
+  if (status.ok()) status = fs::sync_directory(note.name, note.length);
   return status;
 }
 
 void end_note(bool keep) {
+  Written& note = written_note();
   // A note that cannot be removed guards nothing once its scratch file has
   // gone: the next run on the file removes it.
-  const bool removed = !keep && written_note_length > 0 && fs::remove(written_note, written_note_length).ok();
-  if (written_note_length > 0 && !removed) {
+  const bool removed = !keep && note.length > 0 && fs::remove(note.name, note.length).ok();
+  if (note.length > 0 && !removed) {
     for (Searched& s : without_notes) s.length = -1;
   }
-  written_note_length = 0;
+  note.length = 0;
 }
 
 bool is_scratch_name(Text name) {

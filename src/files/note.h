@@ -31,13 +31,17 @@ struct Note {
   int scratch_length;
 };
 
-// Writes the note for the scratch file that units holds open (see
-// units.h), naming the user file: its identity, its full path and its
-// last-write time. The note and its directory are on the device when it
-// returns kOk.
-fs::Status write_note(const fs::Identity& identity, fs::Time write_time, Text file_path);
+// Writes the note for the scratch file that the selected slot holds open
+// (see units.h), naming the user file: its identity, its full path and its
+// last-write time. With `sync`, the note and its directory are on the
+// device when it returns kOk; without, they are left to a sync of the whole
+// file system (or sync_note).
+fs::Status write_note(const fs::Identity& identity, fs::Time write_time, Text file_path, bool sync = true);
 
-// At the end of a job: the note written is removed (it guards a scratch
+// Puts the note written without `sync`, and its directory, on the device.
+fs::Status sync_note();
+
+// At the end of a job (of the selected slot): the note written is removed (it guards a scratch
 // file no longer there) or, with `keep`, left for its scratch file. Either
 // way the next job starts without one.
 void end_note(bool keep);

@@ -51,25 +51,41 @@ struct Unit {
   std::int64_t behind;
   // Where the bytes that the device was asked to read ahead end.
   std::int64_t ahead;
-  unsigned char buffer[kBlockSize];
+  // The unit's buffer (see buffers): pending data is in it.
+  unsigned char* buffer;
 };
 
-Unit units[5] = {};
-bool user_written = false;
-// The scratch file's name as it is opened: the user file's directory, then
-// the name of its own.
-char scratch_name[kMaxPath];
-int scratch_name_length = 0;
-char scratch_full_path[kMaxPath];
-int scratch_full_path_length = 0;
-bool scratch_full_path_as_is = false;
+// One file in flight: its units and its scratch file.
+struct Slot {
+  Unit units[5];
+  bool user_written;
+  // The scratch file's name as it is opened: the user file's directory,
+  // then the name of its own.
+  char scratch_name[kMaxPath];
+  int scratch_name_length;
+  char scratch_full_path[kMaxPath];
+  int scratch_full_path_length;
+  bool scratch_full_path_as_is;
+};
+
+Slot slots[kFilesInFlight] = {};
+int current = 0;
+
+// The units' buffers, one a unit number, shared by the slots: a slot is
+// only left with nothing pending.
+unsigned char buffers[5][kBlockSize];
+
+// The selected slot: the one that every operation acts on.
+Slot* slot = &slots[0];
 
 Unit* unit_of(int unit) {
   if (unit < kUserUnit || unit > kReadBackUnit) return nullptr;
-  return units[unit].open ? &units[unit] : nullptr;
+  return slot->units[unit].open ? &slot->units[unit] : nullptr;
 }
 
-void start_unit(Unit& u, fs::File file, bool write_state, bool scratch, bool stream = false) {
+void start_unit(int unit, fs::File file, bool write_state, bool scratch, bool stream = false) {
+  Unit& u = slot->units[unit];
+  u.buffer = buffers[unit];
   u.file = file;
   u.open = true;
   u.write_state = write_state;
@@ -95,8 +111,8 @@ Status flush(Unit& u) {
 // Unit 1 on a file that an open gave with this status, or on standard input.
 Status start_user_unit(Status status, fs::File file, bool stream) {
   if (!status.ok()) return status;
-  start_unit(units[kUserUnit], file, false, false, stream);
-  user_written = false;
+  start_unit(kUserUnit, file, false, false, stream);
+  slot->user_written = false;
   return kOk;
 }
 
@@ -134,7 +150,7 @@ void start_writing(Unit& u) {
   if (u.write_state || u.stream) return;
   u.write_state = true;
   u.behind = u.position;
-  if (!u.scratch) user_written = true;
+  if (!u.scratch) slot->user_written = true;
 }
 
 }  // namespace
@@ -153,12 +169,12 @@ Status open_user_file_for_reading(const char* name, int length) {
 
 void open_standard_input() { static_cast<void>(start_user_unit(kOk, fs::standard_input(), true)); }
 
-void open_standard_output() { start_unit(units[kOutputUnit], fs::standard_output(), true, false, true); }
+void open_standard_output() { start_unit(kOutputUnit, fs::standard_output(), true, false, true); }
 
 Status open_read_back() {
   if (unit_of(kUserUnit) == nullptr) return kNotOpen;
-  start_unit(units[kReadBackUnit], units[kUserUnit].file, false, false);
-  units[kReadBackUnit].read_back = true;
+  start_unit(kReadBackUnit, slot->units[kUserUnit].file, false, false);
+  slot->units[kReadBackUnit].read_back = true;
   return kOk;
 }
 
@@ -168,54 +184,57 @@ namespace {
 // (none: the current directory): "ZZ", the letter, the five digits.
 // Another process (in another PID namespace, say) may hold the name: then
 // the next letter, and after 'z' other digits, up to kNameRounds of them.
+// Each slot starts at a name of its own, slot 0 at the first: the files of
+// a group in one directory find theirs at the first try.
 constexpr int kNameRounds = 4;
+constexpr int kNames = kNameRounds * 26;
+static_assert(kFilesInFlight <= kNames / 2, "a group in one directory leaves names for others");
 
 Status create_scratch_in(const char* user, int directory) {
-  if (directory + 8 > static_cast<int>(sizeof scratch_name)) return Status{Code::kNameTooLong, 0};
-  std::memcpy(scratch_name, user, static_cast<std::size_t>(directory));
-  char* leaf = scratch_name + directory;
-  scratch_name_length = directory + 8;
+  if (directory + 8 > static_cast<int>(sizeof slot->scratch_name)) return Status{Code::kNameTooLong, 0};
+  std::memcpy(slot->scratch_name, user, static_cast<std::size_t>(directory));
+  char* leaf = slot->scratch_name + directory;
+  slot->scratch_name_length = directory + 8;
   const int id = fs::process_id() % 100000;
-  for (int round = 0; round < kNameRounds; ++round) {
-    std::memcpy(leaf, "ZZa00000", 8);
-    int digits = ((id < 0 ? -id : id) + round * 50021) % 100000;
+  std::memcpy(leaf, "ZZa00000", 8);
+  for (int n = 0; n < kNames; ++n) {
+    const int name = (current + n) % kNames;
+    int digits = ((id < 0 ? -id : id) + name / 26 * 50021) % 100000;
     for (int i = 7; i >= 3; --i) {
       leaf[i] = static_cast<char>('0' + digits % 10);
       digits /= 10;
     }
-    for (char letter = 'a'; letter <= 'z'; ++letter) {
-      leaf[2] = letter;
-      // A name already there is left to whoever made it; a file of an
-      // earlier run is never written over.
-      if (fs::exists(scratch_name, scratch_name_length)) continue;
-      // The name is opened as it stands; its full path is only shown.
-      int path_length = 0;
-      Status status = fs::name_fits(scratch_name, scratch_name_length) ? kOk : Status{Code::kNameTooLong, 0};
-      if (status.ok()) {
-        status = fs::full_path(scratch_name, scratch_name_length, scratch_full_path, kMaxPath, path_length,
-                               scratch_full_path_as_is);
-      }
-      fs::File file = fs::kNoFile;
-      if (status.ok()) status = fs::create_new(scratch_name, scratch_name_length, file);
-      if (status.code == Code::kExists) continue;  // taken meanwhile
-      if (!status.ok()) {
-        scratch_name_length = 0;
-        return status;
-      }
-      scratch_full_path_length = path_length;
-      // A new file: its writes are a stretch from the start.
-      start_unit(units[kScratchUnit], file, true, true);
-      return kOk;
+    leaf[2] = static_cast<char>('a' + name % 26);
+    // A name already there is left to whoever made it; a file of an
+    // earlier run is never written over.
+    if (fs::exists(slot->scratch_name, slot->scratch_name_length)) continue;
+    // The name is opened as it stands; its full path is only shown.
+    int path_length = 0;
+    Status status = fs::name_fits(slot->scratch_name, slot->scratch_name_length) ? kOk : Status{Code::kNameTooLong, 0};
+    if (status.ok()) {
+      status = fs::full_path(slot->scratch_name, slot->scratch_name_length, slot->scratch_full_path, kMaxPath,
+                             path_length, slot->scratch_full_path_as_is);
     }
+    fs::File file = fs::kNoFile;
+    if (status.ok()) status = fs::create_new(slot->scratch_name, slot->scratch_name_length, file);
+    if (status.code == Code::kExists) continue;  // taken meanwhile
+    if (!status.ok()) {
+      slot->scratch_name_length = 0;
+      return status;
+    }
+    slot->scratch_full_path_length = path_length;
+    // A new file: its writes are a stretch from the start.
+    start_unit(kScratchUnit, file, true, true);
+    return kOk;
   }
-  scratch_name_length = 0;
+  slot->scratch_name_length = 0;
   return Status{Code::kNoFreeName, 0};
 }
 
 }  // namespace
 
 Status open_scratch_file(const char* user_name, int user_length) {
-  scratch_full_path_length = 0;
+  slot->scratch_full_path_length = 0;
   // Beside the file: the same file system (its copies in the kernel, its
   // free space) and a copy as durable as the file itself.
   const int directory = fs::directory_length(user_name, user_length);
@@ -364,13 +383,23 @@ Status flush_unit(int unit) {
   return u == nullptr ? kNotOpen : flush(*u);
 }
 
-Status sync_unit(int unit) {
+namespace {
+
+// Ends the unit's stretch of writing, then puts its file on the device by
+// `put_on_device` (fs::sync, fs::sync_file_system).
+Status finish_then(int unit, Status (*put_on_device)(fs::File)) {
   Unit* u = unit_of(unit);
   if (u == nullptr) return kNotOpen;
   const Status status = finish_writing(*u);
   if (!status.ok()) return status;
-  return fs::sync(u->file);
+  return put_on_device(u->file);
 }
+
+}  // namespace
+
+Status sync_unit(int unit) { return finish_then(unit, fs::sync); }
+
+Status sync_file_system(int unit) { return finish_then(unit, fs::sync_file_system); }
 
 long long written_end(int unit) {
   Unit* u = unit_of(unit);
@@ -410,19 +439,19 @@ Status room_to_overwrite(int unit, std::int64_t bytes) {
 }
 
 Status open_kept_copy(const char* name, int length) {
-  scratch_full_path_length = 0;
+  slot->scratch_full_path_length = 0;
   int path_length = 0;
-  Status status = fs::full_path(name, length, scratch_full_path, kMaxPath, path_length, scratch_full_path_as_is);
+  Status status = fs::full_path(name, length, slot->scratch_full_path, kMaxPath, path_length, slot->scratch_full_path_as_is);
   fs::File file = fs::kNoFile;
   if (status.ok()) status = fs::open_for_reading(name, length, file);
   if (!status.ok()) return status;
-  scratch_full_path_length = path_length;
+  slot->scratch_full_path_length = path_length;
   // Not a scratch file of this run: it stays when the unit closes.
-  start_unit(units[kScratchUnit], file, false, false);
+  start_unit(kScratchUnit, file, false, false);
   return kOk;
 }
 
-Text scratch_file_name() { return Text(scratch_name, scratch_name_length); }
+Text scratch_file_name() { return Text(slot->scratch_name, slot->scratch_name_length); }
 
 namespace {
 
@@ -438,8 +467,8 @@ void close(int unit, bool keep_scratch) {
   if (u->scratch && !keep_scratch) {
     // A scratch file that cannot be removed is left behind; nothing more
     // can be done about it at the end.
-    static_cast<void>(fs::remove(scratch_name, scratch_name_length));
-    scratch_full_path_length = 0;
+    static_cast<void>(fs::remove(slot->scratch_name, slot->scratch_name_length));
+    slot->scratch_full_path_length = 0;
   }
 }
 
@@ -447,13 +476,22 @@ void close(int unit, bool keep_scratch) {
 
 void close_unit(int unit) { close(unit, false); }
 
-bool user_file_written() { return user_written; }
+bool user_file_written() { return slot->user_written; }
 
-bool scratch_must_be_kept() { return user_written && units[kScratchUnit].open; }
+bool scratch_must_be_kept() { return slot->user_written && slot->units[kScratchUnit].open; }
 
-Text scratch_path() { return Text(scratch_full_path, scratch_full_path_length); }
+Text scratch_path() { return Text(slot->scratch_full_path, slot->scratch_full_path_length); }
 
-bool scratch_path_as_is() { return scratch_full_path_as_is; }
+bool scratch_path_as_is() { return slot->scratch_full_path_as_is; }
+
+void select_slot(int number) {
+  if (number < 0 || number >= kFilesInFlight) return;
+  current = number;
+  slot = &slots[number];
+}
+
+int selected_slot() { return current; }
+
 
 void close_all_units() {
   const bool keep = scratch_must_be_kept();

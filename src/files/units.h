@@ -13,6 +13,12 @@
 // Standard input and output are streams: read or written in order, never
 // cut, never rewound, never closed.
 //
+// A run over many files keeps several small files in flight at once, to
+// sync them together: each has a slot of its own (its units, its scratch
+// file), and every operation acts on the selected slot. Only the slots'
+// buffers are shared, one a unit number, so a slot is left only when none
+// of its units has data pending (after a flush, a rewind, a sync, a close).
+//
 // Every operation that can fail returns an fs::Status.
 #pragma once
 
@@ -28,6 +34,12 @@ inline constexpr int kUserUnit = 1;
 inline constexpr int kScratchUnit = 2;
 inline constexpr int kOutputUnit = 3;
 inline constexpr int kReadBackUnit = 4;
+inline constexpr int kFilesInFlight = 32;
+
+// Makes slot `number` (0 .. kFilesInFlight - 1) the one the operations act
+// on; slot 0 is selected at the start. The slot keeps its state meanwhile.
+void select_slot(int number);
+int selected_slot();
 
 // Opens unit 1 on the named existing file for reading and writing.
 Status open_user_file(const char* name, int length);
@@ -92,6 +104,12 @@ Status set_end(int unit);
 
 // Ends a stretch of writing and flushes the file to the device.
 Status sync_unit(int unit);
+
+// Ends a stretch of writing and flushes the whole file system that holds
+// the unit's file to the device (fs::sync_file_system): every file of it,
+// its names and its journal. Where the platform or the file system cannot
+// promise that, a failure: the files are then synced one by one.
+Status sync_file_system(int unit);
 
 // Where the bytes handed to the unit's file so far end: its position, less
 // the data still pending in the unit.

@@ -11,7 +11,11 @@ namespace fcloak::run {
 
 namespace {
 
-fs::Snapshot opened{};
+// What each slot's user file was at its open (see units.h).
+fs::Snapshot opened_files[files::kFilesInFlight] = {};
+
+// The selected slot's.
+fs::Snapshot& opened_now() { return opened_files[files::selected_slot()]; }
 
 // What the check of the content reads: a block of the user file, and of the
 // scratch file.
@@ -27,17 +31,18 @@ bool same_time(const fs::Time& a, const fs::Time& b) { return a.seconds == b.sec
 bool still_named(Text name, fs::Snapshot& now) {
   fs::Identity named{};
   return files::snapshot_unit(files::kUserUnit, now).ok() && fs::identify(name.bytes, name.length, named).ok() &&
-         same_identity(named, opened.identity);
+         same_identity(named, opened_now().identity);
 }
 
 }  // namespace
 
 Status note_opened_file() {
-  return files::snapshot_unit(files::kUserUnit, opened).ok() ? Status::kOk : Status::kReadFailed;
+  return files::snapshot_unit(files::kUserUnit, opened_now()).ok() ? Status::kOk : Status::kReadFailed;
 }
 
 Status check_before_rewrite(Text name) {
   fs::Snapshot now{};
+  const fs::Snapshot& opened = opened_now();
   if (!still_named(name, now) || now.size != opened.size || !same_time(now.write_time, opened.write_time) ||
       !same_time(now.change_time, opened.change_time)) {
     return Status::kFileChanged;
@@ -48,6 +53,7 @@ Status check_before_rewrite(Text name) {
 Status check_content_before_rewrite(signed char mode, int length) {
   // Equal times in whole seconds: the file system keeps no change time of
   // its own, or none finer than the second.
+  const fs::Snapshot& opened = opened_now();
   const bool times_tell = !same_time(opened.change_time, opened.write_time) || opened.write_time.nanoseconds != 0;
   if (times_tell && files::change_time_tells(files::kUserUnit)) return Status::kOk;
   if (!files::rewind_unit(files::kUserUnit).ok() || !files::rewind_unit(files::kScratchUnit).ok()) {
@@ -77,7 +83,7 @@ Status check_while_rewriting() {
   fs::Snapshot now{};
   if (!files::snapshot_unit(files::kUserUnit, now).ok()) return Status::kReadFailed;
   const long long written = files::written_end(files::kUserUnit);
-  const long long expected = written > opened.size ? written : opened.size;
+  const long long expected = written > opened_now().size ? written : opened_now().size;
   return now.size == expected ? Status::kOk : Status::kFileChanged;
 }
 
@@ -87,7 +93,7 @@ Status check_after_rewrite(Text name, int length) {
   return Status::kOk;
 }
 
-bool restore_write_time() { return put_write_time(opened.write_time); }
+bool restore_write_time() { return put_write_time(opened_now().write_time); }
 
 bool put_write_time(fs::Time time) {
   fs::Snapshot now{};
@@ -99,6 +105,6 @@ bool put_write_time(fs::Time time) {
          files::snapshot_unit(files::kUserUnit, now).ok() && same_time(now.write_time, time);
 }
 
-const fs::Snapshot& opened_file() { return opened; }
+const fs::Snapshot& opened_file() { return opened_now(); }
 
 }  // namespace fcloak::run
