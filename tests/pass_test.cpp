@@ -355,6 +355,28 @@ TEST_F(PassTest, LongInputReportsAtTheInterval) {
   }
 }
 
+// A pass run quietly shows its progress lines afterwards: the replay gives
+// the same reports as the pass would have given as it went, whatever the
+// length; a pass that did not end shows its opening line only.
+TEST_F(PassTest, ReplayShowsWhatThePassShows) {
+  for (const int size : {0, 100, files::kBlockSize, 2 * files::kBlockSize + 5, 10000000}) {
+    SCOPED_TRACE(size);
+    const std::string data = pattern(static_cast<std::size_t>(size), 3);
+    fake::output.clear();
+    mode_ = -1;
+    open_units(data);
+    ASSERT_EQ(pass(size, 1), kNormalReturn);
+    const std::vector<std::string> live = percents();
+    files::close_all_units();
+    fake::output.clear();
+    run::replay_progress(size, run::pass_label(-1, 1), true);
+    EXPECT_EQ(percents(), live);
+    fake::output.clear();
+    run::replay_progress(size, run::pass_label(-1, 1), false);
+    EXPECT_EQ(percents(), std::vector<std::string>{"  0"});
+  }
+}
+
 struct LabelCase {
   signed char mode;
   unsigned char pass;

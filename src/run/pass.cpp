@@ -113,6 +113,10 @@ std::int32_t next_transfer(std::int32_t total, std::int32_t remaining, std::int3
   return count < whole ? count : whole;
 }
 
+// A multiple of the block size above length / 200: fewer than 200 reports
+// fall on it in one pass.
+std::int32_t progress_interval(int length) { return ((length / 200) / kBlockSize + 1) * kBlockSize; }
+
 void report_progress(std::int32_t total, int length, progress::Label label) {
   // An empty input is done as soon as its end is found.
   const float percent =
@@ -143,7 +147,7 @@ progress::Label pass_label(signed char mode, unsigned char pass) {
   return progress::Label::kCopy;
 }
 
-Status run_pass(int length, const char key[16], unsigned char pass, signed char mode, Watch watch) {
+Status run_pass(int length, const char key[16], unsigned char pass, signed char mode, Watch watch, bool report) {
   // Decryption's pass 2 reads the body from the user file itself, 19 bytes
   // ahead of where it writes: every transfer is read before it is written,
   // so no byte is overwritten before it is read. Those bytes are the same
@@ -156,7 +160,20 @@ Status run_pass(int length, const char key[16], unsigned char pass, signed char 
   const int output = pass == 1 ? files::kScratchUnit : files::kUserUnit;
   const progress::Label label = pass_label(mode, pass);
   const bool transforming = label != progress::Label::kCopy;
-  return move_blocks(input, output, length, transforming ? key : nullptr, mode, label, true, watch);
+  return move_blocks(input, output, length, transforming ? key : nullptr, mode, label, report, watch);
+}
+
+void replay_progress(int length, progress::Label label, bool whole) {
+  progress::show_progress(0.0f, label);
+  if (!whole) return;
+  // A report at each multiple of the interval that the whole blocks reach,
+  // and the last at the end, as move makes them.
+  const std::int32_t interval = progress_interval(length);
+  const std::int32_t whole_blocks = length / kBlockSize * kBlockSize;
+  for (std::int32_t total = interval; total <= whole_blocks; total += interval) {
+    report_progress(total, length, label);
+  }
+  report_progress(length, length, label);
 }
 
 Status move_blocks(int input, int output, int length, const char key[16], signed char mode,
@@ -181,9 +198,7 @@ Status move(int input, int output, int length, Transform transform, progress::La
   if (length == kToTheEnd) return move_to_the_end(input, output, transform);
 
   std::int32_t total = 0;
-  // A multiple of the block size above length / 200: fewer than 200 reports
-  // fall on it in one pass.
-  const std::int32_t interval = ((length / 200) / kBlockSize + 1) * kBlockSize;
+  const std::int32_t interval = progress_interval(length);
 
   // A copy goes through the kernel as long as the kernel copies between the
   // two files; a transform goes through the buffer.

@@ -19,9 +19,16 @@ progress::Label pass_label(signed char mode, unsigned char pass);
 // result to the user file or the scratch file. `mode` is +1 or -1, `pass`
 // 1 or 2. Stops at the first failure, an interrupt, or an input that is not
 // `length` bytes long, and says which. A `watch` given is asked after each
-// transfer but the last whether the pass may go on.
+// transfer but the last whether the pass may go on. Without `report` no
+// progress line is shown.
 using Watch = Status (*)();
-Status run_pass(int length, const char key[16], unsigned char pass, signed char mode, Watch watch = nullptr);
+Status run_pass(int length, const char key[16], unsigned char pass, signed char mode, Watch watch = nullptr,
+                bool report = true);
+
+// Shows afterwards the progress lines that a pass of `length` bytes under
+// `label` shows as it goes: with `whole`, every one of them; without, only
+// the first (a pass that did not end).
+void replay_progress(int length, progress::Label label, bool whole);
 
 // Pass 1 of a password change: `length` bytes of the user file's body from
 // its position to the scratch file's, each block decrypted under the
