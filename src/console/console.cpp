@@ -24,10 +24,32 @@ char line[kLineBufferSize];
 int pending_key = -1;
 bool failed = false;
 
+// Text held back by hold_output, to go out in one write.
+char held[8192];
+int held_length = 0;
+bool holding = false;
+
 // A failed write is remembered: the run decides when it matters.
+void write_out(const char* bytes, int n, bool as_is) {
+  if (terminal::write_out(bytes, n, as_is) == terminal::kFatal) failed = true;
+}
+
+void flush_held() {
+  const int n = held_length;
+  held_length = 0;
+  if (n > 0) write_out(held, n, false);
+}
+
 void put(const char* bytes, int n, bool as_is = false) {
   if (n <= 0) return;
-  if (terminal::write_out(bytes, n, as_is) == terminal::kFatal) failed = true;
+  if (holding && !as_is && n <= static_cast<int>(sizeof held)) {
+    if (held_length + n > static_cast<int>(sizeof held)) flush_held();
+    std::memcpy(held + held_length, bytes, static_cast<std::size_t>(n));
+    held_length += n;
+    return;
+  }
+  flush_held();
+  write_out(bytes, n, as_is);
 }
 
 void end_line() { put("\r\n", 2); }
@@ -120,7 +142,13 @@ void write_record(std::initializer_list<Text> items, bool left_open) {
   state.continuation = left_open;
 }
 
+void hold_output(bool hold) {
+  if (!hold) flush_held();
+  holding = hold;
+}
+
 void write_name(Text name) {
+  flush_held();
   if (name.length > 0 && terminal::write_name(name.bytes, name.length) == terminal::kFatal) failed = true;
   state.line_open = true;
   state.continuation = false;

@@ -37,6 +37,12 @@ void write_empty_record();
 // which it ends.
 void write_name(Text name);
 
+// With `hold`, the records that follow are held back and go out together
+// (in as few writes as they fit), up to a name or text that goes out as it
+// is, or until hold_output(false) sends what is held: for lines written all
+// at once, such as a group's.
+void hold_output(bool hold);
+
 // Writes a text of whole lines to standard output as it is, outside the
 // records (the output state does not change), each "\n" as the platform's
 // line end: for texts that scripts read, the help and the version.
