@@ -7,7 +7,7 @@
 //
 //   FILE   user     the file whose absolute path is in FCLOAK_FAULT_USER
 //          scratch  any file whose name starts with "ZZ"
-//   OP     write, read (read and pread), fsync, ftruncate, lseek,
+//   OP     write, read (read and pread), fsync, syncfs, ftruncate, lseek,
 //          futimens, copy_file_range, sendfile (counted on the file they
 //          write)
 //                   the call fails with ERROR (a name such as EXDEV, see
@@ -61,6 +61,7 @@ ssize_t __real_write(int fd, const void* buf, size_t n);
 ssize_t __real_copy_file_range(int in, off_t* in_offset, int out, off_t* out_offset, size_t n, unsigned flags);
 ssize_t __real_sendfile(int out, int in, off_t* offset, size_t n);
 int __real_fsync(int fd);
+int __real_syncfs(int fd);
 int __real_ftruncate(int fd, off_t length);
 off_t __real_lseek(int fd, off_t offset, int whence);
 int __real_futimens(int fd, const struct timespec times[2]);
@@ -73,7 +74,7 @@ constexpr int kRewriteBytes = 4096;
 
 enum class Op {
   kNone, kWrite, kRead, kFsync, kFtruncate, kLseek, kFutimens, kCopyFileRange, kSendfile,
-  kGrow, kShrink, kSyncGrow, kSyncShrink, kRewrite, kSignal, kKill, kStdout
+  kGrow, kShrink, kSyncGrow, kSyncShrink, kRewrite, kSignal, kKill, kStdout, kSyncfs
 };
 enum class Target { kUser, kScratch };
 
@@ -107,7 +108,8 @@ Op op_named(const char* name, std::size_t n) {
               {"grow", Op::kGrow},           {"shrink", Op::kShrink},
               {"sync-grow", Op::kSyncGrow},  {"sync-shrink", Op::kSyncShrink},
               {"rewrite", Op::kRewrite},     {"signal", Op::kSignal},
-              {"kill", Op::kKill},           {"stdout", Op::kStdout}};
+              {"kill", Op::kKill},           {"stdout", Op::kStdout},
+              {"syncfs", Op::kSyncfs}};
   for (const auto& entry : kOps) {
     if (std::strlen(entry.name) == n && std::strncmp(entry.name, name, n) == 0) return entry.op;
   }
@@ -342,6 +344,11 @@ int __wrap_fsync(int fd) {
     change_user_file();
   }
   return __real_fsync(fd);
+}
+
+int __wrap_syncfs(int fd) {
+  if (due(fd, {Op::kSyncfs})) return fail(EIO);
+  return __real_syncfs(fd);
 }
 
 int __wrap_ftruncate(int fd, off_t length) {

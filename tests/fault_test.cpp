@@ -633,24 +633,70 @@ TEST(ManyFiles, RewriteFailureStopsTheRun) {
 }
 
 // An interrupt before the second file's rewrite (in its pass 1) stops the
-// run between files: the first done, the second and third untouched, no
+// run before any further rewrite: the second and third file untouched, no
 // scratch file or note left, the summary saying what remains, status 1.
-TEST(ManyFiles, InterruptBeforeARewriteStopsBetweenFiles) {
+// Files larger than a group takes are done one by one, so the first is done
+// by then; small files go in one group, whose first file has not been
+// rewritten yet either, and is left as it was too.
+TEST(ManyFiles, InterruptBeforeARewriteStopsBeforeTheNextRewrite) {
+  struct Row {
+    std::size_t size;
+    // Scratch files are counted together: a's pass 1 writes its scratch
+    // file 7 times (as at InterruptAtFlush), or 22 for the large file.
+    const char* fault;
+    bool first_done;
+  };
+  for (const Row& row : {Row{kPlainSize, "signal:scratch:9", false}, Row{600 * 1024, "signal:scratch:24", true}}) {
+    SCOPED_TRACE(row.size);
+    const std::string plain = e2e::pattern(row.size);
+    TempDir dir;
+    const e2e::Outcome run = e2e::run(encrypt_three(dir, plain, row.fault));
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.status, 1);
+    const std::string a = read_file(dir.path() + "/a");
+    EXPECT_TRUE(row.first_done ? is_encrypted_form(a, row.size) : a == plain) << "the first file";
+    EXPECT_TRUE(read_file(dir.path() + "/b") == plain) << "the interrupted file was touched";
+    EXPECT_TRUE(read_file(dir.path() + "/c") == plain) << "the third file was touched";
+    EXPECT_EQ(all_files(dir.path()), (std::vector<std::string>{"a", "b", "c"})) << "a scratch file or a note was left";
+    const std::string lines = over_progress(kInterrupted) + "\r\n" +
+                              e2e::gbk(row.first_done ? u8"还有 1 个文件未处理."_t : u8"还有 2 个文件未处理."_t) + "\r\n" +
+                              e2e::gbk(row.first_done ? u8"加密 1 个文件, 跳过 0 个, 失败 1 个."_t
+                                                      : u8"加密 0 个文件, 跳过 0 个, 失败 1 个."_t) +
+                              kStop;
+    EXPECT_TRUE(run.out.ends_with(lines)) << e2e::show(run.out);
+  }
+}
+
+// Small files are done in a group, with one sync of the file system for
+// all their scratch files, one for their notes and one for the files
+// themselves. Where one of those fails, each file of the group syncs its
+// own: every file done all the same, nothing left behind.
+TEST(ManyFiles, GroupSyncFailureLeavesEachFileToSyncItsOwn) {
   const Originals& o = originals();
   ASSERT_FALSE(o.encrypted.empty());
-  TempDir dir;
-  // Scratch files are counted together: a's pass 1 writes its scratch file
-  // 7 times (as at InterruptAtFlush), so the 9th write is b's second.
-  const e2e::Outcome run = e2e::run(encrypt_three(dir, o.plain, "signal:scratch:9"));
-  ASSERT_TRUE(run.exited);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(is_encrypted_form(read_file(dir.path() + "/a"), kPlainSize)) << "the first file is not done";
-  EXPECT_TRUE(read_file(dir.path() + "/b") == o.plain) << "the interrupted file was touched";
-  EXPECT_TRUE(read_file(dir.path() + "/c") == o.plain) << "the third file was touched";
-  EXPECT_EQ(all_files(dir.path()), (std::vector<std::string>{"a", "b", "c"})) << "a scratch file or a note was left";
-  const std::string lines = over_progress(kInterrupted) + "\r\n" + e2e::gbk(u8"还有 1 个文件未处理."_t) + "\r\n" +
-                            e2e::gbk(u8"加密 1 个文件, 跳过 0 个, 失败 1 个."_t) + kStop;
-  EXPECT_TRUE(run.out.ends_with(lines)) << e2e::show(run.out);
+  struct Row {
+    const char* fault;
+    const char* user;
+  };
+  // The scratch files are counted together: the first sync covers all of
+  // them, the second all the notes; the third is a's, the first file.
+  for (const Row& row : {Row{"syncfs:scratch:1", "b"}, Row{"syncfs:scratch:2", "b"}, Row{"syncfs:user:1", "a"}}) {
+    SCOPED_TRACE(row.fault);
+    TempDir dir;
+    e2e::Launch launch = encrypt_three(dir, o.plain, row.fault);
+    for (std::string& setting : launch.env) {
+      if (setting.starts_with("FCLOAK_FAULT_USER=")) setting = "FCLOAK_FAULT_USER=" + dir.path() + "/" + row.user;
+    }
+    const e2e::Outcome run = e2e::run(launch);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.status, 0) << e2e::show(run.out);
+    EXPECT_EQ(run.err, "");
+    for (const char* name : {"a", "b", "c"}) {
+      EXPECT_TRUE(is_encrypted_form(read_file(dir.path() + "/" + name), kPlainSize)) << name;
+    }
+    EXPECT_EQ(all_files(dir.path()), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_NE(run.out.find(e2e::gbk(u8"加密 3 个文件, 跳过 0 个, 失败 0 个."_t)), std::string::npos) << e2e::show(run.out);
+  }
 }
 
 // The scratch file goes beside the file, not to the current directory:

@@ -53,6 +53,7 @@ void forget_identities() {
 
 // An entry's GBK name: 255 units of UTF-16 take at most 510 bytes.
 constexpr int kEntryBytes = 512;
+static_assert(kItemNameCapacity == kWalkPathCapacity + kEntryBytes + 1, "an item names a path of the walk");
 
 struct Entry {
   char name[kEntryBytes];
@@ -129,7 +130,7 @@ struct Walk {
   int total;
   // The path being built; levels[d] is the length of its part for depth d
   // (the directory and its separator), depth 0 when no directory is walked.
-  char path[kWalkPathCapacity + kEntryBytes + 1];
+  char path[kItemNameCapacity];
   int levels[kMaxDepth];
   int depth;
   // The walk of a pattern: its matches, listed from the operand itself.

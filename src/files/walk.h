@@ -39,6 +39,9 @@ inline constexpr int kIdentitiesKept = 16384;
 inline constexpr int kWindowEntries = 256;
 // The longest path that a walk builds, in GBK bytes.
 inline constexpr int kWalkPathCapacity = 1024;
+// The longest name of an item that the walk builds itself (a path too long,
+// with the entry that made it so); an operand's name is as given.
+inline constexpr int kItemNameCapacity = kWalkPathCapacity + 513;
 
 enum class Found {
   kFile,         // a file to process

@@ -22,6 +22,31 @@ JobResult rewrite_in_place(Text name, const JobRequest& request);
 // encrypted (nothing asked, nothing changed).
 JobResult change_password(Text name, const JobRequest& request);
 
+// A job of a group (see many.cpp): rewrite_in_place's steps for an
+// encryption or a decryption with the run's password, one call each, on the
+// selected slot's file (see units.h), so that the syncs between the steps
+// can serve every file of the group at once: one sync of the whole file
+// system, where the platform can promise one, or else the file's own. No
+// progress line is shown as the passes go; once the job has ended,
+// show_group_job replays them, and for a job done writes its completion.
+// A failure is the job's ending (end_job).
+//
+// Step 1: the file of `length` bytes opened, classified and checked, its
+// scratch file made and pass 1 written into it, nothing pending.
+Status start_in_group(Text name, int length, const JobRequest& request);
+// Step 2: the scratch file on the device (unless `scratch_synced`), the
+// checks before the rewrite, the note written but not synced.
+Status ready_in_group(Text name, bool scratch_synced);
+// Step 3: the note on the device (unless `note_synced`), pass 2 over the
+// user file and its new length.
+Status rewrite_in_group(bool note_synced);
+// Step 4: the user file on the device (unless `user_synced`), the checks
+// after the rewrite, the time restored, the units closed.
+Status finish_in_group(Text name, bool user_synced);
+// The width of the job's ending message, for end_job.
+int group_job_width();
+void show_group_job(Status status);
+
 // Closes every unit, keeping a scratch file that must be kept, and tells how
 // the job ended; for every job.
 JobResult end_job(Status status, int width);
