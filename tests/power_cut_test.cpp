@@ -23,7 +23,9 @@
 // every file of the run holds exactly its bytes from before the run or
 // exactly its final bytes, or else a scratch file ("ZZ", a letter, five
 // digits, in the file's directory or the current directory) whose name is
-// durable holds one of those whole, so that `cat ZZ... > file` gives it back.
+// durable holds one of those whole, so that `cat ZZ... > file` gives it back,
+// and its note (the scratch file's name and ".fcloak") is durable and whole,
+// so that a later run knows it for the file's complete copy.
 // A run that must change nothing (-c) is rejected at any change at all.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -523,6 +525,17 @@ class Point {
     return doubt < 0 || kept[static_cast<std::size_t>(doubt)] ? o.current.size() : o.durable.size();
   }
 
+  // The note beside a scratch file that holds the file whole: durable and
+  // all there, or a later run would not know the scratch file for the
+  // file's complete copy, and would take the half-rewritten file for one
+  // of its own.
+  bool note_whole(const std::string& place, const std::string& scratch, const std::vector<char>& kept) const {
+    const int note = named(place, scratch + ".fcloak", kept);
+    if (note == kAbsent) return false;
+    const Object& o = device_.objects[static_cast<std::size_t>(note)];
+    return !o.current.empty() && size_in_state(note, kept) == o.current.size();
+  }
+
   bool recoverable(const std::vector<char>& kept, std::string& lost) {
     bool all = true;
     for (const UserFile& f : check_.files) {
@@ -547,7 +560,11 @@ class Point {
             if (o == kAbsent) {
               scratch += ", " + shown(check_, place + "/" + name) + " not durable";
             } else if (holds_either(o, f, kept)) {
-              rescued = true;
+              if (note_whole(place, name, kept)) {
+                rescued = true;
+              } else {
+                scratch += ", " + shown(check_, place + "/" + name) + " whole but its note not durable";
+              }
             } else {
               scratch += ", " + shown(check_, place + "/" + name) + " incomplete (" +
                          std::to_string(size_in_state(o, kept)) + " bytes)";
@@ -717,26 +734,39 @@ std::string made_up_log(const std::vector<const char*>& lines) {
 }
 
 // An encryption in miniature: /r/d/f holds 6000 bytes of 'p' and ends as
-// 6019 bytes of 'e'; the scratch file is /r/ZZa00001.
+// 6019 bytes of 'e'; the scratch file is /r/ZZa00001, its note
+// /r/ZZa00001.fcloak.
 const MadeUpCase kMadeUpCases[] = {
     {"the sound order",
-     {"create 1:2 /r/ZZa00001", "dirsync /r", "write 1:2 0 e 6019", "fsync 1:2", "write 1:1 0 e 6019", "fsync 1:1",
-      "unlink 1:2 /r/ZZa00001", "dirsync /r"},
+     {"create 1:2 /r/ZZa00001", "dirsync /r", "write 1:2 0 e 6019", "fsync 1:2", "create 1:4 /r/ZZa00001.fcloak",
+      "write 1:4 0 n 100", "fsync 1:4", "dirsync /r", "write 1:1 0 e 6019", "fsync 1:1", "unlink 1:2 /r/ZZa00001",
+      "unlink 1:4 /r/ZZa00001.fcloak", "dirsync /r"},
+     false, false},
+    {"the note not synced before the rewrite",
+     {"create 1:2 /r/ZZa00001", "dirsync /r", "write 1:2 0 e 6019", "fsync 1:2", "create 1:4 /r/ZZa00001.fcloak",
+      "write 1:4 0 n 100", "write 1:1 0 e 6019", "fsync 1:1", "unlink 1:2 /r/ZZa00001",
+      "unlink 1:4 /r/ZZa00001.fcloak", "dirsync /r"},
+     true, true},
+    {"one sync of the file system for the scratch file, another for its note",
+     {"create 1:2 /r/ZZa00001", "write 1:2 0 e 6019", "syncfs", "create 1:4 /r/ZZa00001.fcloak",
+      "write 1:4 0 n 100", "syncfs", "write 1:1 0 e 6019", "syncfs", "unlink 1:2 /r/ZZa00001",
+      "unlink 1:4 /r/ZZa00001.fcloak"},
      false, false},
     {"the scratch file not synced before the rewrite",
      {"create 1:2 /r/ZZa00001", "dirsync /r", "write 1:2 0 e 6019", "write 1:1 0 e 6019", "fsync 1:1",
       "unlink 1:2 /r/ZZa00001"},
      true, true},
     {"the scratch file's directory not synced (ext4 commits the name with the file)",
-     {"create 1:2 /r/ZZa00001", "write 1:2 0 e 6019", "fsync 1:2", "write 1:1 0 e 6019", "fsync 1:1",
-      "unlink 1:2 /r/ZZa00001"},
+     {"create 1:2 /r/ZZa00001", "write 1:2 0 e 6019", "fsync 1:2", "create 1:4 /r/ZZa00001.fcloak",
+      "write 1:4 0 n 100", "fsync 1:4", "write 1:1 0 e 6019", "fsync 1:1", "unlink 1:2 /r/ZZa00001"},
      true, false},
     {"the scratch file removed for good before the file is synced",
      {"create 1:2 /r/ZZa00001", "dirsync /r", "write 1:2 0 e 6019", "fsync 1:2", "write 1:1 0 e 6019",
       "unlink 1:2 /r/ZZa00001", "dirsync /r", "fsync 1:1"},
      true, true},
     {"a scratch file in the file's own directory",
-     {"create 1:2 /r/d/ZZb00001", "dirsync /r/d", "write 1:2 0 e 6019", "fsync 1:2", "write 1:1 0 e 6019",
+     {"create 1:2 /r/d/ZZb00001", "dirsync /r/d", "write 1:2 0 e 6019", "fsync 1:2",
+      "create 1:4 /r/d/ZZb00001.fcloak", "write 1:4 0 n 100", "fsync 1:4", "dirsync /r/d", "write 1:1 0 e 6019",
       "fsync 1:1", "unlink 1:2 /r/d/ZZb00001"},
      false, false},
     {"a hint is no sync",
