@@ -22,6 +22,8 @@ constexpr int kNoteSize = 2048;
 struct Written {
   char name[kNoteNameCapacity + kSuffixLength];
   int length;
+  // Kept open while the note waits for its sync (sync_note).
+  fs::File file = fs::kNoFile;
 };
 Written written[kFilesInFlight] = {};
 
@@ -129,28 +131,27 @@ fs::Status write_note(const fs::Identity& identity, fs::Time write_time, Text fi
   std::memcpy(note.name, name, static_cast<std::size_t>(length));
   note.length = length;
   status = fs::write(file, text, n);
-  if (status.ok() && sync) status = fs::sync(file);
-  fs::close(file);
-  // The note's name and the scratch file's, both in this directory, go to
-  // the device together: from here on the scratch file is found, and known
-  // for the complete copy it is.
-  if (status.ok() && sync) status = fs::sync_directory(name, length);
+  note.file = file;
+  if (status.ok() && sync) status = sync_note();
+  if (!status.ok()) fs::close(note.file);
   return status;
 }
 
 fs::Status sync_note() {
-  const Written& note = written_note();
-  if (note.length == 0) return fs::Status{fs::Code::kNotOpen, 0};
-  fs::File file = fs::kNoFile;
-  fs::Status status = fs::open_for_reading(note.name, note.length, file);
-  if (status.ok()) status = fs::sync(file);
-  fs::close(file);
+  Written& note = written_note();
+  if (note.file.handle == fs::kNoFile.handle) return fs::Status{fs::Code::kNotOpen, 0};
+  fs::Status status = fs::sync(note.file);
+  fs::close(note.file);
+  // The note's name and the scratch file's, both in this directory, go to
+  // the device together: from here on the scratch file is found, and known
+  // for the complete copy it is.
   if (status.ok()) status = fs::sync_directory(note.name, note.length);
   return status;
 }
 
 void end_note(bool keep) {
   Written& note = written_note();
+  fs::close(note.file);
   // A note that cannot be removed guards nothing once its scratch file has
   // gone: the next run on the file removes it.
   const bool removed = !keep && note.length > 0 && fs::remove(note.name, note.length).ok();
