@@ -388,6 +388,40 @@ TEST(PrepareTables, FilledOnDemandMatchesFilledInFull) {
   select_tables(0);
 }
 
+// Tables prepared again for the same key, mode and generator state keep
+// what they have drawn (and give the same bytes); any one of the three
+// changed starts them afresh.
+TEST(PrepareTables, PreparedAgainForTheSameStartTheyKeepTheirDraws) {
+  const std::string key = "the same key  \x80!";
+  const std::string other = "the same key  \x81!";
+  ASSERT_EQ(key.size(), 16u);
+  static unsigned char first[4096];
+  static unsigned char again[4096];
+  for (int i = 0; i < 4096; ++i) first[i] = again[i] = static_cast<unsigned char>(i * 13);
+  seed_generator(4242);
+  prepare_tables(key.data(), 1);
+  transform_block(first, 4096, 1);
+  EXPECT_EQ(table_sets[0].filled, 4096);
+  prepare_tables(key.data(), 1);
+  EXPECT_EQ(table_sets[0].filled, 4096) << "the same start drew again";
+  transform_block(again, 4096, 1);
+  EXPECT_EQ(std::memcmp(first, again, sizeof first), 0);
+  struct Change {
+    const char* what;
+    std::int32_t state;
+    const std::string* key;
+    signed char mode;
+  };
+  for (const Change& c : {Change{"state", 4243, &key, 1}, Change{"key", 4242, &other, 1}, Change{"mode", 4242, &key, -1}}) {
+    SCOPED_TRACE(c.what);
+    seed_generator(4242);
+    prepare_tables(key.data(), 1);
+    seed_generator(c.state);
+    prepare_tables(c.key->data(), c.mode);
+    EXPECT_EQ(table_sets[0].filled, 0);
+  }
+}
+
 // A whole block, so every table position counts, kept as a digest.
 TEST(CipherGolden, WholeBlock) {
   static unsigned char block[kTableSize];

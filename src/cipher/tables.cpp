@@ -143,12 +143,15 @@ void fill_tables(int positions) {
 
 void prepare_tables(const char key[16], signed char mode) {
   TableSet& set = *selected;
-  for (int i = 0; i < kKeyLength; ++i) {
-    set.draw_counts[i] = static_cast<signed char>((static_cast<unsigned char>(key[i]) & 15) + 1);
-  }
+  signed char counts[kKeyLength];
+  for (int i = 0; i < kKeyLength; ++i) counts[i] = static_cast<signed char>((static_cast<unsigned char>(key[i]) & 15) + 1);
+  const std::int32_t start = generator_state();
+  if (set.mode == mode && set.start_state == start && std::memcmp(set.draw_counts, counts, sizeof counts) == 0) return;
+  std::memcpy(set.draw_counts, counts, sizeof counts);
   set.mode = mode;
   set.filled = 0;
-  set.next_state = generator_state();
+  set.start_state = start;
+  set.next_state = start;
 }
 
 void build_tables(const char key[16], signed char mode) {

@@ -24,6 +24,8 @@ struct TableSet {
   int filled;  // positions 1..filled are drawn
   signed char mode;
   signed char draw_counts[16];
+  // The generator state its draws started from, and where they stopped.
+  std::int32_t start_state;
   std::int32_t next_state;
 };
 inline constexpr int kTableSets = 2;
@@ -39,7 +41,10 @@ void select_tables(int set);
 
 // Makes the selected set the tables of a key, continuing the generator's
 // sequence where it stands, and draws nothing yet: the transforms fill the
-// positions they reach. The generator is left where it was.
+// positions they reach. The generator is left where it was. A set already
+// made for the same key, mode and generator state keeps what it has drawn
+// (files encrypted within the same hundredth of a second share their check
+// block, and so their tables).
 void prepare_tables(const char key[16], signed char mode);
 
 // prepare_tables and every position filled (indices 0..32767): the
