@@ -13,8 +13,8 @@ struct Kept {
 };
 
 // The password, its line, the program's copies and a key for each file in
-// flight (32 at most).
-constexpr int kRoom = 64;
+// flight (64 at most).
+constexpr int kRoom = 96;
 Kept kept[kRoom];
 int kept_count = 0;
 

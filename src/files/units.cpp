@@ -186,7 +186,7 @@ namespace {
 // the next letter, and after 'z' other digits, up to kNameRounds of them.
 // Each slot starts at a name of its own, slot 0 at the first: the files of
 // a group in one directory find theirs at the first try.
-constexpr int kNameRounds = 4;
+constexpr int kNameRounds = 5;
 constexpr int kNames = kNameRounds * 26;
 static_assert(kFilesInFlight <= kNames / 2, "a group in one directory leaves names for others");
 

@@ -34,7 +34,7 @@ inline constexpr int kUserUnit = 1;
 inline constexpr int kScratchUnit = 2;
 inline constexpr int kOutputUnit = 3;
 inline constexpr int kReadBackUnit = 4;
-inline constexpr int kFilesInFlight = 32;
+inline constexpr int kFilesInFlight = 64;
 
 // Makes slot `number` (0 .. kFilesInFlight - 1) the one the operations act
 // on; slot 0 is selected at the start. The slot keeps its state meanwhile.

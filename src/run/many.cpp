@@ -134,7 +134,7 @@ struct Entry {
 Entry entries[files::kFilesInFlight];
 
 // Files up to this long are done in groups: their syncs, not their data,
-// take the time. A group holds 16 MiB at most.
+// take the time. A group holds 32 MiB at most.
 constexpr std::int64_t kSmallFile = 512 * 1024;
 
 // Takes up to a batch of items into `entries`; `last` is the last one taken.
