@@ -317,16 +317,19 @@ namespace {
 // syncfs reports the write-back errors of the file system from Linux 5.8
 // on; before, it said nothing of them, and only each file's own fsync
 // could tell.
+// 1 or 0 once the kernel's release has been read, -1 before. (A local
+// static would need the C++ runtime's guard, and with it its library.)
+int syncfs_reports = -1;
+
 bool syncfs_reports_errors() {
-  static const bool reports = [] {
+  if (syncfs_reports < 0) {
     struct utsname system {};
-    if (uname(&system) != 0) return false;
     int major = 0;
     int minor = 0;
-    if (std::sscanf(system.release, "%d.%d", &major, &minor) != 2) return false;
-    return major > 5 || (major == 5 && minor >= 8);
-  }();
-  return reports;
+    const bool read = uname(&system) == 0 && std::sscanf(system.release, "%d.%d", &major, &minor) == 2;
+    syncfs_reports = read && (major > 5 || (major == 5 && minor >= 8)) ? 1 : 0;
+  }
+  return syncfs_reports == 1;
 }
 
 }  // namespace
