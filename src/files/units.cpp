@@ -69,7 +69,6 @@ struct Slot {
 };
 
 Slot slots[kFilesInFlight] = {};
-int current = 0;
 
 // The units' buffers, one a unit number, shared by the slots: a slot is
 // only left with nothing pending.
@@ -198,7 +197,7 @@ Status create_scratch_in(const char* user, int directory) {
   const int id = fs::process_id() % 100000;
   std::memcpy(leaf, "ZZa00000", 8);
   for (int n = 0; n < kNames; ++n) {
-    const int name = (current + n) % kNames;
+    const int name = (selected_slot() + n) % kNames;
     int digits = ((id < 0 ? -id : id) + name / 26 * 50021) % 100000;
     for (int i = 7; i >= 3; --i) {
       leaf[i] = static_cast<char>('0' + digits % 10);
@@ -486,11 +485,10 @@ bool scratch_path_as_is() { return slot->scratch_full_path_as_is; }
 
 void select_slot(int number) {
   if (number < 0 || number >= kFilesInFlight) return;
-  current = number;
   slot = &slots[number];
 }
 
-int selected_slot() { return current; }
+int selected_slot() { return static_cast<int>(slot - slots); }
 
 
 void close_all_units() {

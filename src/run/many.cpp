@@ -213,6 +213,8 @@ struct Member {
   JobResult result;
   // Still under way: not ended.
   bool going;
+  // Pass 2 has written the whole file.
+  bool rewritten;
   // What the last sync of the file system covered.
   bool synced;
 };
@@ -234,9 +236,7 @@ void sync_group(int count, int unit) {
     }
     devices[s] = snapshot.identity.device;
     bool covered = false;
-    for (int t = 0; t < s && !covered; ++t) {
-      covered = members[t].going && members[t].synced && devices[t] == devices[s];
-    }
+    for (int t = 0; t < s && !covered; ++t) covered = members[t].synced && devices[t] == devices[s];
     members[s].synced = covered || files::sync_file_system(unit).ok();
   }
 }
@@ -265,8 +265,7 @@ int run_group(int first, int end, files::Mode mode, const JobRequest& request, M
     const Entry& e = entries[first + s];
     files::select_slot(s);
     const Status status = start_in_group(e.name, e.length, one);
-    members[s].result = JobResult{status, false, false, 0};
-    members[s].going = status == Status::kOk;
+    members[s] = Member{JobResult{status, false, false, 0}, status == Status::kOk, false, false};
     if (!members[s].going) end_member(s, status);
     stop = stop_after(members[s].result);
     if (stop != Status::kOk || status == Status::kCopyNotRestored) break;
@@ -285,7 +284,6 @@ int run_group(int first, int end, files::Mode mode, const JobRequest& request, M
 
   // Step 3: the notes are beside the scratch files.
   if (stop == Status::kOk) sync_group(count, files::kScratchUnit);
-  bool rewritten[files::kFilesInFlight] = {};
   for (int s = 0; s < count && stop == Status::kOk; ++s) {
     if (!members[s].going) continue;
     files::select_slot(s);
@@ -294,7 +292,7 @@ int run_group(int first, int end, files::Mode mode, const JobRequest& request, M
       break;
     }
     const Status status = rewrite_in_group(members[s].synced);
-    rewritten[s] = status == Status::kOk;
+    members[s].rewritten = status == Status::kOk;
     if (status == Status::kOk) continue;
     end_member(s, status);
     stop = stop_after(members[s].result);
@@ -303,7 +301,7 @@ int run_group(int first, int end, files::Mode mode, const JobRequest& request, M
   // A stop leaves every file not yet rewritten as it was: the first of them
   // is where the run stops.
   for (int s = 0; s < count; ++s) {
-    if (members[s].going && !rewritten[s]) end_member(s, stop);
+    if (members[s].going && !members[s].rewritten) end_member(s, stop);
   }
 
   // Step 4.
